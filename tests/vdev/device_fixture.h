@@ -1,0 +1,57 @@
+// Plain Win32 access to the virtual device, as the product libraries make it.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "usb_protocol.h"
+#include "vdev_client.h"
+
+// Owns one file handle.
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
+    ~FileHandle()
+    {
+        if (h_ != INVALID_HANDLE_VALUE)
+            CloseHandle(h_);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    HANDLE get() const { return h_; }
+    void reset(HANDLE h)
+    {
+        if (h_ != INVALID_HANDLE_VALUE)
+            CloseHandle(h_);
+        h_ = h;
+    }
+    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE h_;
+};
+
+// Device path of interface `index` of a class through SetupAPI with the 32-bit detail record.
+std::string InterfacePath(const GUID& cls, DWORD index);
+HANDLE OpenPath(const std::string& path, DWORD access);
+
+// Sends one vendor request; `stage` is the data stage in both directions.
+bool Vendor(HANDLE h, uint8_t direction, uint8_t request, uint16_t value, uint16_t index, std::vector<uint8_t>& stage);
+std::vector<uint8_t> Words(std::initializer_list<uint32_t> words);
+uint8_t StatusByte(HANDLE h);
+
+// Each test starts from a reset device 0 and opens its control path and both pipes.
+class DeviceTest : public testing::Test {
+protected:
+    void SetUp() override;
+    std::vector<VdevLogRecord> LogOf(uint16_t type);
+
+    vdev::Device backChannel;
+    std::string path;
+    FileHandle controlFile, outFile, inFile;
+    HANDLE control = INVALID_HANDLE_VALUE, in = INVALID_HANDLE_VALUE, out = INVALID_HANDLE_VALUE;
+};

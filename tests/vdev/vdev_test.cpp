@@ -394,3 +394,44 @@ TEST_F(InstanceTest, SecondInstanceWithChosenClassArrivesAndLeaves)
     UnregisterDeviceNotification(notify);
     DestroyWindow(window);
 }
+
+namespace {
+
+DWORD RunProgram(const std::string& commandLine)
+{
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::string line = commandLine;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return 0xFFFFFFFF;
+    WaitForSingleObject(pi.hProcess, 30000);
+    DWORD code = 0xFFFFFFFF;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+std::string BesideThisProgram(const char* name)
+{
+    char self[MAX_PATH];
+    std::string path(self, GetModuleFileNameA(nullptr, self, MAX_PATH));
+    return path.substr(0, path.find_last_of('\\') + 1) + name;
+}
+
+}  // namespace
+
+TEST(LauncherTest, SeparateProgramReachesThePipesOnlyThroughTheLauncher)
+{
+    vdev::Device device;
+    ASSERT_TRUE(device.Open(0));
+    ASSERT_TRUE(device.Reset());
+    std::string probe = "\"" + BesideThisProgram("pipe_probe.exe") + "\"";
+    EXPECT_EQ(3u, RunProgram(probe)) << "without the shim the platform cannot open a pipe";
+    EXPECT_EQ(0u, RunProgram("\"" + BesideThisProgram("vdevrun.exe") + "\" " + probe));
+    bool opened = false;
+    for (const auto& r : device.Log())
+        opened = opened || (r.type == VDEV_LOG_OPEN && r.pipe == VDEV_PIPE_IN);
+    EXPECT_TRUE(opened);
+}

@@ -75,11 +75,15 @@ start() {
         configure_prefix >>"$state/wine.log" 2>&1
         wineserver -w
     fi
-    # Replace the driver image before the prefix boots: a loaded driver keeps its file mapped.
-    local drivers="$WINEPREFIX/drive_c/windows/system32/drivers"
+    # Put the driver image in place before the prefix boots: a loaded driver keeps
+    # its file locked.  The copy under the real driver's name is what version
+    # checks read; tests may replace it, and every start restores it.
+    local drivers="$WINEPREFIX/drive_c/windows/system32/drivers" name
     mkdir -p "$drivers"
-    cp "$sys" "$drivers/.KelvaneV4.sys.new"
-    mv -f "$drivers/.KelvaneV4.sys.new" "$drivers/KelvaneV4.sys"
+    for name in vdevusb.sys KelvaneV4.sys; do
+        cp "$sys" "$drivers/.$name.new"
+        mv -f "$drivers/.$name.new" "$drivers/$name"
+    done
 
     wineserver -p -f >/dev/null 2>&1 &
     echo $! >"$state/wineserver.pid"

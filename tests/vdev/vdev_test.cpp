@@ -435,3 +435,25 @@ TEST(LauncherTest, SeparateProgramReachesThePipesOnlyThroughTheLauncher)
         opened = opened || (r.type == VDEV_LOG_OPEN && r.pipe == VDEV_PIPE_IN);
     EXPECT_TRUE(opened);
 }
+
+TEST(DriverFileTest, VersionedFileUnderTheRealNameThatTestsMayReplace)
+{
+    char windows[MAX_PATH];
+    ASSERT_NE(0u, GetWindowsDirectoryA(windows, MAX_PATH));
+    std::string file = std::string(windows) + "\\System32\\Drivers\\KelvaneV4.sys";
+    DWORD ignored = 0, size = GetFileVersionInfoSizeA(file.c_str(), &ignored);
+    ASSERT_NE(0u, size) << file;
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(file.c_str(), 0, size, info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(0x00050000u, fixed->dwFileVersionMS);
+    EXPECT_EQ(0x00010002u, fixed->dwFileVersionLS);
+
+    std::string saved = file + ".saved";
+    ASSERT_TRUE(CopyFileA(file.c_str(), saved.c_str(), FALSE));
+    EXPECT_TRUE(CopyFileA(BesideThisProgram("vdevshim.dll").c_str(), file.c_str(), FALSE)) << "replaceable";
+    EXPECT_TRUE(MoveFileExA(saved.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_NE(0u, GetFileVersionInfoSizeA(file.c_str(), &ignored));
+}

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 namespace vdev {
@@ -18,6 +19,10 @@ const GUID kBackChannelClass = VDEV_BACKCHANNEL_CLASS_INIT;
 // Device setup class "System": the instances are plain root devices.
 const GUID kSystemSetupClass = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 const char kServiceName[] = "vdevusb";
+// The service runs the image under its own name; a copy of the same file sits
+// under the real driver's file name, where version checks look.  Wine keeps a
+// loaded image locked, so only the copy can be replaced by tests.
+const char kServiceImage[] = "vdevusb.sys";
 const char kDriverFile[] = "KelvaneV4.sys";
 const char kHardwareId[] = "ROOT\\VDEV\0";
 const unsigned kMaxInstances = 16;
@@ -292,17 +297,24 @@ bool InstallDriver(const std::string& sysFile)
     char system[MAX_PATH];
     if (!GetSystemDirectoryA(system, MAX_PATH))
         return false;
-    std::string target = std::string(system) + "\\drivers\\" + kDriverFile;
-    // A loaded driver keeps its image; the test bed replaces the file before boot.
-    if (!sysFile.empty() && GetFileAttributesA(target.c_str()) == INVALID_FILE_ATTRIBUTES &&
-        !CopyFileA(sysFile.c_str(), target.c_str(), FALSE))
-        return false;
+    std::string drivers = std::string(system) + "\\drivers\\";
+    std::string target = drivers + kServiceImage;
+    // A loaded image cannot be replaced; the test bed puts new builds in place before boot.
+    for (const char* name : {kServiceImage, kDriverFile}) {
+        std::string file = drivers + name;
+        if (!sysFile.empty() && GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            !CopyFileA(sysFile.c_str(), file.c_str(), FALSE))
+            return false;
+    }
 
     ServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!scm.h)
         return false;
     ServiceHandle svc(OpenServiceA(scm.h, kServiceName, SERVICE_ALL_ACCESS));
-    if (!svc.h) {
+    if (svc.h) {
+        ChangeServiceConfigA(svc.h, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, target.c_str(), nullptr,
+                             nullptr, nullptr, nullptr, nullptr, nullptr);
+    } else {
         svc.h = CreateServiceA(scm.h, kServiceName, kServiceName, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
                                SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, target.c_str(), nullptr, nullptr, nullptr,
                                nullptr, nullptr);

@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
-# Headless part of the main job for the dump tool.  Needs a built tree whose
-# test bed is up (scripts/testbed.sh start <build-dir>).
+# The dump tool in the main job.  Needs a built tree whose test bed is up
+# (scripts/testbed.sh start <build-dir>).
 #
-#   scripts/main-dumptool.sh <build-dir>
+#   scripts/main-dumptool.sh <build-dir> [--interactive]
 #
 # Fills the virtual device with a recognisable background, writes DumpSet.ini
-# beside Vantor.exe, presses "Write" and then "Read" in the real dialog (the
-# program runs through the launcher, so the pipe shim is in it), prints each
-# message, checks that the dump equals the file written, and saves a
-# screenshot as <build-dir>/dumptool-main.png.
+# beside Vantor.exe (Write sends image.bin, Read dumps into dump.bin, both in
+# <build-dir>/dumptool-main) and runs Vantor through the launcher, so the pipe
+# shim is in it.  With --interactive the dialog is the user's until it is
+# closed.  Otherwise "Write" and then "Read" are pressed in the real dialog,
+# each message is printed, and a screenshot is saved as
+# <build-dir>/dumptool-main.png.  Either way the dump is then compared with
+# the file written.
 set -euo pipefail
 
 build=${1:-}
-[ -n "$build" ] || { echo "usage: $0 <build-dir>" >&2; exit 2; }
+mode=${2:-}
+[ -n "$build" ] && { [ -z "$mode" ] || [ "$mode" = --interactive ]; } ||
+    { echo "usage: $0 <build-dir> [--interactive]" >&2; exit 2; }
 build=$(cd "$build" && pwd)
 bin="$build/bin"
 run="$build/wine-run"
@@ -26,7 +31,7 @@ export DISPLAY
 
 winpath() { WINEPREFIX="$build/wineprefix" winepath -w "$1" 2>/dev/null; }
 
-rm -rf "$work"
+rm -rf "$work" "$build/dumptool-main.png"
 mkdir -p "$work"
 size=4096
 addr=256   # device word address
@@ -49,9 +54,17 @@ printf '[Dump]\r\nforRead=%s\r\nforWrite=%s\r\nSize=%d\r\nAddr=%d\r\nreadMode=0\
 echo "main-dumptool: DumpSet.ini: Size=$size Addr=$addr"
 
 status=0
-"$run" "$bin/vantor_drive.exe" "$(winpath "$build/dumptool-main.png")" | tr -d '\r' || status=1
+if [ "$mode" = --interactive ]; then
+    echo "main-dumptool: press Write, then Read, in the Vantor dialog; close it when done"
+    "$run" "$bin/vdevrun.exe" "$(winpath "$bin/Vantor.exe")" || status=1
+else
+    "$run" "$bin/vantor_drive.exe" "$(winpath "$build/dumptool-main.png")" | tr -d '\r' || status=1
+fi
 
-if cmp -s "$work/image.bin" "$work/dump.bin"; then
+if [ ! -f "$work/dump.bin" ]; then
+    echo "main-dumptool: no dump was made"
+    [ "$mode" = --interactive ] || status=1
+elif cmp -s "$work/image.bin" "$work/dump.bin"; then
     echo "main-dumptool: the dump equals the file written ($size bytes)"
 else
     echo "main-dumptool: the dump differs from the file written" >&2

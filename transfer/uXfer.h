@@ -35,7 +35,8 @@ typedef struct TransferDesc {
     uint32_t param1;
     uint32_t address;  /* bytes of host-side data; the device gets it halved */
     uint32_t length;   /* bytes over the pipe */
-    uint32_t unitSize; /* length / unitSize is the unit count the device gets */
+    uint32_t unitSize; /* length / unitSize is the unit count the device gets; read, write
+                          and verify refuse 0 with RESULT_IO_FAILED, sending nothing */
     uint16_t cmdValue;
     uint16_t cmdIndex;
 } TransferDesc;

@@ -1,0 +1,183 @@
+// Throughput of uXferRead and uXferWrite on the virtual device with the delay
+// at 0, against loops of 64 KiB ReadFile / WriteFile calls on pipes of our
+// own, each loop started by the same vendor command.  Prints the ratio of the
+// two and the host-side cost the library adds per chunk.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "uXfer.h"
+#include "usb_protocol.h"
+#include "vdev_client.h"
+#include "vdev_shim.h"
+
+namespace {
+
+constexpr uint32_t kBytes = 4u * 1024u * 1024u;  // the device's whole memory
+constexpr uint32_t kChunks = kBytes / XFER_CHUNK;
+
+class File {
+public:
+    explicit File(HANDLE handle) : handle_(handle) {}
+    ~File()
+    {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    HANDLE Get() const { return handle_; }
+    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE handle_;
+};
+
+HANDLE OpenPath(const std::string& path, DWORD access)
+{
+    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+double Now()
+{
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The same command uXferRead / uXferWrite would send, on our own control handle.
+bool Command(HANDLE control, uint8_t request)
+{
+    uint8_t stage[WRITE_STAGE_SIZE] = {};
+    uint16_t size = request == REQ_READ ? READ_STAGE_SIZE : WRITE_STAGE_SIZE;
+    StagePutWord(stage, size / 4 - 2, 0);
+    StagePutWord(stage, size / 4 - 1, kBytes / 4);
+    VendorCommandBlock block;
+    VendorBlockInit(&block, VENDOR_HOST_TO_DEVICE, request, 0, 0, size);
+    DWORD returned = 0;
+    return DeviceIoControl(control, IOCTL_VENDOR_REQUEST, &block, sizeof block, stage, size, &returned, nullptr);
+}
+
+double RawRead(HANDLE control, HANDLE pipe, std::vector<uint8_t>& buffer)
+{
+    double start = Now();
+    if (!Command(control, REQ_READ))
+        return -1;
+    for (uint32_t at = 0; at < kBytes; at += XFER_CHUNK) {
+        DWORD moved = 0;
+        if (!ReadFile(pipe, buffer.data() + at, XFER_CHUNK, &moved, nullptr))
+            return -1;
+    }
+    return Now() - start;
+}
+
+double RawWrite(HANDLE control, HANDLE pipe, const std::vector<uint8_t>& buffer)
+{
+    double start = Now();
+    if (!Command(control, REQ_WRITE))
+        return -1;
+    for (uint32_t at = 0; at < kBytes; at += XFER_CHUNK) {
+        DWORD moved = 0;
+        if (!WriteFile(pipe, buffer.data() + at, XFER_CHUNK, &moved, nullptr))
+            return -1;
+    }
+    return Now() - start;
+}
+
+double LibraryRead(std::vector<uint8_t>& buffer)
+{
+    TransferDesc desc = {0, 0, 0, kBytes, 4, 0, 0};
+    uint32_t count = 0;
+    double start = Now();
+    uint32_t result = uXferRead(&desc, buffer.data(), &count);
+    double elapsed = Now() - start;
+    return result == RESULT_OK && count == kBytes ? elapsed : -1;
+}
+
+double LibraryWrite(const std::vector<uint8_t>& buffer)
+{
+    TransferDesc desc = {0, 0, 0, kBytes, 4, 0, 0};
+    uint32_t count = 0;
+    double start = Now();
+    uint32_t result = uXferWrite(&desc, buffer.data(), &count);
+    double elapsed = Now() - start;
+    return result == RESULT_OK && count == kBytes ? elapsed : -1;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void Report(const char* name, const std::vector<double>& library, const std::vector<double>& raw)
+{
+    double lib = Median(library), base = Median(raw);
+    double mb = kBytes / (1024.0 * 1024.0);
+    std::printf("%-6s uXfer %8.1f MiB/s  raw %8.1f MiB/s  ratio %.3f  added per chunk %+.1f us"
+                "  (raw per chunk %.1f us)\n",
+                name, mb / (lib / 1000.0), mb / (base / 1000.0), base / lib, (lib - base) * 1000.0 / kChunks,
+                base * 1000.0 / kChunks);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    int rounds = argc > 1 ? std::atoi(argv[1]) : 15;
+    if (!VdevShimInstall()) {
+        std::fprintf(stderr, "pipe-name shim could not be installed\n");
+        return 2;
+    }
+    vdev::Device device;
+    VdevInfo info;
+    if (!device.Open(0) || !device.Reset() || !device.Info(info)) {
+        std::fprintf(stderr, "no virtual device: start the test bed\n");
+        return 2;
+    }
+    uSetDelay(0);
+    if (uCreate(OPEN_ALL) != RESULT_OK) {
+        std::fprintf(stderr, "uCreate failed\n");
+        return 1;
+    }
+    std::string path = info.interfacePath;
+    File control(OpenPath(path, GENERIC_READ | GENERIC_WRITE));
+    File out(OpenPath(path + PIPE_OUT_SUFFIX, GENERIC_WRITE));
+    File in(OpenPath(path + PIPE_IN_SUFFIX, GENERIC_READ));
+    if (!control.IsOpen() || !out.IsOpen() || !in.IsOpen()) {
+        std::fprintf(stderr, "raw pipes could not be opened\n");
+        return 1;
+    }
+
+    std::vector<uint8_t> buffer(kBytes);
+    std::vector<double> libRead, rawRead, libWrite, rawWrite;
+    bool ok = true;
+    for (int i = 0; i < rounds && ok; ++i) {
+        // Alternate the order so that neither side always runs on a warm cache.
+        double a = i % 2 ? RawRead(control.Get(), in.Get(), buffer) : LibraryRead(buffer);
+        double b = i % 2 ? LibraryRead(buffer) : RawRead(control.Get(), in.Get(), buffer);
+        double c = i % 2 ? RawWrite(control.Get(), out.Get(), buffer) : LibraryWrite(buffer);
+        double d = i % 2 ? LibraryWrite(buffer) : RawWrite(control.Get(), out.Get(), buffer);
+        ok = a >= 0 && b >= 0 && c >= 0 && d >= 0;
+        libRead.push_back(i % 2 ? b : a);
+        rawRead.push_back(i % 2 ? a : b);
+        libWrite.push_back(i % 2 ? d : c);
+        rawWrite.push_back(i % 2 ? c : d);
+    }
+    uClose();
+    uSetDelay(100);
+    if (!ok) {
+        std::fprintf(stderr, "a transfer failed\n");
+        return 1;
+    }
+    std::printf("%u bytes in %u chunks of %u, %d rounds, medians:\n", kBytes, kChunks, XFER_CHUNK, rounds);
+    Report("read", libRead, rawRead);
+    Report("write", libWrite, rawWrite);
+    return 0;
+}

@@ -1,0 +1,212 @@
+#include "flows.h"
+
+#include <cstdlib>
+#include <memory>
+
+#include "framework/file.h"
+#include "wire.h"
+
+namespace dump {
+
+namespace {
+
+// Sent as a debug write before every transfer.
+const uint8_t kResetCommand[12] = {0x05, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x05, 0x00, 0x00, 0x00, 0xFF, 0xFF};
+
+constexpr uint32_t kOpenAll = OPEN_CONTROL | OPEN_READ | OPEN_WRITE;
+constexpr uint32_t kUnitSize = 4;
+constexpr uint16_t kCmdValue = 1;
+
+TransferDesc ResetCommandDesc()
+{
+    TransferDesc desc = {};
+    desc.length = sizeof(kResetCommand);
+    desc.unitSize = kUnitSize;
+    desc.cmdValue = kCmdValue;
+    desc.cmdIndex = 1;
+    return desc;
+}
+
+// A read or write of `size` file bytes at device word `addr`: the descriptor
+// counts host bytes, so both double (wrapping, as 32-bit shifts do).
+TransferDesc DeviceDesc(uint32_t addr, uint32_t size, uint32_t mode)
+{
+    TransferDesc desc = {};
+    desc.address = addr << 1;
+    desc.length = size << 1;
+    desc.unitSize = kUnitSize;
+    desc.cmdValue = kCmdValue;
+    desc.cmdIndex = static_cast<uint16_t>(mode);
+    return desc;
+}
+
+struct FreeBlock {
+    void operator()(uint8_t* block) const { std::free(block); }
+};
+using Block = std::unique_ptr<uint8_t[], FreeBlock>;
+
+// Zero-filled, so that bytes no file or device delivered are never sent or stored.
+Block Allocate(uint32_t bytes)
+{
+    return Block(static_cast<uint8_t*>(std::calloc(bytes ? bytes : 1, 1)));
+}
+
+// The connection of one flow.  A flow that opened it closes it when it ends,
+// except after a failed reset command, which leaves it for the next uCreate.
+class Connection {
+public:
+    Connection() = default;
+    ~Connection()
+    {
+        if (open_)
+            uClose();
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    bool Open()
+    {
+        open_ = uCreate(kOpenAll) == RESULT_OK;
+        return open_;
+    }
+    bool SendReset()
+    {
+        TransferDesc desc = ResetCommandDesc();
+        uint32_t count = 0;
+        if (uDebugWriteCmd(&desc, kResetCommand, &count) == RESULT_OK)
+            return true;
+        open_ = false;
+        return false;
+    }
+
+private:
+    bool open_ = false;
+};
+
+// The dump file of a Read.  Opened up front, so that a path that can't be
+// created is reported before the device is touched, but its old contents are
+// only replaced by a dump that was read in full.  A file that the flow created
+// and never filled is removed again.
+class DumpTarget {
+public:
+    explicit DumpTarget(const std::string& path) : path_(path) {}
+    ~DumpTarget()
+    {
+        file_.Close();
+        if (file_.Created() && !stored_)
+            CFile::Remove(path_);
+    }
+    DumpTarget(const DumpTarget&) = delete;
+    DumpTarget& operator=(const DumpTarget&) = delete;
+
+    bool Open() { return file_.Open(path_, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite); }
+    bool Store(const uint8_t* dump, uint32_t size)
+    {
+        stored_ = file_.SeekToBegin() && file_.Write(dump, size) && file_.SetEnd();
+        return stored_;
+    }
+
+private:
+    std::string path_;
+    CFile file_;
+    bool stored_ = false;
+};
+
+}  // namespace
+
+const char* OutcomeText(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::OpenFileFailed:
+        return "Open file to read failed!";
+    case Outcome::AllocFailed:
+        return "Allocate memory failed!";
+    case Outcome::OpenUsbFailed:
+        return "Open USB failed!";
+    case Outcome::ResetFailed:
+        return "Send reset cmd failed!";
+    case Outcome::ReadFailed:
+        return "Read file failed!";
+    case Outcome::ReadSuccess:
+        return "Read file success!";
+    case Outcome::WriteFailed:
+        return "Write file failed!";
+    case Outcome::WriteSuccess:
+        return "Write file success!";
+    }
+    return "";
+}
+
+uint32_t ReadDevice(uint32_t addr, uint32_t size, uint32_t mode, uint8_t* dump)
+{
+    if (!WireFits(size))
+        return 1;
+    Block wire = Allocate(size * 2);
+    if (!wire)
+        return 1;
+    TransferDesc desc = DeviceDesc(addr, size, mode);
+    uint32_t count = 0;
+    const uint32_t result = uXferRead(&desc, wire.get(), &count);
+    if (result != RESULT_OK)
+        return result;
+    DumpFromWire(wire.get(), size, dump);
+    return 0;
+}
+
+uint32_t WriteDevice(uint32_t addr, uint32_t size, uint32_t mode, const uint8_t* dump)
+{
+    if (!WireFits(size))
+        return 1;
+    Block wire = Allocate(size * 2);
+    if (!wire)
+        return 1;
+    WireFromDump(dump, size, wire.get());
+    TransferDesc desc = DeviceDesc(addr, size, mode);
+    uint32_t count = 0;
+    return uXferWrite(&desc, wire.get(), &count);
+}
+
+void ReadFlow(const DumpSettings& s, Reporter& reporter)
+{
+    // Declared in reverse order of release: the dump buffer goes first, then
+    // the file, then the connection.
+    Connection usb;
+    DumpTarget target(s.forWrite);
+    if (!target.Open())
+        return reporter.Show(Outcome::OpenFileFailed);
+    Block dump = WireFits(s.Size) ? Allocate(s.Size) : nullptr;
+    if (!dump)
+        return reporter.Show(Outcome::AllocFailed);
+    if (!usb.Open())
+        return reporter.Show(Outcome::OpenUsbFailed);
+    if (!usb.SendReset())
+        return reporter.Show(Outcome::ResetFailed);
+    const bool read = ReadDevice(s.Addr, s.Size, s.readMode, dump.get()) == 0 && target.Store(dump.get(), s.Size);
+    reporter.Show(read ? Outcome::ReadSuccess : Outcome::ReadFailed);
+}
+
+void WriteFlow(const DumpSettings& s, Reporter& reporter)
+{
+    Connection usb;
+    Block dump;
+    {
+        CFile source;
+        if (!source.Open(s.forRead, CFile::modeRead))
+            return reporter.Show(Outcome::OpenFileFailed);
+        dump = WireFits(s.Size) ? Allocate(s.Size) : nullptr;
+        if (!dump)
+            return reporter.Show(Outcome::AllocFailed);
+        // A short file leaves the rest of the (zero-filled) dump as it is.
+        uint32_t got = 0;
+        if (!source.Read(dump.get(), s.Size, got))
+            return reporter.Show(Outcome::OpenFileFailed);
+    }
+    if (!usb.Open())
+        return reporter.Show(Outcome::OpenUsbFailed);
+    if (!usb.SendReset())
+        return reporter.Show(Outcome::ResetFailed);
+    const bool written = WriteDevice(s.Addr, s.Size, s.writeMode, dump.get()) == 0;
+    reporter.Show(written ? Outcome::WriteSuccess : Outcome::WriteFailed);
+}
+
+}  // namespace dump

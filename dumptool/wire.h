@@ -1,0 +1,23 @@
+// The device holds every file byte in a 16-bit word: file byte i travels as
+// wire bytes 2i and 2i+1.  Reads keep the first byte of each word; writes send
+// each byte as the pair (byte, 0xFF).
+#pragma once
+
+#include <cstdint>
+
+namespace dump {
+
+// The largest dump whose wire image (twice its size) has a 32-bit length.
+constexpr uint32_t kMaxDumpSize = 0x7FFFFFFFu;
+
+constexpr bool WireFits(uint32_t dumpSize)
+{
+    return dumpSize <= kMaxDumpSize;
+}
+
+// dump[i] = wire[2i], for i < size.
+void DumpFromWire(const uint8_t* wire, uint32_t size, uint8_t* dump);
+// wire[2i] = dump[i], wire[2i+1] = 0xFF, for i < size.
+void WireFromDump(const uint8_t* dump, uint32_t size, uint8_t* wire);
+
+}  // namespace dump

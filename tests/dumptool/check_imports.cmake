@@ -1,0 +1,23 @@
+# cmake -DOBJDUMP=... -DPROGRAM=Vantor.exe -P check_imports.cmake
+# Fails unless the program imports exactly uClose, uCreate, uDebugWriteCmd,
+# uXferRead and uXferWrite from uXfer.dll.
+execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "objdump could not read ${PROGRAM}")
+endif()
+string(REGEX MATCH "DLL Name: uXfer\\.dll\n[^\n]*\n(([^\n]*[0-9]+ +[A-Za-z]+\n)*)" block "${dump}")
+if(NOT block)
+  message(FATAL_ERROR "${PROGRAM} imports nothing from uXfer.dll")
+endif()
+string(REGEX MATCHALL "[0-9]+ +[A-Za-z]+\n" entries "${CMAKE_MATCH_1}")
+set(names "")
+foreach(entry ${entries})
+  string(REGEX REPLACE "^[0-9]+ +([A-Za-z]+)\n$" "\\1" name "${entry}")
+  list(APPEND names ${name})
+endforeach()
+list(SORT names)
+set(expected uClose uCreate uDebugWriteCmd uXferRead uXferWrite)
+if(NOT names STREQUAL expected)
+  message(FATAL_ERROR "uXfer.dll imports are '${names}', expected '${expected}'")
+endif()
+message(STATUS "uXfer.dll imports: ${names}")

@@ -1,0 +1,109 @@
+#include "test_files.h"
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace dumptest {
+
+std::string ProgramFolder()
+{
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path);
+    return folder.substr(0, folder.rfind('\\'));
+}
+
+std::string SettingsFile()
+{
+    return ProgramFolder() + "\\DumpSet.ini";
+}
+
+void RemoveSettings()
+{
+    DeleteFileA(SettingsFile().c_str());
+}
+
+void WriteSettings(const std::string& text)
+{
+    std::ofstream(SettingsFile(), std::ios::binary) << text;
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool Exists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteAll(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return out.good();
+}
+
+ScratchFolder::ScratchFolder()
+{
+    static std::atomic<unsigned> serial{0};
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    path_ = std::string(temp) + "dumptool-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path_ + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileA(File(found.cFileName).c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path_.c_str());
+}
+
+HangUpPipe::HangUpPipe()
+{
+    static std::atomic<unsigned> serial{0};
+    name_ = "\\\\.\\pipe\\dumptool-hangup-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    server_ = CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
+                               nullptr);
+    waiter_ = std::thread([this] {
+        if (server_ == INVALID_HANDLE_VALUE)
+            return;
+        ConnectNamedPipe(server_, nullptr);
+        DisconnectNamedPipe(server_);
+    });
+}
+
+HangUpPipe::~HangUpPipe()
+{
+    if (server_ != INVALID_HANDLE_VALUE) {
+        // Unblocks a server still waiting for its client.
+        HANDLE client = CreateFileA(name_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (client != INVALID_HANDLE_VALUE)
+            CloseHandle(client);
+    }
+    waiter_.join();
+    if (server_ != INVALID_HANDLE_VALUE)
+        CloseHandle(server_);
+}
+
+}  // namespace dumptest

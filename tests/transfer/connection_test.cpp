@@ -1,0 +1,204 @@
+// Opening and closing the connection: flags, handles, instances, interface
+// classes and the debug texts of each step.
+#include <cstring>
+
+#include "usb_protocol.h"
+#include "xfer_support.h"
+
+namespace {
+
+using XferConnection = XferTest;
+
+const std::vector<std::string> kOpenAll = {"open control", "open PIPE1", "open PIPE0"};
+const std::vector<std::string> kCloseAll = {"close control", "close PIPE0", "close PIPE1"};
+
+std::string OpenedPath(const VdevLogRecord& record)
+{
+    return std::string(reinterpret_cast<const char*>(record.data), record.dataLen);
+}
+
+bool SamePath(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && _strnicmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+TEST_F(XferConnection, OpensControlPathThenWritePipeThenReadPipe)
+{
+    VdevInfo info;
+    ASSERT_TRUE(device.Info(info));
+    DebugTexts texts;
+
+    ASSERT_EQ(uCreate(0xFF), RESULT_OK);  // only the low three bits count
+
+    std::vector<VdevLogRecord> log = Log();
+    ASSERT_EQ(Trace(log, true), kOpenAll);
+    const std::string path = info.interfacePath;
+    EXPECT_TRUE(SamePath(OpenedPath(log[0]), path)) << OpenedPath(log[0]);
+    EXPECT_TRUE(SamePath(OpenedPath(log[1]), path + "\\PIPE1")) << OpenedPath(log[1]);
+    EXPECT_TRUE(SamePath(OpenedPath(log[2]), path + "\\PIPE0")) << OpenedPath(log[2]);
+    EXPECT_EQ(texts.Take(), (std::vector<std::string>{"\nuCreate()"}));
+
+    ASSERT_TRUE(device.Reset());
+    EXPECT_EQ(uClose(), 1u);
+    EXPECT_EQ(Trace(Log(), true), kCloseAll);
+    EXPECT_EQ(texts.Take(), (std::vector<std::string>{"\n~uClose()"}));
+}
+
+TEST_F(XferConnection, CloseReportsTheWritePipe)
+{
+    EXPECT_EQ(uClose(), UINT32_MAX);  // nothing open
+
+    ASSERT_EQ(uCreate(OPEN_ALL), RESULT_OK);
+    EXPECT_EQ(uClose(), 1u);
+    EXPECT_EQ(uClose(), UINT32_MAX);
+
+    ASSERT_EQ(uCreate(OPEN_CONTROL | OPEN_READ), RESULT_OK);
+    ASSERT_TRUE(device.Reset());
+    EXPECT_EQ(uClose(), UINT32_MAX);  // no write pipe, though the others close
+    EXPECT_EQ(Trace(Log(), true), (std::vector<std::string>{"close control", "close PIPE0"}));
+}
+
+TEST_F(XferConnection, NoFlagsOpensNothingAfterThePause)
+{
+    Stopwatch clock;
+    ASSERT_EQ(uCreate(0), RESULT_OK);
+    EXPECT_GE(clock.Ms(), 45.0);
+
+    TransferDesc desc = Desc(0, 64);
+    uint8_t buffer[64];
+    uint32_t count = 0;
+    EXPECT_EQ(uDebugReadCmd(&desc, buffer, &count), RESULT_IO_FAILED);
+    EXPECT_EQ(uDebugWriteCmd(&desc, buffer, &count), RESULT_IO_FAILED);
+    EXPECT_EQ(uClose(), UINT32_MAX);
+    EXPECT_TRUE(Trace(Log(), true).empty());
+}
+
+TEST_F(XferConnection, PartialOpensGiveOnlyTheirPipes)
+{
+    TransferDesc desc = Desc(0, 64);
+    uint8_t buffer[64] = {};
+    uint32_t count = 0;
+
+    ASSERT_EQ(uCreate(OPEN_CONTROL | OPEN_READ), RESULT_OK);
+    EXPECT_EQ(Trace(Log(), true), (std::vector<std::string>{"open control", "open PIPE0"}));
+    ASSERT_TRUE(device.Reset());
+    EXPECT_EQ(uXferRead(&desc, buffer, &count), RESULT_OK);
+    EXPECT_EQ(uDebugWriteCmd(&desc, buffer, &count), RESULT_IO_FAILED);
+    EXPECT_EQ(Trace(Log()), (std::vector<std::string>{"ctl A0", "read 64>64", "ctl AA"}));
+
+    // Reopening closes everything first; the read pipe that was open is gone.
+    ASSERT_TRUE(device.Reset());
+    ASSERT_EQ(uCreate(OPEN_CONTROL | OPEN_WRITE), RESULT_OK);
+    EXPECT_EQ(Trace(Log(), true), (std::vector<std::string>{"close control", "close PIPE0", "open control",
+                                                            "open PIPE1"}));
+    ASSERT_TRUE(device.Reset());
+    EXPECT_EQ(uDebugReadCmd(&desc, buffer, &count), RESULT_IO_FAILED);
+    EXPECT_EQ(uDebugWriteCmd(&desc, buffer, &count), RESULT_OK);
+    EXPECT_EQ(Trace(Log()), (std::vector<std::string>{"ctl AA", "ctl AA", "write 64>64"}));
+}
+
+TEST_F(XferConnection, MissingInstanceLeavesTheOpenConnection)
+{
+    ASSERT_EQ(uCreate(OPEN_ALL), RESULT_OK);
+    ASSERT_TRUE(device.Reset());
+    DebugTexts texts;
+
+    EXPECT_EQ(uSetInstance(1), 1u);
+    EXPECT_EQ(uCreate(OPEN_ALL), RESULT_OPEN_FAILED);
+
+    EXPECT_EQ(texts.Take(), (std::vector<std::string>{"\nuCreate()", "\nSetupDiEnumDeviceInterfaces() failed!\n"}));
+    TransferDesc desc = Desc(0, 8);
+    uint8_t buffer[8];
+    uint32_t count = 0;
+    EXPECT_EQ(uXferRead(&desc, buffer, &count), RESULT_OK);
+    EXPECT_EQ(Trace(Log(), true), (std::vector<std::string>{"ctl A0", "read 8>8"}));
+}
+
+TEST_F(XferConnection, InstanceIndexPicksTheDevice)
+{
+    EXPECT_EQ(uEnumeInstances(), 1u);
+    ExtraInstance extra;
+    ASSERT_GE(extra.Number(), 0);
+    ASSERT_TRUE(vdev::WaitInterfaces(vdev::kDefaultClass, 2, 5000));
+    vdev::Device second;
+    ASSERT_TRUE(second.Open(static_cast<unsigned>(extra.Number())));
+    ASSERT_TRUE(second.Reset());
+    ASSERT_TRUE(device.Reset());
+
+    EXPECT_EQ(uEnumeInstances(), 2u);
+    uSetInstance(1);
+    ASSERT_EQ(uCreate(OPEN_ALL), RESULT_OK);
+
+    EXPECT_EQ(Trace(second.Log(), true), kOpenAll);
+    EXPECT_TRUE(Trace(device.Log(), true).empty());
+    uClose();
+}
+
+TEST_F(XferConnection, CountsOnlyPresentInterfaces)
+{
+    ASSERT_TRUE(device.SetPlugged(false));
+    ASSERT_TRUE(vdev::WaitInterfaces(vdev::kDefaultClass, 0, 5000));
+
+    EXPECT_EQ(uEnumeInstances(), 0u);
+    EXPECT_EQ(uCreate(OPEN_ALL), RESULT_OPEN_FAILED);
+
+    ASSERT_TRUE(device.SetPlugged(true));
+    ASSERT_TRUE(vdev::WaitInterfaces(vdev::kDefaultClass, 1, 5000));
+    EXPECT_EQ(uEnumeInstances(), 1u);
+}
+
+TEST_F(XferConnection, LoaderVersionResults)
+{
+    EXPECT_EQ(uSetKVVersion(272), 0u);
+    EXPECT_EQ(uSetKVVersion(288), 0u);
+    EXPECT_EQ(uSetKVVersion(304), 0u);
+    EXPECT_EQ(static_cast<int32_t>(uSetKVVersion(300)), -4);
+    EXPECT_EQ(static_cast<int32_t>(uSetKVVersion(0)), -304);
+}
+
+// Puts the device's interface under another class for the length of a test.
+class ClassSwitch {
+public:
+    ClassSwitch(vdev::Device& device, const GUID& cls) : device_(device)
+    {
+        ok_ = device_.SetClass(cls) && vdev::WaitInterfaces(cls, 1, 5000);
+    }
+    ~ClassSwitch()
+    {
+        device_.SetClass(vdev::kDefaultClass);
+        vdev::WaitInterfaces(vdev::kDefaultClass, 1, 5000);
+    }
+    ClassSwitch(const ClassSwitch&) = delete;
+    ClassSwitch& operator=(const ClassSwitch&) = delete;
+    bool Ok() const { return ok_; }
+
+private:
+    vdev::Device& device_;
+    bool ok_;
+};
+
+TEST_F(XferConnection, LoaderVersionSelectsTheInterfaceClass)
+{
+    ClassSwitch v2(device, vdev::kClassV2);
+    ASSERT_TRUE(v2.Ok());
+    EXPECT_EQ(uEnumeInstances(), 0u);
+
+    ASSERT_EQ(uSetKVVersion(272), 0u);
+    EXPECT_EQ(uEnumeInstances(), 1u);
+    ASSERT_TRUE(device.Reset());
+    EXPECT_EQ(uCreate(OPEN_ALL), RESULT_OK);
+    EXPECT_EQ(Trace(Log(), true), kOpenAll);
+
+    // Unknown versions keep the selection; the cancel connection always
+    // looks for the default class.
+    EXPECT_NE(uSetKVVersion(300), 0u);
+    EXPECT_EQ(uEnumeInstances(), 1u);
+    EXPECT_EQ(uSetCancel(2), RESULT_OPEN_FAILED);
+
+    // The open connection keeps its handles when the class changes.
+    EXPECT_EQ(uSetKVVersion(288), 0u);
+    EXPECT_EQ(uEnumeInstances(), 0u);
+    EXPECT_EQ(uClose(), 1u);
+}
+
+}  // namespace

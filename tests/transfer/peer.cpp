@@ -1,0 +1,114 @@
+// A second process on uXfer.dll, for the tests of what processes share.
+// Loads the library itself so that its load and unload can be watched.
+//   uxfer_peer delay N      uSetDelay(N)
+//   uxfer_peer instance N   uSetInstance(N)
+//   uxfer_peer time         prints the milliseconds of one debug write of length 0
+//   uxfer_peer unregister   exits with the result of uUnRegDevNotify
+//   uxfer_peer lifecycle    loads, uCreate(7), unloads; prints the debug texts, each after a '|'
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "uXfer.h"
+#include "vdev_shim.h"
+
+namespace {
+
+constexpr DWORD kDbgPrintException = 0x40010006;  // DBG_PRINTEXCEPTION_C
+std::vector<std::string> texts;
+
+LONG CALLBACK CatchDebugText(EXCEPTION_POINTERS* info)
+{
+    const EXCEPTION_RECORD* r = info->ExceptionRecord;
+    if (r->ExceptionCode == kDbgPrintException && r->NumberParameters >= 2)
+        texts.emplace_back(reinterpret_cast<const char*>(r->ExceptionInformation[1]));
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+class Library {
+public:
+    Library() : module_(LoadLibraryA("uXfer.dll")) {}
+    ~Library() { Unload(); }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+    bool Loaded() const { return module_ != nullptr; }
+    void Unload()
+    {
+        if (module_)
+            FreeLibrary(module_);
+        module_ = nullptr;
+    }
+    template <class Fn>
+    Fn* Get(const char* name) const
+    {
+        return reinterpret_cast<Fn*>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+    }
+
+private:
+    HMODULE module_;
+};
+
+int Lifecycle()
+{
+    PVOID handler = AddVectoredExceptionHandler(1, CatchDebugText);
+    uint32_t created;
+    {
+        Library library;
+        if (!library.Loaded())
+            return 3;
+        created = library.Get<decltype(uCreate)>("uCreate")(OPEN_ALL);
+    }
+    RemoveVectoredExceptionHandler(handler);
+    for (const std::string& text : texts) {
+        std::string shown = "|";
+        for (char c : text)
+            shown += c == '\n' ? std::string("\\n") : std::string(1, c);
+        std::fputs(shown.c_str(), stdout);
+    }
+    return created == RESULT_OK ? 0 : 4;
+}
+
+int Time(const Library& library)
+{
+    if (library.Get<decltype(uCreate)>("uCreate")(OPEN_ALL) != RESULT_OK)
+        return 4;
+    TransferDesc desc = {};
+    uint32_t count = 0;
+    LARGE_INTEGER start, end, frequency;
+    QueryPerformanceCounter(&start);
+    uint32_t result = library.Get<decltype(uDebugWriteCmd)>("uDebugWriteCmd")(&desc, nullptr, &count);
+    QueryPerformanceCounter(&end);
+    QueryPerformanceFrequency(&frequency);
+    library.Get<decltype(uClose)>("uClose")();
+    std::printf("%.0f\n", 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                              static_cast<double>(frequency.QuadPart));
+    return result == RESULT_OK ? 0 : 5;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || !VdevShimInstall())
+        return 2;
+    std::string command = argv[1];
+    if (command == "lifecycle")
+        return Lifecycle();
+    Library library;
+    if (!library.Loaded())
+        return 3;
+    uint32_t value = argc > 2 ? static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0)) : 0;
+    if (command == "delay")
+        return library.Get<decltype(uSetDelay)>("uSetDelay")(value) == value ? 0 : 6;
+    if (command == "instance")
+        return library.Get<decltype(uSetInstance)>("uSetInstance")(value) == value ? 0 : 6;
+    if (command == "unregister")
+        return static_cast<int>(library.Get<decltype(uUnRegDevNotify)>("uUnRegDevNotify")());
+    if (command == "time")
+        return Time(library);
+    return 2;
+}

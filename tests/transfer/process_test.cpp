@@ -1,0 +1,100 @@
+// What processes share through the library, its load and unload, and the
+// waits of a Windows generation that polls the device (run in a child
+// program that Wine reports as Windows XP).
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "xfer_support.h"
+
+namespace {
+
+using XferProcesses = XferTest;
+
+constexpr char kPeer[] = "uxfer_peer.exe";
+constexpr char kXpProgram[] = "uxfer_xp_waits.exe";
+
+TEST_F(XferProcesses, DelaySetHereGovernsTheWaitsOfAnother)
+{
+    uSetDelay(250);
+    ProgramRun run = RunProgram(kPeer, "time");
+    ASSERT_TRUE(run.started);
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    // One sleep before the command and one after it.
+    EXPECT_GE(std::atof(run.output.c_str()), 490.0) << run.output;
+}
+
+TEST_F(XferProcesses, DelaySetElsewhereGovernsTheWaitsHere)
+{
+    ProgramRun run = RunProgram(kPeer, "delay 250");
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    ASSERT_EQ(uCreate(OPEN_ALL), RESULT_OK);
+    TransferDesc desc = {};
+    uint32_t count = 0;
+
+    Stopwatch clock;
+    ASSERT_EQ(uDebugWriteCmd(&desc, nullptr, &count), RESULT_OK);
+    EXPECT_GE(clock.Ms(), 490.0);
+}
+
+TEST_F(XferProcesses, InstanceSetElsewhereAppliesHere)
+{
+    ProgramRun run = RunProgram(kPeer, "instance 1");
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(uCreate(OPEN_ALL), RESULT_OPEN_FAILED);
+    uSetInstance(0);
+    EXPECT_EQ(uCreate(OPEN_ALL), RESULT_OK);
+}
+
+// The slot is shared, the registration is not: another process clears the
+// slot but can't withdraw a registration made here.
+TEST_F(XferProcesses, NotificationSlotClearedElsewhereWithoutHarm)
+{
+    ProgressWindow window;
+    ASSERT_EQ(uRegDevNotify(window.Handle()), 1u);
+
+    ProgramRun run = RunProgram(kPeer, "unregister");
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(uUnRegDevNotify(), 0u);
+}
+
+TEST_F(XferProcesses, LoadBuildsTheConnectionAndUnloadClosesIt)
+{
+    ProgramRun run = RunProgram(kPeer, "lifecycle");
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(run.output, "|\\nCUsb()|\\nuCreate()|\\n~CUsb()");
+    EXPECT_EQ(Trace(Log(), true), (std::vector<std::string>{"open control", "open PIPE1", "open PIPE0",
+                                                            "close control", "close PIPE0", "close PIPE1"}));
+}
+
+// Wine reports the Windows version of a program from its per-program key.
+class ProgramVersion {
+public:
+    ProgramVersion(const char* exeName, const char* version) : path_(std::string(kAppDefaults) + exeName)
+    {
+        ok_ = RegSetKeyValueA(HKEY_CURRENT_USER, path_.c_str(), "Version", REG_SZ, version,
+                              static_cast<DWORD>(std::strlen(version) + 1)) == ERROR_SUCCESS;
+    }
+    ~ProgramVersion() { RegDeleteKeyA(HKEY_CURRENT_USER, path_.c_str()); }
+    ProgramVersion(const ProgramVersion&) = delete;
+    ProgramVersion& operator=(const ProgramVersion&) = delete;
+    bool Ok() const { return ok_; }
+
+private:
+    static constexpr char kAppDefaults[] = "Software\\Wine\\AppDefaults\\";
+    std::string path_;
+    bool ok_ = false;
+};
+
+TEST(XferGeneration5, WaitsPollTheDevice)
+{
+    ProgramVersion xp(kXpProgram, "winxp");
+    ASSERT_TRUE(xp.Ok());
+    ProgramRun run = RunProgram(kXpProgram, "");
+    ASSERT_TRUE(run.started);
+    std::fputs(run.output.c_str(), stdout);
+    EXPECT_EQ(run.exitCode, 0u);
+}
+
+}  // namespace

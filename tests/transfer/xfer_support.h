@@ -1,0 +1,124 @@
+// Shared pieces of the uXfer tests: the fixture on instance 0 of the virtual
+// device, a compact trace of its log, a window that collects progress
+// messages, a catcher for debug texts, and a runner for helper processes.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "uXfer.h"
+#include "vdev_client.h"
+
+// One line per log record that matters to the library's behaviour:
+//   "ctl A0" (vendor request; " failed" appended when the driver failed it),
+//   "reset 2", "read 65536>65536" (requested>moved), "write 0>0",
+//   "open PIPE1", "close control".  Handle records only when asked for.
+std::vector<std::string> Trace(const std::vector<VdevLogRecord>& log, bool withHandles = false);
+// The vendor requests with this bRequest, in order.
+std::vector<VdevLogRecord> Requests(const std::vector<VdevLogRecord>& log, uint8_t request);
+// Bytes of a control record: the 12-byte block, then the data stage.
+std::vector<uint8_t> Bytes(const VdevLogRecord& record);
+std::vector<uint8_t> Block(uint8_t direction, uint8_t request, uint16_t value, uint16_t index, uint16_t length);
+std::vector<uint8_t> Words(std::initializer_list<uint32_t> words);
+std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b);
+
+TransferDesc Desc(uint32_t address, uint32_t length, uint32_t unitSize = 4);
+std::vector<uint8_t> Pattern(size_t size, uint32_t seed);
+
+// Device instance 0 reset, delay 0, instance 0, default class, no messages;
+// the library connection closed and the default delay back afterwards.
+class XferTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::vector<VdevLogRecord> Log() { return device.Log(); }
+
+    vdev::Device device;
+};
+
+// A second device instance for the length of a test.
+class ExtraInstance {
+public:
+    ExtraInstance() : number_(vdev::AddInstance()) {}
+    ~ExtraInstance();
+    ExtraInstance(const ExtraInstance&) = delete;
+    ExtraInstance& operator=(const ExtraInstance&) = delete;
+    int Number() const { return number_; }
+
+private:
+    int number_;
+};
+
+// Collects the texts OutputDebugStringA raises in this process while alive.
+class DebugTexts {
+public:
+    DebugTexts();
+    ~DebugTexts();
+    DebugTexts(const DebugTexts&) = delete;
+    DebugTexts& operator=(const DebugTexts&) = delete;
+    std::vector<std::string> Take();
+
+private:
+    static LONG CALLBACK Handler(EXCEPTION_POINTERS* info);
+    static DebugTexts* active_;
+    PVOID handler_;
+    std::mutex lock_;
+    std::vector<std::string> texts_;
+};
+
+// A top-level window on the calling thread; records the dwData of every
+// progress message it receives and the device-interface arrivals.
+class ProgressWindow {
+public:
+    ProgressWindow();
+    ~ProgressWindow();
+    ProgressWindow(const ProgressWindow&) = delete;
+    ProgressWindow& operator=(const ProgressWindow&) = delete;
+
+    HWND Handle() const { return window_; }
+    const std::vector<uint32_t>& Progress() const { return progress_; }
+    // Messages with a wrong cbData, lpData or wParam.
+    unsigned Malformed() const { return malformed_; }
+    const std::vector<GUID>& Arrivals() const { return arrivals_; }
+    // Pumps messages until an arrival came or the time is up.
+    bool WaitArrival(DWORD timeoutMs);
+    // Called on each progress message, on the sending thread.
+    void OnProgress(void (*hook)(void*), void* context)
+    {
+        hook_ = hook;
+        hookContext_ = context;
+    }
+
+private:
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    HWND window_ = nullptr;
+    std::vector<uint32_t> progress_;
+    std::vector<GUID> arrivals_;
+    unsigned malformed_ = 0;
+    void (*hook_)(void*) = nullptr;
+    void* hookContext_ = nullptr;
+};
+
+// Runs a program from the test's own folder to its end; its stdout and stderr
+// come back in `output`.
+struct ProgramRun {
+    bool started = false;
+    DWORD exitCode = 0;
+    std::string output;
+};
+ProgramRun RunProgram(const std::string& exeName, const std::string& arguments);
+
+// Milliseconds of wall time since construction.
+class Stopwatch {
+public:
+    Stopwatch();
+    double Ms() const;
+
+private:
+    LARGE_INTEGER start_;
+};

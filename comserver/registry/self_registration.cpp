@@ -1,0 +1,116 @@
+// The registration exports of Talvix.dll and the registry-script runner that
+// is the class entry's updateRegistry routine.
+#include <windows.h>
+#include <olectl.h>
+
+#include "module_heap.h"
+#include "replacement_table.h"
+#include "rgs_parser.h"
+#include "typelib_registration.h"
+#include "win32_host.h"
+
+namespace {
+
+// The module file mapped as data, for its resources.
+class CDataFile {
+public:
+    explicit CDataFile(const char* path) : module_(LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
+    ~CDataFile()
+    {
+        if (module_)
+            FreeLibrary(module_);
+    }
+    CDataFile(const CDataFile&) = delete;
+    CDataFile& operator=(const CDataFile&) = delete;
+
+    HMODULE Get() const { return module_; }
+
+private:
+    HMODULE module_;
+};
+
+// The module's path in its short form (the long one when there is none), in
+// the ANSI code page.
+HRESULT ModuleShortPath(char (&path)[MAX_PATH])
+{
+    char longPath[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(ModuleInstance(), longPath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return LastErrorResult();
+    const DWORD shortLength = GetShortPathNameA(longPath, path, MAX_PATH);
+    if (shortLength == 0 || shortLength >= MAX_PATH)
+        lstrcpynA(path, longPath, MAX_PATH);
+    return S_OK;
+}
+
+// The path as UTF-16 with every ' doubled, so that it can stand inside a
+// quoted string of the script.
+HRESULT QuotablePath(const char* path, rgs::HeapBlock& quoted)
+{
+    WCHAR wide[MAX_PATH];
+    const int units = MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH);
+    if (units == 0)
+        return LastErrorResult();
+    if (!quoted.Resize(2 * static_cast<size_t>(units) * sizeof(char16_t)))
+        return E_OUTOFMEMORY;
+    char16_t* out = quoted.Units();
+    for (int i = 0; i < units; ++i) {
+        *out++ = static_cast<char16_t>(wide[i]);
+        if (wide[i] == L'\'')
+            *out++ = u'\'';
+    }
+    return S_OK;
+}
+
+}  // namespace
+
+extern "C" HRESULT UpdateRegistryFromScript(UINT resourceId, BOOL doRegister)
+{
+    char path[MAX_PATH];
+    HRESULT hr = ModuleShortPath(path);
+    if (FAILED(hr))
+        return hr;
+    CModuleAllocator allocator;
+    rgs::HeapBlock modulePath(allocator);
+    hr = QuotablePath(path, modulePath);
+    if (FAILED(hr))
+        return hr;
+    rgs::ReplacementTable table(allocator);
+    hr = table.Add(u"Module", modulePath.Units());
+    if (FAILED(hr))
+        return hr;
+
+    const CDataFile file(path);
+    if (!file.Get())
+        return LastErrorResult();
+    const HRSRC found = FindResourceA(file.Get(), MAKEINTRESOURCEA(resourceId), "REGISTRY");
+    if (!found)
+        return LastErrorResult();
+    const HGLOBAL loaded = LoadResource(file.Get(), found);
+    const DWORD size = loaded ? SizeofResource(file.Get(), found) : 0;
+    const void* script = size ? LockResource(loaded) : nullptr;
+    if (!script)
+        return LastErrorResult();
+
+    CWin32Registry registry;
+    const CAnsiLocale locale;
+    // The parser stays within the resource's size: no terminated copy needed.
+    return rgs::RunRegistryScript(static_cast<const char*>(script), size, table,
+                                  doRegister ? rgs::Mode::Register : rgs::Mode::Unregister, registry, allocator,
+                                  locale);
+}
+
+STDAPI DllRegisterServer()
+{
+    const HRESULT hr = ModuleUpdateRegistry(TRUE);
+    if (FAILED(hr))
+        return hr;
+    return RegisterTypeLibrary();
+}
+
+STDAPI DllUnregisterServer()
+{
+    ModuleUpdateRegistry(FALSE);
+    UnregisterTypeLibrary();
+    return S_OK;
+}

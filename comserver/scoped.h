@@ -1,0 +1,40 @@
+// Small owners used across the server: a critical-section guard and a block
+// of module memory.
+#pragma once
+
+#include <windows.h>
+
+#include "module_heap.h"
+
+class CLockGuard {
+public:
+    explicit CLockGuard(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
+    ~CLockGuard() { LeaveCriticalSection(&lock_); }
+    CLockGuard(const CLockGuard&) = delete;
+    CLockGuard& operator=(const CLockGuard&) = delete;
+
+private:
+    CRITICAL_SECTION& lock_;
+};
+
+// One block from the module heaps, freed when the owner goes.
+class CModuleBlock {
+public:
+    explicit CModuleBlock(size_t size) : block_(ModuleAlloc(size)) {}
+    ~CModuleBlock() { ModuleFree(block_); }
+    CModuleBlock(const CModuleBlock&) = delete;
+    CModuleBlock& operator=(const CModuleBlock&) = delete;
+
+    explicit operator bool() const { return block_ != nullptr; }
+    template <class T> T* As() const { return static_cast<T*>(block_); }
+
+private:
+    void* block_;
+};
+
+// Objects the server makes on the module heaps: a failed allocation yields a
+// null pointer from new, and delete returns the memory to its heap.
+struct CModuleObject {
+    static void* operator new(size_t size) noexcept { return ModuleAlloc(size); }
+    static void operator delete(void* block) noexcept { ModuleFree(block); }
+};

@@ -1,0 +1,47 @@
+// Talvix sample: identifies the attached device and checks the installed
+// driver through the Talvix.TVXDevice object.
+//
+//   regsvr32 Talvix.dll                   (once, to register the server)
+//   cscript //nologo device_info.js
+
+function hexDigits(value, digits) {
+    var text = "00000000" + (value >>> 0).toString(16).toUpperCase();
+    return "0x" + text.substring(text.length - digits);
+}
+
+// DeviceDetect and GetVersion mark a failure with bit 31.
+function failed(value) {
+    return (value >>> 0) >= 0x80000000;
+}
+
+// The file version of the installed driver, or "none".
+function driverFileVersion() {
+    var files = new ActiveXObject("Scripting.FileSystemObject");
+    var drivers = files.BuildPath(files.GetSpecialFolder(1).Path, "drivers");
+    var names = ["KelvaneV4.sys", "KTRV9X.sys"];
+    for (var i = 0; i < names.length; i++) {
+        var path = files.BuildPath(drivers, names[i]);
+        if (files.FileExists(path))
+            return files.GetFileVersion(path);
+    }
+    return "none";
+}
+
+var device = new ActiveXObject("Talvix.TVXDevice");
+
+var release = device.DeviceDetect();
+WScript.Echo(failed(release) ? "bcdDevice: none (" + hexDigits(release, 8) + ")"
+                             : "bcdDevice: " + hexDigits(release, 4));
+
+var generation = device.GetVersion();
+WScript.Echo(failed(generation) ? "generation: none (" + hexDigits(generation, 8) + ")"
+                                : "generation: " + hexDigits(generation, 8));
+
+// A script gets the status of the check; the packed version comes back in an
+// out parameter a script engine cannot receive (the 0 fills its place), so
+// the version shown is read from the driver file itself.
+var driverStatus = device.GetDriverVersion(0);
+WScript.Echo("driver version: " + driverFileVersion() + " (status " + hexDigits(driverStatus, 8) +
+             (driverStatus == 0 ? ", recent enough)" : ", too old)"));
+
+WScript.Echo("device_info: done");

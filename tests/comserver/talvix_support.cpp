@@ -1,0 +1,338 @@
+#include <initguid.h>
+
+#include "talvix_support.h"
+
+#include <cstring>
+
+namespace {
+
+std::wstring TestFolder()
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+std::vector<HANDLE> ProcessHeaps()
+{
+    std::vector<HANDLE> heaps(256);
+    DWORD count = GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
+    heaps.resize(count <= heaps.size() ? count : 0);
+    return heaps;
+}
+
+bool Contains(const std::vector<HANDLE>& heaps, HANDLE heap)
+{
+    for (HANDLE h : heaps)
+        if (h == heap)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+TalvixServer::TalvixServer()
+{
+    // The system DLLs the server imports come first, so that the heaps that
+    // appear during the load are the server's own.
+    for (const char* dll : {"kernel32.dll", "ole32.dll", "oleaut32.dll", "setupapi.dll", "version.dll"})
+        LoadLibraryA(dll);
+    const std::vector<HANDLE> before = ProcessHeaps();
+    module_ = LoadLibraryW((TestFolder() + L"Talvix.dll").c_str());
+    if (!module_)
+        return;
+    for (HANDLE heap : ProcessHeaps())
+        if (!Contains(before, heap))
+            moduleHeaps_.push_back(heap);
+    getClassObject_ = reinterpret_cast<decltype(getClassObject_)>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
+    canUnloadNow_ = reinterpret_cast<decltype(canUnloadNow_)>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
+}
+
+IClassFactory* TalvixServer::Factory() const
+{
+    IClassFactory* factory = nullptr;
+    if (FAILED(GetClassObject(CLSID_TVXDevice, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
+        return nullptr;
+    return factory;
+}
+
+ITVXDevice* TalvixServer::NewDevice() const
+{
+    Ref<IClassFactory> factory(Factory());
+    ITVXDevice* device = nullptr;
+    if (!factory || FAILED(factory->CreateInstance(nullptr, IID_ITVXDevice, reinterpret_cast<void**>(&device))))
+        return nullptr;
+    return device;
+}
+
+std::wstring TalvixServer::Path() const
+{
+    return TestFolder() + L"Talvix.dll";
+}
+
+VARIANT Carry(void* record, VARTYPE tag)
+{
+    VARIANT carrier;
+    VariantInit(&carrier);
+    carrier.byref = record;
+    carrier.vt = tag;
+    return carrier;
+}
+
+const HANDLE kUntouchedHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x5A5A5A5A));
+
+DeviceRecord MakeDeviceRecord(const GUID& cls, uint32_t instance)
+{
+    DeviceRecord record{};
+    record.handle = kUntouchedHandle;
+    record.interfaceClass = cls;
+    record.instance = instance;
+    return record;
+}
+
+ParamRecord MakeParam(uint32_t byteCount, uint16_t index, uint16_t statusSelector)
+{
+    ParamRecord param{};
+    std::memset(param.clientBytes, 0xEE, sizeof param.clientBytes);
+    param.byteCount = byteCount;
+    param.statusSelector = statusSelector;
+    param.index = index;
+    return param;
+}
+
+CmdRecord MakeCmd(uint32_t byteCount, void* buffer, uint16_t index)
+{
+    CmdRecord cmd{};
+    cmd.byteCount = byteCount;
+    cmd.buffer = buffer;
+    cmd.clientWord = 0xEEEE;
+    cmd.index = index;
+    return cmd;
+}
+
+void TalvixTest::SetUp()
+{
+    ASSERT_TRUE(device.Open(0)) << "the test bed is not up";
+    ASSERT_TRUE(device.Reset());
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    comInitialised_ = true;
+    ASSERT_TRUE(server.Loaded());
+    tvx.Attach(server.NewDevice());
+    ASSERT_TRUE(tvx);
+}
+
+void TalvixTest::TearDown()
+{
+    for (HANDLE handle : handles_)
+        CloseHandle(handle);
+    tvx.Reset();
+    if (comInitialised_)
+        CoUninitialize();
+    if (device.IsOpen())
+        device.Reset();
+}
+
+DeviceRecord TalvixTest::Open(HRESULT (STDMETHODCALLTYPE ITVXDevice::*create)(VARIANT*, ULONG*))
+{
+    DeviceRecord record = MakeDeviceRecord();
+    VARIANT carrier = Carry(&record);
+    ULONG status = 0xDEAD;
+    EXPECT_EQ((tvx.Get()->*create)(&carrier, &status), S_OK);
+    EXPECT_EQ(status, 0u);
+    if (record.handle != INVALID_HANDLE_VALUE && record.handle != kUntouchedHandle)
+        Adopt(record.handle);
+    return record;
+}
+
+void TalvixTest::Adopt(HANDLE handle)
+{
+    handles_.push_back(handle);
+}
+
+uint32_t TalvixTest::Mark()
+{
+    VdevInfo info{};
+    EXPECT_TRUE(device.Info(info));
+    return info.logNext;
+}
+
+std::vector<VdevLogRecord> Controls(const std::vector<VdevLogRecord>& log)
+{
+    std::vector<VdevLogRecord> out;
+    for (const auto& record : log)
+        if (record.type == VDEV_LOG_CONTROL)
+            out.push_back(record);
+    return out;
+}
+
+std::vector<VdevLogRecord> Requests(const std::vector<VdevLogRecord>& log, uint8_t request)
+{
+    std::vector<VdevLogRecord> out;
+    for (const auto& record : Controls(log))
+        if (record.a == IOCTL_VENDOR_REQUEST && record.inLen >= 12 && record.data[4] == request)
+            out.push_back(record);
+    return out;
+}
+
+std::string ControlTrace(const std::vector<VdevLogRecord>& log)
+{
+    std::string trace;
+    for (const auto& record : Controls(log)) {
+        char letter = '?';
+        if (record.a == IOCTL_DRIVER_STATE) {
+            letter = 'D';
+        } else if (record.a == IOCTL_GET_DEVICE_DESCRIPTOR) {
+            letter = 'd';
+        } else if (record.a == IOCTL_VENDOR_REQUEST && record.inLen >= 12) {
+            switch (record.data[4]) {
+            case REQ_STATUS: letter = 'S'; break;
+            case REQ_READ: letter = 'R'; break;
+            case REQ_WRITE: letter = 'W'; break;
+            case REQ_RESET: letter = 'X'; break;
+            case REQ_DEBUG: letter = 'G'; break;
+            default: break;
+            }
+        }
+        trace += letter;
+        if (record.c != 0)
+            trace += '!';
+    }
+    return trace;
+}
+
+std::vector<uint8_t> Bytes(const VdevLogRecord& record)
+{
+    return std::vector<uint8_t>(record.data, record.data + record.dataLen);
+}
+
+std::vector<uint8_t> Block(uint8_t direction, uint8_t request, uint16_t value, uint16_t index, uint16_t length)
+{
+    return {direction,
+            2,
+            0,
+            static_cast<uint8_t>(direction ? 0xC0 : 0x40),
+            request,
+            0,
+            static_cast<uint8_t>(value),
+            static_cast<uint8_t>(value >> 8),
+            static_cast<uint8_t>(index),
+            static_cast<uint8_t>(index >> 8),
+            static_cast<uint8_t>(length),
+            static_cast<uint8_t>(length >> 8)};
+}
+
+std::vector<uint8_t> Words(std::initializer_list<uint32_t> words)
+{
+    std::vector<uint8_t> out;
+    for (uint32_t word : words)
+        for (int shift = 0; shift < 32; shift += 8)
+            out.push_back(static_cast<uint8_t>(word >> shift));
+    return out;
+}
+
+std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<uint8_t> Pattern(size_t size, uint32_t seed)
+{
+    std::vector<uint8_t> out(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (auto& byte : out) {
+        x = x * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>(x >> 16);
+    }
+    return out;
+}
+
+HeapUse UseOf(HANDLE heap)
+{
+    HeapUse use;
+    if (!HeapLock(heap))
+        return use;
+    PROCESS_HEAP_ENTRY entry{};
+    while (HeapWalk(heap, &entry)) {
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
+            ++use.blocks;
+            use.bytes += entry.cbData;
+        }
+    }
+    HeapUnlock(heap);
+    return use;
+}
+
+HeapUse UseOutside(const std::vector<HANDLE>& excluded)
+{
+    HeapUse total;
+    for (HANDLE heap : ProcessHeaps()) {
+        if (Contains(excluded, heap))
+            continue;
+        HeapUse use = UseOf(heap);
+        total.blocks += use.blocks;
+        total.bytes += use.bytes;
+    }
+    return total;
+}
+
+HANDLE HeapHolding(const std::vector<HANDLE>& heaps, const void* data)
+{
+    for (HANDLE heap : heaps) {
+        bool found = false;
+        if (!HeapLock(heap))
+            continue;
+        PROCESS_HEAP_ENTRY entry{};
+        while (!found && HeapWalk(heap, &entry))
+            found = (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) && entry.lpData == data;
+        HeapUnlock(heap);
+        if (found)
+            return heap;
+    }
+    return nullptr;
+}
+
+ImportPatch::ImportPatch(HMODULE module, const char* dll, const char* function, void* replacement)
+{
+    auto* base = reinterpret_cast<uint8_t*>(module);
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (dir.VirtualAddress == 0)
+        return;
+    for (auto* desc = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); desc->Name; ++desc) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + desc->Name), dll) != 0)
+            continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0)
+                continue;
+            void** slot = reinterpret_cast<void**>(&slots->u1.Function);
+            DWORD old;
+            if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old))
+                return;
+            original_ = *slot;
+            *slot = replacement;
+            VirtualProtect(slot, sizeof *slot, old, &old);
+            slot_ = slot;
+            return;
+        }
+    }
+}
+
+ImportPatch::~ImportPatch()
+{
+    if (!slot_)
+        return;
+    DWORD old;
+    VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &old);
+    *slot_ = original_;
+    VirtualProtect(slot_, sizeof *slot_, old, &old);
+}

@@ -1,0 +1,160 @@
+// Shared pieces of the Talvix tests: the server loaded straight from its DLL
+// (no registration), a fixture on instance 0 of the virtual device, carriers
+// for the records, device-log helpers and an import-table patch for fault
+// injection inside Talvix.dll.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <objbase.h>
+#include <setupapi.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "Talvix.h"
+#include "talvix_records.h"
+#include "usb_protocol.h"
+#include "vdev_client.h"
+
+// Owns one COM reference.
+template <class T> class Ref {
+public:
+    Ref() = default;
+    explicit Ref(T* ptr) : ptr_(ptr) {}
+    ~Ref() { Reset(); }
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+
+    T* Get() const { return ptr_; }
+    T* operator->() const { return ptr_; }
+    explicit operator bool() const { return ptr_ != nullptr; }
+    T** Out()
+    {
+        Reset();
+        return &ptr_;
+    }
+    void** OutVoid() { return reinterpret_cast<void**>(Out()); }
+    void Attach(T* ptr)
+    {
+        Reset();
+        ptr_ = ptr;
+    }
+    void Reset()
+    {
+        if (ptr_)
+            ptr_->Release();
+        ptr_ = nullptr;
+    }
+
+private:
+    T* ptr_ = nullptr;
+};
+
+// Talvix.dll from the test's folder and its two exports.
+class TalvixServer {
+public:
+    TalvixServer();
+    ~TalvixServer() = default;  // the module stays loaded: COM would not unload it mid-test either
+    TalvixServer(const TalvixServer&) = delete;
+    TalvixServer& operator=(const TalvixServer&) = delete;
+
+    bool Loaded() const { return module_ && getClassObject_ && canUnloadNow_; }
+    HMODULE Module() const { return module_; }
+    HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** ppv) const { return getClassObject_(clsid, iid, ppv); }
+    HRESULT CanUnloadNow() const { return canUnloadNow_(); }
+    // The class object's IClassFactory; null on failure.
+    IClassFactory* Factory() const;
+    // A standalone TVXDevice; null on failure.
+    ITVXDevice* NewDevice() const;
+    std::wstring Path() const;
+    // The heaps that appeared while the module loaded: its base heap and
+    // its extra heaps.
+    const std::vector<HANDLE>& ModuleHeaps() const { return moduleHeaps_; }
+
+private:
+    HMODULE module_ = nullptr;
+    std::vector<HANDLE> moduleHeaps_;
+    HRESULT(STDAPICALLTYPE* getClassObject_)(REFCLSID, REFIID, void**) = nullptr;
+    HRESULT(STDAPICALLTYPE* canUnloadNow_)() = nullptr;
+};
+
+// A VARIANT that carries a record pointer in its value member.
+VARIANT Carry(void* record, VARTYPE tag = VT_BYREF | VT_UI1);
+
+// A DeviceRecord for instance n of a class, its handle set to a marker.
+extern const HANDLE kUntouchedHandle;
+DeviceRecord MakeDeviceRecord(const GUID& cls = vdev::kDefaultClass, uint32_t instance = 0);
+ParamRecord MakeParam(uint32_t byteCount, uint16_t index, uint16_t statusSelector = 1);
+CmdRecord MakeCmd(uint32_t byteCount, void* buffer, uint16_t index);
+
+// Instance 0 reset and plugged, COM initialised, the server loaded and one
+// device object made.  Handles opened into `records` are closed afterwards.
+class TalvixTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Opens a record with one of the Create methods; expects success.
+    DeviceRecord Open(HRESULT (STDMETHODCALLTYPE ITVXDevice::*create)(VARIANT*, ULONG*));
+    DeviceRecord OpenControl() { return Open(&ITVXDevice::CreateDevice); }
+    DeviceRecord OpenIn() { return Open(&ITVXDevice::CreateDeviceExR); }
+    DeviceRecord OpenOut() { return Open(&ITVXDevice::CreateDeviceExW); }
+    // Closes the handle later, whatever happens to the record.
+    void Adopt(HANDLE handle);
+    // The sequence number of the next log record, and the records from one on.
+    uint32_t Mark();
+    std::vector<VdevLogRecord> LogSince(uint32_t mark) { return device.Log(mark); }
+    std::vector<VdevLogRecord> Log() { return device.Log(); }
+
+    vdev::Device device;
+    TalvixServer server;
+    Ref<ITVXDevice> tvx;
+
+private:
+    std::vector<HANDLE> handles_;
+    bool comInitialised_ = false;
+};
+
+// Log views.
+std::vector<VdevLogRecord> Controls(const std::vector<VdevLogRecord>& log);  // every control request
+std::vector<VdevLogRecord> Requests(const std::vector<VdevLogRecord>& log, uint8_t request);
+// One letter per control request, in order: 'D' driver state, 'S' status,
+// 'R' read, 'W' write, 'X' reset, 'G' debug, 'd' descriptor; '!' after a failed one.
+std::string ControlTrace(const std::vector<VdevLogRecord>& log);
+// A control record's input block followed by its data stage.
+std::vector<uint8_t> Bytes(const VdevLogRecord& record);
+std::vector<uint8_t> Block(uint8_t direction, uint8_t request, uint16_t value, uint16_t index, uint16_t length);
+std::vector<uint8_t> Words(std::initializer_list<uint32_t> words);
+std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b);
+std::vector<uint8_t> Pattern(size_t size, uint32_t seed);
+
+// Busy blocks of a heap, walked under its lock.
+struct HeapUse {
+    size_t blocks = 0;
+    size_t bytes = 0;
+};
+HeapUse UseOf(HANDLE heap);
+// Summed over every heap of the process except the given ones.
+HeapUse UseOutside(const std::vector<HANDLE>& excluded);
+// The heap among `heaps` with a busy block whose data starts at `data`, or null.
+HANDLE HeapHolding(const std::vector<HANDLE>& heaps, const void* data);
+
+// Replaces one imported function in a module's import address table for the
+// life of the object.  Talvix.dll binds its imports by name.
+class ImportPatch {
+public:
+    ImportPatch(HMODULE module, const char* dll, const char* function, void* replacement);
+    ~ImportPatch();
+    ImportPatch(const ImportPatch&) = delete;
+    ImportPatch& operator=(const ImportPatch&) = delete;
+
+    bool Applied() const { return slot_ != nullptr; }
+    void* Original() const { return original_; }
+
+private:
+    void** slot_ = nullptr;
+    void* original_ = nullptr;
+};

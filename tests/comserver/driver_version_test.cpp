@@ -3,6 +3,7 @@
 // file name through a helper program that Wine runs as Windows NT 4.0.
 #include <string>
 
+#include "common/processes.h"
 #include "talvix_support.h"
 
 namespace {
@@ -12,14 +13,6 @@ std::string DriversFolder()
     char windows[MAX_PATH];
     GetWindowsDirectoryA(windows, MAX_PATH);
     return std::string(windows) + "\\system32\\drivers\\";
-}
-
-std::string TestFolderA()
-{
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\') + 1);
 }
 
 const std::string kInstalled = "KelvaneV4.sys";
@@ -50,7 +43,7 @@ public:
     // Installs bin\driver_<tag>.sys under `name`.
     bool Put(const char* tag, const std::string& name)
     {
-        std::string source = TestFolderA() + "driver_" + tag + ".sys";
+        std::string source = ProgramFolder() + "driver_" + tag + ".sys";
         return CopyFileA(source.c_str(), (folder_ + name).c_str(), FALSE) != FALSE;
     }
     bool Remove(const std::string& name) { return DeleteFileA((folder_ + name).c_str()) != FALSE; }
@@ -187,40 +180,13 @@ const char kProbe[] = "talvix_version_probe.exe";
 // The probe's one line of output, or what went wrong.
 std::string RunProbe()
 {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
-        return "no pipe";
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION process{};
-    std::string command = "\"" + TestFolderA() + kProbe + "\"";
-    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, TestFolderA().c_str(),
-                                  &startup, &process);
-    CloseHandle(writeEnd);
-    std::string output;
-    if (started) {
-        char chunk[256];
-        DWORD got = 0;
-        while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got)
-            output.append(chunk, got);
-        WaitForSingleObject(process.hProcess, 30000);
-        DWORD code = 0;
-        GetExitCodeProcess(process.hProcess, &code);
-        if (code != 0)
-            output += " exit " + std::to_string(code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    } else {
-        output = "not started";
-    }
-    CloseHandle(readEnd);
-    while (!output.empty() && (output.back() == '\n' || output.back() == '\r'))
+    const CommandResult run = RunProgram(kProbe, "", 30000);
+    if (!run.finished)
+        return "not finished";
+    std::string output = run.output;
+    if (run.exitCode != 0)
+        output += " exit " + std::to_string(run.exitCode);
+    while (!output.empty() && output.back() == '\n')
         output.pop_back();
     return output;
 }

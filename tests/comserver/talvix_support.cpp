@@ -168,15 +168,6 @@ std::vector<VdevLogRecord> Controls(const std::vector<VdevLogRecord>& log)
     return out;
 }
 
-std::vector<VdevLogRecord> Requests(const std::vector<VdevLogRecord>& log, uint8_t request)
-{
-    std::vector<VdevLogRecord> out;
-    for (const auto& record : Controls(log))
-        if (record.a == IOCTL_VENDOR_REQUEST && record.inLen >= 12 && record.data[4] == request)
-            out.push_back(record);
-    return out;
-}
-
 std::string ControlTrace(const std::vector<VdevLogRecord>& log)
 {
     std::string trace;
@@ -201,53 +192,6 @@ std::string ControlTrace(const std::vector<VdevLogRecord>& log)
             trace += '!';
     }
     return trace;
-}
-
-std::vector<uint8_t> Bytes(const VdevLogRecord& record)
-{
-    return std::vector<uint8_t>(record.data, record.data + record.dataLen);
-}
-
-std::vector<uint8_t> Block(uint8_t direction, uint8_t request, uint16_t value, uint16_t index, uint16_t length)
-{
-    return {direction,
-            2,
-            0,
-            static_cast<uint8_t>(direction ? 0xC0 : 0x40),
-            request,
-            0,
-            static_cast<uint8_t>(value),
-            static_cast<uint8_t>(value >> 8),
-            static_cast<uint8_t>(index),
-            static_cast<uint8_t>(index >> 8),
-            static_cast<uint8_t>(length),
-            static_cast<uint8_t>(length >> 8)};
-}
-
-std::vector<uint8_t> Words(std::initializer_list<uint32_t> words)
-{
-    std::vector<uint8_t> out;
-    for (uint32_t word : words)
-        for (int shift = 0; shift < 32; shift += 8)
-            out.push_back(static_cast<uint8_t>(word >> shift));
-    return out;
-}
-
-std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed)
-{
-    std::vector<uint8_t> out(size);
-    uint32_t x = seed * 2654435761u + 1;
-    for (auto& byte : out) {
-        x = x * 1103515245u + 12345u;
-        byte = static_cast<uint8_t>(x >> 16);
-    }
-    return out;
 }
 
 HeapUse UseOf(HANDLE heap)

@@ -10,11 +10,11 @@
 #include <setupapi.h>
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "Talvix.h"
+#include "common/device_log.h"
 #include "talvix_records.h"
 #include "usb_protocol.h"
 #include "vdev_client.h"
@@ -120,16 +120,9 @@ private:
 
 // Log views.
 std::vector<VdevLogRecord> Controls(const std::vector<VdevLogRecord>& log);  // every control request
-std::vector<VdevLogRecord> Requests(const std::vector<VdevLogRecord>& log, uint8_t request);
 // One letter per control request, in order: 'D' driver state, 'S' status,
 // 'R' read, 'W' write, 'X' reset, 'G' debug, 'd' descriptor; '!' after a failed one.
 std::string ControlTrace(const std::vector<VdevLogRecord>& log);
-// A control record's input block followed by its data stage.
-std::vector<uint8_t> Bytes(const VdevLogRecord& record);
-std::vector<uint8_t> Block(uint8_t direction, uint8_t request, uint16_t value, uint16_t index, uint16_t length);
-std::vector<uint8_t> Words(std::initializer_list<uint32_t> words);
-std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b);
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed);
 
 // Busy blocks of a heap, walked under its lock.
 struct HeapUse {

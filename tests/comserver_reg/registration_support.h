@@ -8,21 +8,14 @@
 
 #include <string>
 
+#include "common/processes.h"
+
 #define TVX_CLSID "{A0C98C16-7E55-40FA-88B1-F1B87331EF27}"
 #define TVX_LIBID "{33C8C283-2532-4097-BD38-DC2682CA0AA1}"
 #define TVX_IID "{FE5A284E-EBFF-406B-8F1E-F8FD27FA89DD}"
 
 extern const char kClassKey[];  // HKCR\CLSID\{...} of TVXDevice
 
-struct CommandResult {
-    bool finished = false;  // false: could not start or timed out (then killed)
-    DWORD exitCode = 0;
-    std::string output;     // standard output and error, CR LF turned into LF
-};
-CommandResult RunCommand(const std::string& commandLine, DWORD timeoutMs = 60000);
-
-// Folder of the test program (the build's bin folder), ending in '\'.
-std::string BinDir();
 std::string ShortPath(const std::string& path);
 // regsvr32 /s [/u] on a DLL; its exit code (-1 when it did not run).
 int Regsvr32(const std::string& dll, bool unregister = false);
@@ -63,5 +56,5 @@ protected:
     void SetUp() override { RemoveRegistration(); }
     void TearDown() override { RemoveRegistration(); }
 
-    const std::string dll = BinDir() + "Talvix.dll";
+    const std::string dll = ProgramFolder() + "Talvix.dll";
 };

@@ -107,7 +107,7 @@ using TalvixRegistration = RegistrationTest;
 
 TEST_F(TalvixRegistration, ScriptResourceIsTheScriptFileByteForByte)
 {
-    const std::string file = ReadFile(BinDir() + "Talvix.rgs");
+    const std::string file = ReadFile(ProgramFolder() + "Talvix.rgs");
     ASSERT_FALSE(file.empty());
     EXPECT_EQ(file, ResourceBytes(dll, "REGISTRY", 101));
 }
@@ -234,7 +234,7 @@ TEST_F(TalvixRegistration, TypeLibraryComesFromTheTlbFileWhenTheModuleHoldsNoneT
 
 TEST_F(TalvixRegistration, ScriptFailingInsideItsRootBlockTakesBackItsKeys)
 {
-    std::string script = ReadFile(BinDir() + "Talvix.rgs");
+    std::string script = ReadFile(ProgramFolder() + "Talvix.rgs");
     // The last entry of the block gets a value type the parser does not know.
     const size_t at = script.find("'TypeLib' = s");
     ASSERT_NE(std::string::npos, at);

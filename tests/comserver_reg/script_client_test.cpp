@@ -22,7 +22,7 @@ protected:
     // with exit code 0: only the final line tells that it ran to its end.
     std::string RunSample()
     {
-        const CommandResult run = RunCommand("\"" + BinDir() + "vdevrun.exe\" cscript.exe //nologo \"" + BinDir() +
+        const CommandResult run = RunCommand("\"" + ProgramFolder() + "vdevrun.exe\" cscript.exe //nologo \"" + ProgramFolder() +
                                              "samples\\" + GetParam() + "\"");
         EXPECT_TRUE(run.finished);
         EXPECT_EQ(0u, run.exitCode);

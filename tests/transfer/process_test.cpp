@@ -17,8 +17,8 @@ constexpr char kXpProgram[] = "uxfer_xp_waits.exe";
 TEST_F(XferProcesses, DelaySetHereGovernsTheWaitsOfAnother)
 {
     uSetDelay(250);
-    ProgramRun run = RunProgram(kPeer, "time");
-    ASSERT_TRUE(run.started);
+    CommandResult run = RunProgram(kPeer, "time");
+    ASSERT_TRUE(run.finished);
     ASSERT_EQ(run.exitCode, 0u) << run.output;
     // One sleep before the command and one after it.
     EXPECT_GE(std::atof(run.output.c_str()), 490.0) << run.output;
@@ -26,7 +26,7 @@ TEST_F(XferProcesses, DelaySetHereGovernsTheWaitsOfAnother)
 
 TEST_F(XferProcesses, DelaySetElsewhereGovernsTheWaitsHere)
 {
-    ProgramRun run = RunProgram(kPeer, "delay 250");
+    CommandResult run = RunProgram(kPeer, "delay 250");
     ASSERT_EQ(run.exitCode, 0u) << run.output;
     ASSERT_EQ(uCreate(OPEN_ALL), RESULT_OK);
     TransferDesc desc = {};
@@ -39,7 +39,7 @@ TEST_F(XferProcesses, DelaySetElsewhereGovernsTheWaitsHere)
 
 TEST_F(XferProcesses, InstanceSetElsewhereAppliesHere)
 {
-    ProgramRun run = RunProgram(kPeer, "instance 1");
+    CommandResult run = RunProgram(kPeer, "instance 1");
     ASSERT_EQ(run.exitCode, 0u) << run.output;
     EXPECT_EQ(uCreate(OPEN_ALL), RESULT_OPEN_FAILED);
     uSetInstance(0);
@@ -53,15 +53,15 @@ TEST_F(XferProcesses, NotificationSlotClearedElsewhereWithoutHarm)
     ProgressWindow window;
     ASSERT_EQ(uRegDevNotify(window.Handle()), 1u);
 
-    ProgramRun run = RunProgram(kPeer, "unregister");
-    ASSERT_TRUE(run.started);
+    CommandResult run = RunProgram(kPeer, "unregister");
+    ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 0u) << run.output;
     EXPECT_EQ(uUnRegDevNotify(), 0u);
 }
 
 TEST_F(XferProcesses, LoadBuildsTheConnectionAndUnloadClosesIt)
 {
-    ProgramRun run = RunProgram(kPeer, "lifecycle");
+    CommandResult run = RunProgram(kPeer, "lifecycle");
     ASSERT_EQ(run.exitCode, 0u) << run.output;
     EXPECT_EQ(run.output, "|\\nCUsb()|\\nuCreate()|\\n~CUsb()");
     EXPECT_EQ(Trace(Log(), true), (std::vector<std::string>{"open control", "open PIPE1", "open PIPE0",
@@ -91,8 +91,8 @@ TEST(XferGeneration5, WaitsPollTheDevice)
 {
     ProgramVersion xp(kXpProgram, "winxp");
     ASSERT_TRUE(xp.Ok());
-    ProgramRun run = RunProgram(kXpProgram, "");
-    ASSERT_TRUE(run.started);
+    CommandResult run = RunProgram(kXpProgram, "");
+    ASSERT_TRUE(run.finished);
     std::fputs(run.output.c_str(), stdout);
     EXPECT_EQ(run.exitCode, 0u);
 }

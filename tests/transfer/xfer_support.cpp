@@ -19,25 +19,6 @@ const char* PipeName(uint16_t pipe)
     }
 }
 
-class Handle {
-public:
-    explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~Handle() { Reset(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE Get() const { return handle_; }
-    HANDLE* Out() { return &handle_; }
-    void Reset()
-    {
-        if (handle_ && handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-        handle_ = nullptr;
-    }
-
-private:
-    HANDLE handle_;
-};
-
 constexpr DWORD kDbgPrintException = 0x40010006;  // DBG_PRINTEXCEPTION_C
 constexpr char kWindowClass[] = "uXferTestWindow";
 
@@ -76,51 +57,6 @@ std::vector<std::string> Trace(const std::vector<VdevLogRecord>& log, bool withH
     return lines;
 }
 
-std::vector<VdevLogRecord> Requests(const std::vector<VdevLogRecord>& log, uint8_t request)
-{
-    std::vector<VdevLogRecord> found;
-    for (const VdevLogRecord& r : log)
-        if (r.type == VDEV_LOG_CONTROL && r.a == IOCTL_VENDOR_REQUEST && r.inLen >= 12 && r.data[4] == request)
-            found.push_back(r);
-    return found;
-}
-
-std::vector<uint8_t> Bytes(const VdevLogRecord& record)
-{
-    return std::vector<uint8_t>(record.data, record.data + record.dataLen);
-}
-
-std::vector<uint8_t> Block(uint8_t direction, uint8_t request, uint16_t value, uint16_t index, uint16_t length)
-{
-    return {direction,
-            2,
-            0,
-            static_cast<uint8_t>(direction ? 0xC0 : 0x40),
-            request,
-            0,
-            static_cast<uint8_t>(value),
-            static_cast<uint8_t>(value >> 8),
-            static_cast<uint8_t>(index),
-            static_cast<uint8_t>(index >> 8),
-            static_cast<uint8_t>(length),
-            static_cast<uint8_t>(length >> 8)};
-}
-
-std::vector<uint8_t> Words(std::initializer_list<uint32_t> words)
-{
-    std::vector<uint8_t> bytes;
-    for (uint32_t w : words)
-        for (int shift = 0; shift < 32; shift += 8)
-            bytes.push_back(static_cast<uint8_t>(w >> shift));
-    return bytes;
-}
-
-std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 TransferDesc Desc(uint32_t address, uint32_t length, uint32_t unitSize)
 {
     TransferDesc desc = {};
@@ -128,17 +64,6 @@ TransferDesc Desc(uint32_t address, uint32_t length, uint32_t unitSize)
     desc.length = length;
     desc.unitSize = unitSize;
     return desc;
-}
-
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed)
-{
-    std::vector<uint8_t> bytes(size);
-    uint32_t x = seed * 2654435761u + 1;
-    for (uint8_t& b : bytes) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
-    }
-    return bytes;
 }
 
 void XferTest::SetUp()
@@ -252,43 +177,6 @@ bool ProgressWindow::WaitArrival(DWORD timeoutMs)
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
     return !arrivals_.empty();
-}
-
-ProgramRun RunProgram(const std::string& exeName, const std::string& arguments)
-{
-    ProgramRun run;
-    char self[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
-    std::string dir(self, length);
-    dir.erase(dir.find_last_of("\\/") + 1);
-    std::string command = "\"" + dir + exeName + "\" " + arguments;
-
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    Handle readEnd, writeEnd;
-    if (!CreatePipe(readEnd.Out(), writeEnd.Out(), &inherit, 0))
-        return run;
-    SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd.Get();
-    startup.hStdError = writeEnd.Get();
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION info = {};
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back(0);
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(), &startup, &info))
-        return run;
-    Handle process(info.hProcess), thread(info.hThread);
-    writeEnd.Reset();
-    run.started = true;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(readEnd.Get(), chunk, sizeof chunk, &got, nullptr) && got)
-        run.output.append(chunk, got);
-    WaitForSingleObject(process.Get(), INFINITE);
-    GetExitCodeProcess(process.Get(), &run.exitCode);
-    return run;
 }
 
 Stopwatch::Stopwatch()

@@ -1,6 +1,6 @@
 // Shared pieces of the uXfer tests: the fixture on instance 0 of the virtual
 // device, a compact trace of its log, a window that collects progress
-// messages, a catcher for debug texts, and a runner for helper processes.
+// messages and a catcher for debug texts.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "common/device_log.h"
+#include "common/processes.h"
 #include "uXfer.h"
 #include "vdev_client.h"
 
@@ -19,16 +21,8 @@
 //   "reset 2", "read 65536>65536" (requested>moved), "write 0>0",
 //   "open PIPE1", "close control".  Handle records only when asked for.
 std::vector<std::string> Trace(const std::vector<VdevLogRecord>& log, bool withHandles = false);
-// The vendor requests with this bRequest, in order.
-std::vector<VdevLogRecord> Requests(const std::vector<VdevLogRecord>& log, uint8_t request);
-// Bytes of a control record: the 12-byte block, then the data stage.
-std::vector<uint8_t> Bytes(const VdevLogRecord& record);
-std::vector<uint8_t> Block(uint8_t direction, uint8_t request, uint16_t value, uint16_t index, uint16_t length);
-std::vector<uint8_t> Words(std::initializer_list<uint32_t> words);
-std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b);
 
 TransferDesc Desc(uint32_t address, uint32_t length, uint32_t unitSize = 4);
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed);
 
 // Device instance 0 reset, delay 0, instance 0, default class, no messages;
 // the library connection closed and the default delay back afterwards.
@@ -103,15 +97,6 @@ private:
     void (*hook_)(void*) = nullptr;
     void* hookContext_ = nullptr;
 };
-
-// Runs a program from the test's own folder to its end; its stdout and stderr
-// come back in `output`.
-struct ProgramRun {
-    bool started = false;
-    DWORD exitCode = 0;
-    std::string output;
-};
-ProgramRun RunProgram(const std::string& exeName, const std::string& arguments);
 
 // Milliseconds of wall time since construction.
 class Stopwatch {

@@ -38,15 +38,6 @@ bool Vendor(HANDLE h, uint8_t direction, uint8_t request, uint16_t value, uint16
                            static_cast<DWORD>(stage.size()), &returned, nullptr) != FALSE;
 }
 
-std::vector<uint8_t> Words(std::initializer_list<uint32_t> words)
-{
-    std::vector<uint8_t> stage(words.size() * 4);
-    unsigned i = 0;
-    for (uint32_t w : words)
-        StagePutWord(stage.data(), i++, w);
-    return stage;
-}
-
 uint8_t StatusByte(HANDLE h)
 {
     std::vector<uint8_t> status(8, 0xEE);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/device_log.h"
 #include "usb_protocol.h"
 #include "vdev_client.h"
 
@@ -41,7 +42,6 @@ HANDLE OpenPath(const std::string& path, DWORD access);
 
 // Sends one vendor request; `stage` is the data stage in both directions.
 bool Vendor(HANDLE h, uint8_t direction, uint8_t request, uint16_t value, uint16_t index, std::vector<uint8_t>& stage);
-std::vector<uint8_t> Words(std::initializer_list<uint32_t> words);
 uint8_t StatusByte(HANDLE h);
 
 // Each test starts from a reset device 0 and opens its control path and both pipes.

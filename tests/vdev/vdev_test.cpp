@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include "common/processes.h"
 #include "device_fixture.h"
 
 namespace {
@@ -395,41 +396,14 @@ TEST_F(InstanceTest, SecondInstanceWithChosenClassArrivesAndLeaves)
     DestroyWindow(window);
 }
 
-namespace {
-
-DWORD RunProgram(const std::string& commandLine)
-{
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    std::string line = commandLine;
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return 0xFFFFFFFF;
-    WaitForSingleObject(pi.hProcess, 30000);
-    DWORD code = 0xFFFFFFFF;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
-}
-
-std::string BesideThisProgram(const char* name)
-{
-    char self[MAX_PATH];
-    std::string path(self, GetModuleFileNameA(nullptr, self, MAX_PATH));
-    return path.substr(0, path.find_last_of('\\') + 1) + name;
-}
-
-}  // namespace
-
 TEST(LauncherTest, SeparateProgramReachesThePipesOnlyThroughTheLauncher)
 {
     vdev::Device device;
     ASSERT_TRUE(device.Open(0));
     ASSERT_TRUE(device.Reset());
-    std::string probe = "\"" + BesideThisProgram("pipe_probe.exe") + "\"";
-    EXPECT_EQ(3u, RunProgram(probe)) << "without the shim the platform cannot open a pipe";
-    EXPECT_EQ(0u, RunProgram("\"" + BesideThisProgram("vdevrun.exe") + "\" " + probe));
+    std::string probe = "\"" + ProgramFolder() + "pipe_probe.exe\"";
+    EXPECT_EQ(3u, RunCommand(probe, 30000).exitCode) << "without the shim the platform cannot open a pipe";
+    EXPECT_EQ(0u, RunCommand("\"" + ProgramFolder() + "vdevrun.exe\" " + probe, 30000).exitCode);
     bool opened = false;
     for (const auto& r : device.Log())
         opened = opened || (r.type == VDEV_LOG_OPEN && r.pipe == VDEV_PIPE_IN);
@@ -453,7 +427,7 @@ TEST(DriverFileTest, VersionedFileUnderTheRealNameThatTestsMayReplace)
 
     std::string saved = file + ".saved";
     ASSERT_TRUE(CopyFileA(file.c_str(), saved.c_str(), FALSE));
-    EXPECT_TRUE(CopyFileA(BesideThisProgram("vdevshim.dll").c_str(), file.c_str(), FALSE)) << "replaceable";
+    EXPECT_TRUE(CopyFileA((ProgramFolder() + "vdevshim.dll").c_str(), file.c_str(), FALSE)) << "replaceable";
     EXPECT_TRUE(MoveFileExA(saved.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING));
     EXPECT_NE(0u, GetFileVersionInfoSizeA(file.c_str(), &ignored));
 }

@@ -36,6 +36,50 @@ private:
     T* ptr_ = nullptr;
 };
 
+// Script engines pass a variable for an out parameter as a reference to a
+// VARIANT, which the type information will not convert into a typed pointer
+// such as `ULONG*`.  Such an argument is turned into a pointer to the
+// variable's own value, after the variable is changed to the pointed-to type,
+// so the method writes straight into the script's variable.
+constexpr UINT kMaxRewrittenArgs = 8;
+
+bool IsScalarPointer(const TYPEDESC& type, VARTYPE* pointee)
+{
+    if (type.vt != VT_PTR || !type.lptdesc)
+        return false;
+    const VARTYPE vt = type.lptdesc->vt;
+    if (vt == VT_VARIANT || vt == VT_PTR || vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN ||
+        vt == VT_USERDEFINED || vt == VT_SAFEARRAY || vt == VT_CARRAY)
+        return false;
+    *pointee = vt;
+    return true;
+}
+
+// Fills `args` with the rewritten arguments; false when nothing needs rewriting.
+bool RewriteVariantRefs(const FUNCDESC& func, const DISPPARAMS& params, VARIANTARG* args)
+{
+    if (params.cNamedArgs != 0 || params.cArgs > kMaxRewrittenArgs || params.cArgs > UINT(func.cParams))
+        return false;
+    bool rewritten = false;
+    for (UINT i = 0; i < params.cArgs; ++i) {
+        // Arguments come last parameter first.
+        const VARIANTARG& arg = params.rgvarg[params.cArgs - 1 - i];
+        VARIANTARG& out = args[params.cArgs - 1 - i];
+        out = arg;
+        VARTYPE pointee;
+        if (V_VT(&arg) != (VT_BYREF | VT_VARIANT) || !V_VARIANTREF(&arg) ||
+            !IsScalarPointer(func.lprgelemdescParam[i].tdesc, &pointee))
+            continue;
+        VARIANT* variable = V_VARIANTREF(&arg);
+        if (FAILED(VariantChangeType(variable, variable, 0, pointee)))
+            continue;
+        V_VT(&out) = VT_BYREF | pointee;
+        V_BYREF(&out) = &V_UI4(variable);  // every scalar member starts at the same place
+        rewritten = true;
+    }
+    return rewritten;
+}
+
 bool SameChars(LPCOLESTR a, LPCOLESTR b, UINT length)
 {
     for (UINT i = 0; i < length; ++i) {
@@ -172,5 +216,33 @@ HRESULT CDispatchTypeInfo::Invoke(IDispatch* self, DISPID dispid, LCID lcid, WOR
     const HRESULT loaded = EnsureLoaded(lcid);
     if (!typeInfo_)
         return loaded;
+    VARIANTARG args[kMaxRewrittenArgs];
+    DISPPARAMS rewritten{};
+    if (params && (flags & DISPATCH_METHOD) && FindArgs(dispid, *params, args)) {
+        rewritten = *params;
+        rewritten.rgvarg = args;
+        params = &rewritten;
+    }
     return typeInfo_->Invoke(self, dispid, flags, params, result, excepInfo, argErr);
+}
+
+bool CDispatchTypeInfo::FindArgs(DISPID dispid, const DISPPARAMS& params, VARIANTARG* args) const
+{
+    TYPEATTR* attr = nullptr;
+    if (FAILED(typeInfo_->GetTypeAttr(&attr)))
+        return false;
+    bool rewritten = false;
+    for (UINT i = 0; i < attr->cFuncs; ++i) {
+        FUNCDESC* func = nullptr;
+        if (FAILED(typeInfo_->GetFuncDesc(i, &func)))
+            continue;
+        const bool match = func->memid == dispid && func->invkind == INVOKE_FUNC;
+        if (match)
+            rewritten = RewriteVariantRefs(*func, params, args);
+        typeInfo_->ReleaseFuncDesc(func);
+        if (match)
+            break;
+    }
+    typeInfo_->ReleaseTypeAttr(attr);
+    return rewritten;
 }

@@ -30,6 +30,8 @@ private:
     HRESULT Load(LCID lcid);
     void BuildNameCache(ITypeInfo* info);
     const NameCacheEntry* FindCached(LPCOLESTR name) const;
+    // Script variables passed for typed out parameters, made into typed pointers.
+    bool FindArgs(DISPID dispid, const DISPPARAMS& params, VARIANTARG* args) const;
     static void Cleanup(DWORD_PTR self);
 
     const IID* iid_;

@@ -20,21 +20,7 @@ Function Failed(value)
     Failed = CDbl("" & value) >= 2147483648
 End Function
 
-' The file version of the installed driver, or "none".
-Function DriverFileVersion()
-    Dim files, drivers, name
-    Set files = CreateObject("Scripting.FileSystemObject")
-    drivers = files.BuildPath(files.GetSpecialFolder(1).Path, "drivers")
-    DriverFileVersion = "none"
-    For Each name In Array("KelvaneV4.sys", "KTRV9X.sys")
-        If files.FileExists(files.BuildPath(drivers, name)) Then
-            DriverFileVersion = files.GetFileVersion(files.BuildPath(drivers, name))
-            Exit Function
-        End If
-    Next
-End Function
-
-Dim device, release, generation, driverStatus, verdict
+Dim device, release, generation, driverVersion, driverStatus, verdict
 Set device = CreateObject("Talvix.TVXDevice")
 
 release = device.DeviceDetect()
@@ -51,12 +37,11 @@ Else
     WScript.Echo "generation: " & HexDigits(generation, 8)
 End If
 
-' A script gets the status of the check; the packed version comes back in an
-' out parameter of a type script engines cannot receive (a Long fills its
-' place), so the version shown is read from the driver file itself.
-driverStatus = device.GetDriverVersion(CLng(0))
+' The packed driver version comes back through the out parameter.
+driverVersion = 0
+driverStatus = device.GetDriverVersion(driverVersion)
 verdict = "too old"
 If CDbl("" & driverStatus) = 0 Then verdict = "recent enough"
-WScript.Echo "driver version: " & DriverFileVersion() & " (status " & HexDigits(driverStatus, 8) & ", " & verdict & ")"
+WScript.Echo "driver version: " & HexDigits(driverVersion, 8) & " (status " & HexDigits(driverStatus, 8) & ", " & verdict & ")"
 
 WScript.Echo "device_info: done"

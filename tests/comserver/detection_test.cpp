@@ -92,16 +92,8 @@ TEST_F(TalvixDetection, NoDeviceIsNotFound)
 
 TEST_F(TalvixDetection, OnlyTheDefaultClassIsLookedAt)
 {
-    struct ClassBack {
-        vdev::Device& device;
-        ~ClassBack()
-        {
-            device.SetClass(vdev::kDefaultClass);
-            vdev::WaitInterfaces(vdev::kDefaultClass, 1, 2000);
-        }
-    } restore{device};
-    ASSERT_TRUE(device.SetClass(vdev::kClassV2));
-    ASSERT_TRUE(vdev::WaitInterfaces(vdev::kClassV2, 1, 2000));
+    ScopedDeviceClass other(device, vdev::kClassV2);
+    ASSERT_TRUE(other.Published());
     EXPECT_EQ(Detect(tvx.Get()).result, 0x80030000u);
     EXPECT_EQ(Generation(tvx.Get()).result, 0x80030000u);
 }

@@ -36,16 +36,8 @@ TEST_F(TalvixRecords, EnumerationFailureLeavesTheRecordAlone)
 
 TEST_F(TalvixRecords, TheRecordsClassIsTheOneEnumerated)
 {
-    struct ClassBack {
-        vdev::Device& device;
-        ~ClassBack()
-        {
-            device.SetClass(vdev::kDefaultClass);
-            vdev::WaitInterfaces(vdev::kDefaultClass, 1, 2000);
-        }
-    } restore{device};
-    ASSERT_TRUE(device.SetClass(vdev::kClassV3));
-    ASSERT_TRUE(vdev::WaitInterfaces(vdev::kClassV3, 1, 2000));
+    ScopedDeviceClass other(device, vdev::kClassV3);
+    ASSERT_TRUE(other.Published());
 
     DeviceRecord v3 = MakeDeviceRecord(vdev::kClassV3, 0);
     DeviceRecord old = MakeDeviceRecord(vdev::kDefaultClass, 0);

@@ -280,3 +280,14 @@ ImportPatch::~ImportPatch()
     *slot_ = original_;
     VirtualProtect(slot_, sizeof *slot_, old, &old);
 }
+
+ScopedDeviceClass::ScopedDeviceClass(vdev::Device& device, const GUID& cls)
+    : device_(device), published_(device.SetClass(cls) && vdev::WaitInterfaces(cls, 1, 2000))
+{
+}
+
+ScopedDeviceClass::~ScopedDeviceClass()
+{
+    device_.SetClass(vdev::kDefaultClass);
+    vdev::WaitInterfaces(vdev::kDefaultClass, 1, 2000);
+}

@@ -118,6 +118,21 @@ private:
     bool comInitialised_ = false;
 };
 
+// Publishes instance 0's product interface under another class for the
+// length of a test, and the default class again afterwards.
+class ScopedDeviceClass {
+public:
+    ScopedDeviceClass(vdev::Device& device, const GUID& cls);
+    ~ScopedDeviceClass();
+    ScopedDeviceClass(const ScopedDeviceClass&) = delete;
+    ScopedDeviceClass& operator=(const ScopedDeviceClass&) = delete;
+    bool Published() const { return published_; }
+
+private:
+    vdev::Device& device_;
+    bool published_;
+};
+
 // Log views.
 std::vector<VdevLogRecord> Controls(const std::vector<VdevLogRecord>& log);  // every control request
 // One letter per control request, in order: 'D' driver state, 'S' status,

@@ -36,16 +36,8 @@ private:
     std::thread thread_;
 };
 
-class XferCancel : public XferTest {
+class XferCancel : public XferOpenTest {
 protected:
-    void SetUp() override
-    {
-        XferTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        ASSERT_EQ(uCreate(OPEN_ALL), RESULT_OK);
-        ASSERT_TRUE(device.Reset());
-    }
 
     bool WaitFor(bool (*condition)(vdev::Device&))
     {

@@ -26,15 +26,13 @@ void PrintTo(const ChunkCase& c, std::ostream* os)
     *os << c.length << " bytes in units of " << c.unitSize;
 }
 
-class XferChunking : public XferTest, public ::testing::WithParamInterface<ChunkCase> {
+class XferChunking : public XferOpenTest, public ::testing::WithParamInterface<ChunkCase> {
 protected:
     void SetUp() override
     {
-        XferTest::SetUp();
+        XferOpenTest::SetUp();
         if (HasFatalFailure())
             return;
-        ASSERT_EQ(uCreate(OPEN_ALL), RESULT_OK);
-        ASSERT_TRUE(device.Reset());
         uSetMsgWnd(window.Handle());
         uSetMsgFlag(1);
     }
@@ -92,17 +90,7 @@ INSTANTIATE_TEST_SUITE_P(Lengths, XferChunking,
                              return "Length" + std::to_string(info.param.length);
                          });
 
-class XferTransfers : public XferTest {
-protected:
-    void SetUp() override
-    {
-        XferTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        ASSERT_EQ(uCreate(OPEN_ALL), RESULT_OK);
-        ASSERT_TRUE(device.Reset());
-    }
-};
+class XferTransfers : public XferOpenTest {};
 
 // Progress goes to a window of the test's thread.
 class XferProgress : public XferTransfers {

@@ -191,3 +191,12 @@ double Stopwatch::Ms() const
     QueryPerformanceFrequency(&frequency);
     return 1000.0 * static_cast<double>(now.QuadPart - start_.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
+
+void XferOpenTest::SetUp()
+{
+    XferTest::SetUp();
+    if (HasFatalFailure())
+        return;
+    ASSERT_EQ(uCreate(OPEN_ALL), RESULT_OK);
+    ASSERT_TRUE(device.Reset());
+}

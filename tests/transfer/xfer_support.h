@@ -35,6 +35,12 @@ protected:
     vdev::Device device;
 };
 
+// A test that starts with the connection open on control and both pipes and an empty log.
+class XferOpenTest : public XferTest {
+protected:
+    void SetUp() override;
+};
+
 // A second device instance for the length of a test.
 class ExtraInstance {
 public:

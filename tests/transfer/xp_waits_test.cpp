@@ -8,7 +8,7 @@ namespace {
 
 constexpr uint32_t kPollLimit = 1000;  // the library gives up after this many polls
 
-class PolledWaits : public XferTest {
+class PolledWaits : public XferOpenTest {
 protected:
     void SetUp() override
     {
@@ -16,11 +16,7 @@ protected:
         version.dwOSVersionInfoSize = sizeof version;
         ASSERT_TRUE(GetVersionExA(&version));
         ASSERT_EQ(version.dwMajorVersion, 5u) << "run through XferGeneration5.WaitsPollTheDevice";
-        XferTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        ASSERT_EQ(uCreate(OPEN_ALL), RESULT_OK);
-        ASSERT_TRUE(device.Reset());
+        XferOpenTest::SetUp();
     }
 };
 

@@ -46,8 +46,7 @@ int ResolvePlan(const Options& options, bool read, Plan& plan)
     if (!options.settings.empty()) {
         const std::string path = FullPath(options.settings);
         if (!FileExists(path))
-            return Fail(kExitFile, "can't read the settings file " + options.settings + " (" + path +
-                                       "): there is no such file");
+            return Fail(kExitFile, "can't read the settings file " + path + ": there is no such file");
         const dump::DumpSettings s = dump::LoadSettings(path);
         plan.file = read ? s.forWrite : s.forRead;
         plan.addr = s.Addr;

@@ -67,7 +67,7 @@ int RunWatch(const Options& options)
 {
     const GUID cls = InterfaceClass(options.loaderVersion.value_or(0));
     HiddenWindow window;
-    const bool created = window.Create(false, [&](UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    const bool created = window.Create([&](UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
         if (message == kStopMessage || (message == WM_TIMER && wParam == kTimeoutTimer)) {
             PostQuitMessage(0);
             return true;

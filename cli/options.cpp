@@ -64,6 +64,11 @@ public:
         Number(*watch, "--timeout", "stop after this many seconds (default: at Ctrl+C)", "SECONDS", false,
                options_.timeoutSeconds);
 
+        // CLI11 would take an unknown command for a stray argument.
+        const auto named = [&](const CLI::App* cmd) { return argc > 1 && cmd->check_name(argv[1]); };
+        if (argc > 1 && argv[1][0] != '-' && app.get_subcommands(named).empty())
+            return {false, Fail(kExitUsage, std::string("unknown command '") + argv[1] +
+                                                "' (list, read, write, verify, status, reset, watch); run 'uxfer --help'")};
         try {
             app.parse(argc, argv);
         } catch (const CLI::ParseError& e) {

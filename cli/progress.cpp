@@ -34,7 +34,7 @@ ProgressLine::ProgressLine(bool shown, uint32_t total) : total_(total), start_(T
     frequency_ = static_cast<uint64_t>(frequency.QuadPart);
     if (!shown || total == 0)
         return;
-    attached_ = window_.Create(true, [this](UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    attached_ = window_.Create([this](UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
         if (message != WM_COPYDATA || wParam != XFER_PROGRESS_ID)
             return false;
         Advance(static_cast<uint32_t>(reinterpret_cast<const COPYDATASTRUCT*>(lParam)->dwData));

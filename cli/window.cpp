@@ -12,7 +12,7 @@ HiddenWindow::~HiddenWindow()
         DestroyWindow(window_);
 }
 
-bool HiddenWindow::Create(bool messageOnly, Handler handler)
+bool HiddenWindow::Create(Handler handler)
 {
     handler_ = std::move(handler);
     WNDCLASSA wc = {};
@@ -22,7 +22,7 @@ bool HiddenWindow::Create(bool messageOnly, Handler handler)
     // A second window of the process finds the class already there.
     if (!RegisterClassA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
         return false;
-    window_ = CreateWindowExA(0, kClassName, "uxfer", 0, 0, 0, 0, 0, messageOnly ? HWND_MESSAGE : nullptr, nullptr,
+    window_ = CreateWindowExA(0, kClassName, "uxfer", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                               wc.hInstance, this);
     return window_ != nullptr;
 }

@@ -1,5 +1,7 @@
-// A window of the tool's own that nobody sees: the library sends its progress
-// messages to one, and device notifications arrive at one.
+// A message-only window of the tool's own: the library sends its progress
+// messages to one, and the device notifications the library registers for
+// arrive at one (they are addressed to the window, not broadcast, so a
+// message-only window receives them).
 #pragma once
 
 #include <windows.h>
@@ -18,9 +20,7 @@ public:
     HiddenWindow(const HiddenWindow&) = delete;
     HiddenWindow& operator=(const HiddenWindow&) = delete;
 
-    // messageOnly: a message-only window, which only ever gets messages sent
-    // or posted to it; otherwise a top-level window that is never shown.
-    bool Create(bool messageOnly, Handler handler);
+    bool Create(Handler handler);
     HWND Handle() const { return window_; }
 
 private:

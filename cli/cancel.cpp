@@ -15,6 +15,7 @@ constexpr uint32_t kCancelResetCode = 2;
 // The handler is a plain function, so what it acts on lives here; only one
 // ConsoleBreak exists at a time.
 std::atomic<bool> requested{false};
+std::atomic<bool> transferRunning{false};
 uint32_t cancelInstance = 0;
 HWND notifyWindow = nullptr;
 UINT notifyMessage = 0;
@@ -26,7 +27,7 @@ BOOL WINAPI Handler(DWORD event)
     requested = true;
     if (notifyWindow) {
         PostMessageA(notifyWindow, notifyMessage, 0, 0);
-    } else {
+    } else if (transferRunning) {
         // The instance index is shared between processes: select ours and
         // cancel without another uxfer selecting in between.
         InstanceLock lock;
@@ -60,6 +61,16 @@ ConsoleBreak::~ConsoleBreak()
 bool ConsoleBreak::Requested()
 {
     return requested;
+}
+
+ConsoleBreak::Transfer::Transfer()
+{
+    transferRunning = true;
+}
+
+ConsoleBreak::Transfer::~Transfer()
+{
+    transferRunning = false;
 }
 
 }  // namespace uxfer

@@ -24,6 +24,16 @@ public:
 
     // True once Ctrl+C or Ctrl+Break came.
     static bool Requested();
+
+    // While one lives, Ctrl+C stops the library's transfer; outside one it
+    // is only noted, so nothing reaches the device before or after.
+    class Transfer {
+    public:
+        Transfer();
+        ~Transfer();
+        Transfer(const Transfer&) = delete;
+        Transfer& operator=(const Transfer&) = delete;
+    };
 };
 
 }  // namespace uxfer

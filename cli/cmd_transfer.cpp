@@ -131,10 +131,15 @@ int Transfer(const Options& options, bool read, const TransferDesc& desc, uint8_
     uint32_t count = 0;
     uint32_t result;
     {
+        ConsoleBreak::Transfer cancellable;
+        if (ConsoleBreak::Requested())
+            return Cancelled();
         ProgressLine progress(ProgressWanted(options), desc.length);
         result = read ? uXferRead(&desc, wire, &count) : uXferWrite(&desc, wire, &count);
     }
-    // A cancelled transfer returns RESULT_OK with the bytes moved so far.
+    // A cancelled transfer returns RESULT_OK with the bytes moved so far.  A
+    // cancel that came just before the library started is only seen here,
+    // after the transfer ran in full; it is a cancel all the same.
     if (ConsoleBreak::Requested())
         return Cancelled();
     const std::string what = std::string(read ? "the read of " : "the write of ") + std::to_string(desc.length) +
@@ -234,11 +239,11 @@ int RunRead(const Options& options)
     if (const int code = Allocate(size * 2, wire))
         return code;
 
+    if (ConsoleBreak::Requested())
+        return Cancelled();
     DeviceSession session(options.instance, options.loaderVersion.value_or(0));
     if (const int code = session.Open(OPEN_ALL))
         return code;
-    if (ConsoleBreak::Requested())
-        return Cancelled();
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
     if (const int code = SendResetCommand(options))
@@ -301,11 +306,11 @@ int RunWrite(const Options& options)
         if (const int code = Allocate(size * 2, readBack))
             return code;
 
+    if (ConsoleBreak::Requested())
+        return Cancelled();
     DeviceSession session(options.instance, options.loaderVersion.value_or(0));
     if (const int code = session.Open(OPEN_ALL))
         return code;
-    if (ConsoleBreak::Requested())
-        return Cancelled();
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
     if (const int code = SendResetCommand(options))

@@ -1,20 +1,13 @@
-/* Talvix module services for every part of the server, the registration code
- * included.  Plain functions with C linkage; callable from process attach until
- * process detach (the module record is set up before anything else runs).
+/* The allocator of every part of the server, the registration code included.
+ * Plain functions with C linkage; callable from process attach until process
+ * detach (the heaps are made before anything else runs).
  *
- * Memory: Talvix.dll links no C runtime.  Every block inside the module comes
- * from ModuleAlloc/ModuleRealloc and goes back through ModuleFree; never use
+ * Talvix.dll links no C runtime.  Every block inside the module comes from
+ * ModuleAlloc/ModuleRealloc and goes back through ModuleFree; never use
  * malloc, new, HeapAlloc(GetProcessHeap()) or CoTaskMemAlloc for the module's
  * own data.  On machines with several processors the blocks are spread over
  * several private heaps; each block remembers its heap, so any thread may free
- * any block.
- *
- * Module record: ModuleInstance() is the handle the DLL entry point received
- * (resources, the module path and the type library are taken from it).
- * ModuleUpdateRegistry() runs the updateRegistry routine of every entry of
- * the class map: when registering it stops at the first failure and returns
- * it; when unregistering it runs them all, ignores their results and returns
- * S_OK. */
+ * any block. */
 #ifndef TALVIX_MODULE_HEAP_H
 #define TALVIX_MODULE_HEAP_H
 
@@ -31,13 +24,10 @@ void* ModuleRealloc(void* block, size_t size);
 /* ModuleFree(NULL) does nothing. */
 void ModuleFree(void* block);
 
-HINSTANCE ModuleInstance(void);
-HRESULT ModuleUpdateRegistry(BOOL doRegister);
-
-/* Provided by the registration library: runs the "REGISTRY" script resource
- * resourceId in register or unregister mode.  It is the updateRegistry routine
- * of the TVXDevice class entry (resource IDR_TVXDEVICE of resource.h). */
-HRESULT UpdateRegistryFromScript(UINT resourceId, BOOL doRegister);
+/* Process attach and detach: the base heap, and the extra heaps on machines
+ * with several processors. */
+void ModuleHeapsCreate(void);
+void ModuleHeapsDestroy(void);
 
 #ifdef __cplusplus
 }

@@ -1,8 +1,9 @@
-// Small owners used across the server: a critical-section guard and a block
-// of module memory.
+// Small owners used across the server: a critical-section guard, a block of
+// module memory, one COM reference and one system handle.
 #pragma once
 
 #include <windows.h>
+#include <unknwn.h>
 
 #include "module_heap.h"
 
@@ -38,3 +39,65 @@ struct CModuleObject {
     static void* operator new(size_t size) noexcept { return ModuleAlloc(size); }
     static void operator delete(void* block) noexcept { ModuleFree(block); }
 };
+
+// Owns one reference to a COM interface.
+template <class T> class CComRef {
+public:
+    CComRef() = default;
+    ~CComRef()
+    {
+        if (ptr_)
+            ptr_->Release();
+    }
+    CComRef(const CComRef&) = delete;
+    CComRef& operator=(const CComRef&) = delete;
+
+    T** Out() { return &ptr_; }
+    T* Get() const { return ptr_; }
+    T* operator->() const { return ptr_; }
+    T* Detach()
+    {
+        T* ptr = ptr_;
+        ptr_ = nullptr;
+        return ptr;
+    }
+
+private:
+    T* ptr_ = nullptr;
+};
+
+// Owns one system handle; Traits names its type, the value that means
+// "none" and how it is given back.
+template <class Traits> class CScopedHandle {
+public:
+    using Handle = typename Traits::Handle;
+
+    explicit CScopedHandle(Handle handle) : handle_(handle) {}
+    ~CScopedHandle()
+    {
+        if (IsValid())
+            Traits::Close(handle_);
+    }
+    CScopedHandle(const CScopedHandle&) = delete;
+    CScopedHandle& operator=(const CScopedHandle&) = delete;
+
+    bool IsValid() const { return handle_ != Traits::Invalid(); }
+    Handle Get() const { return handle_; }
+
+private:
+    Handle handle_;
+};
+
+struct FileHandleTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle handle) { CloseHandle(handle); }
+};
+using CFileHandle = CScopedHandle<FileHandleTraits>;
+
+struct LibraryHandleTraits {
+    using Handle = HMODULE;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle handle) { FreeLibrary(handle); }
+};
+using CLibraryHandle = CScopedHandle<LibraryHandleTraits>;

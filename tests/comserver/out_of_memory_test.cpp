@@ -1,6 +1,8 @@
 // The module heaps refusing blocks: each allocation of the server fails the
 // way its caller documents, nothing half-made is left, and the next call
 // with memory to spare works.
+#include <memory>
+
 #include "talvix_support.h"
 
 namespace {
@@ -112,6 +114,34 @@ TEST(TalvixOutOfMemoryFresh, ClassObjectGivesOutOfMemoryAndTheNextRequestTriesAg
         }
         Ref<IClassFactory> factory(server.Factory());
         EXPECT_TRUE(factory);
+    }
+    CoUninitialize();
+}
+
+HANDLE WINAPI NoHeap(DWORD, SIZE_T, SIZE_T)
+{
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+// Without its heaps the module still loads; everything that needs memory
+// says so, and nothing holds the module.
+TEST(TalvixOutOfMemoryFresh, ModuleWithoutItsHeapsReportsOutOfMemory)
+{
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    {
+        std::unique_ptr<TalvixServer> server;
+        {
+            ExportPatch noHeap("kernel32.dll", "HeapCreate", reinterpret_cast<void*>(&NoHeap));
+            ASSERT_TRUE(noHeap.Applied());
+            server = std::make_unique<TalvixServer>(TalvixServer::kFreshCopy);
+        }
+        ASSERT_TRUE(server->Loaded());
+        EXPECT_TRUE(server->ModuleHeaps().empty());
+        void* object = reinterpret_cast<void*>(static_cast<uintptr_t>(0x1234));
+        EXPECT_EQ(server->GetClassObject(CLSID_TVXDevice, IID_IClassFactory, &object), E_OUTOFMEMORY);
+        EXPECT_EQ(object, nullptr);
+        EXPECT_EQ(server->CanUnloadNow(), S_OK);
     }
     CoUninitialize();
 }

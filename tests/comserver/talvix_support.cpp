@@ -315,6 +315,53 @@ ImportPatch::~ImportPatch()
     VirtualProtect(slot_, sizeof *slot_, old, &old);
 }
 
+namespace {
+
+void ReplaceSlot(DWORD* slot, DWORD value)
+{
+    DWORD old;
+    if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old))
+        return;
+    *slot = value;
+    VirtualProtect(slot, sizeof *slot, old, &old);
+}
+
+}  // namespace
+
+ExportPatch::ExportPatch(const char* dll, const char* function, void* replacement)
+{
+    auto* base = reinterpret_cast<uint8_t*>(GetModuleHandleA(dll));
+    if (!base)
+        return;
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    if (dir.VirtualAddress == 0)
+        return;
+    auto* exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+    auto* names = reinterpret_cast<DWORD*>(base + exports->AddressOfNames);
+    auto* ordinals = reinterpret_cast<WORD*>(base + exports->AddressOfNameOrdinals);
+    auto* functions = reinterpret_cast<DWORD*>(base + exports->AddressOfFunctions);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+        if (std::strcmp(reinterpret_cast<const char*>(base + names[i]), function) != 0)
+            continue;
+        DWORD* slot = &functions[ordinals[i]];
+        original_ = *slot;
+        // An address relative to the DLL's base: 32-bit arithmetic wraps to
+        // any address of the process.
+        ReplaceSlot(slot, static_cast<DWORD>(reinterpret_cast<uintptr_t>(replacement) -
+                                             reinterpret_cast<uintptr_t>(base)));
+        if (*slot != original_)
+            slot_ = slot;
+        return;
+    }
+}
+
+ExportPatch::~ExportPatch()
+{
+    if (slot_)
+        ReplaceSlot(slot_, original_);
+}
+
 HANDLE WINAPI FailingCreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
 {
     SetLastError(ERROR_ACCESS_DENIED);

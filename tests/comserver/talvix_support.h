@@ -182,6 +182,23 @@ private:
     void* original_ = nullptr;
 };
 
+// Replaces one function in the export table of a loaded system DLL for the
+// life of the object: modules loaded meanwhile bind their import to the
+// replacement (and keep it).
+class ExportPatch {
+public:
+    ExportPatch(const char* dll, const char* function, void* replacement);
+    ~ExportPatch();
+    ExportPatch(const ExportPatch&) = delete;
+    ExportPatch& operator=(const ExportPatch&) = delete;
+
+    bool Applied() const { return slot_ != nullptr; }
+
+private:
+    DWORD* slot_ = nullptr;
+    DWORD original_ = 0;
+};
+
 // Makes the module heaps of Talvix.dll refuse blocks while the object lives:
 // its HeapAlloc and HeapReAlloc calls fail from the n-th one on (1: all).
 class HeapFailure {

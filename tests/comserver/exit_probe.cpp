@@ -46,7 +46,7 @@ int main(int argc, char** argv)
     if (argc != 2 || (std::strcmp(argv[1], "exit") != 0 && std::strcmp(argv[1], "unload") != 0))
         return 2;
     const bool unload = std::strcmp(argv[1], "unload") == 0;
-    TalvixServer server(TalvixServer::kFreshCopy);
+    TalvixServer server;
     if (!server.Loaded())
         return 3;
     IClassFactory* factory = server.Factory();
@@ -67,7 +67,7 @@ int main(int argc, char** argv)
         ExitProcess(0);  // the module sees a process detach at process exit
     device->Release();
     factory->Release();
-    server.Unload();
+    FreeLibrary(server.Module());
     Print("unloaded\n");
     return 0;
 }

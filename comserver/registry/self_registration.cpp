@@ -4,39 +4,23 @@
 #include <olectl.h>
 
 #include "module_heap.h"
+#include "module_services.h"
 #include "replacement_table.h"
 #include "rgs_parser.h"
+#include "scoped.h"
 #include "typelib_registration.h"
 #include "win32_host.h"
 
 namespace {
-
-// The module file mapped as data, for its resources.
-class CDataFile {
-public:
-    explicit CDataFile(const char* path) : module_(LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
-    ~CDataFile()
-    {
-        if (module_)
-            FreeLibrary(module_);
-    }
-    CDataFile(const CDataFile&) = delete;
-    CDataFile& operator=(const CDataFile&) = delete;
-
-    HMODULE Get() const { return module_; }
-
-private:
-    HMODULE module_;
-};
 
 // The module's path in its short form (the long one when there is none), in
 // the ANSI code page.
 HRESULT ModuleShortPath(char (&path)[MAX_PATH])
 {
     char longPath[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(ModuleInstance(), longPath, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return LastErrorResult();
+    const HRESULT hr = ModulePath(longPath);
+    if (FAILED(hr))
+        return hr;
     const DWORD shortLength = GetShortPathNameA(longPath, path, MAX_PATH);
     if (shortLength == 0 || shortLength >= MAX_PATH)
         lstrcpynA(path, longPath, MAX_PATH);
@@ -80,8 +64,9 @@ extern "C" HRESULT UpdateRegistryFromScript(UINT resourceId, BOOL doRegister)
     if (FAILED(hr))
         return hr;
 
-    const CDataFile file(path);
-    if (!file.Get())
+    // The module file mapped as data, for its resources.
+    const CLibraryHandle file(LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (!file.IsValid())
         return LastErrorResult();
     const HRSRC found = FindResourceA(file.Get(), MAKEINTRESOURCEA(resourceId), "REGISTRY");
     if (!found)

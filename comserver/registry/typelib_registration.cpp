@@ -2,35 +2,10 @@
 
 #include <oleauto.h>
 
-#include "module_heap.h"
+#include "scoped.h"
 #include "win32_host.h"
 
 namespace {
-
-// Owns a loaded type library.
-class CTypeLibRef {
-public:
-    CTypeLibRef() = default;
-    ~CTypeLibRef()
-    {
-        if (library_)
-            library_->Release();
-    }
-    CTypeLibRef(const CTypeLibRef&) = delete;
-    CTypeLibRef& operator=(const CTypeLibRef&) = delete;
-
-    ITypeLib** Out() { return &library_; }
-    ITypeLib* Get() const { return library_; }
-    ITypeLib* Detach()
-    {
-        ITypeLib* library = library_;
-        library_ = nullptr;
-        return library;
-    }
-
-private:
-    ITypeLib* library_ = nullptr;
-};
 
 class CBstr {
 public:
@@ -44,24 +19,6 @@ public:
 
 private:
     BSTR text_ = nullptr;
-};
-
-// A DLL loaded for one call.
-class CLoadedLibrary {
-public:
-    explicit CLoadedLibrary(const char* name) : module_(LoadLibraryA(name)) {}
-    ~CLoadedLibrary()
-    {
-        if (module_)
-            FreeLibrary(module_);
-    }
-    CLoadedLibrary(const CLoadedLibrary&) = delete;
-    CLoadedLibrary& operator=(const CLoadedLibrary&) = delete;
-
-    FARPROC Find(const char* name) const { return module_ ? GetProcAddress(module_, name) : nullptr; }
-
-private:
-    HMODULE module_;
 };
 
 // The type library's attributes, handed back when the owner goes.
@@ -103,15 +60,15 @@ HRESULT LoadModuleTypeLib(BSTR* path, ITypeLib** library)
     *path = nullptr;
     *library = nullptr;
     char name[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(ModuleInstance(), name, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return LastErrorResult();
+    const HRESULT found = ModulePath(name);
+    if (FAILED(found))
+        return found;
     // Room for the name with ".tlb" in place of its extension.
     WCHAR wide[MAX_PATH + 4];
     if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide, MAX_PATH) == 0)
         return LastErrorResult();
 
-    CTypeLibRef loaded;
+    CComRef<ITypeLib> loaded;
     HRESULT hr = LoadTypeLib(wide, loaded.Out());
     if (FAILED(hr)) {
         // The extension starts at the file name's last dot; a dot in a
@@ -144,7 +101,7 @@ HRESULT LoadModuleTypeLib(BSTR* path, ITypeLib** library)
 HRESULT RegisterTypeLibrary()
 {
     CBstr path;
-    CTypeLibRef library;
+    CComRef<ITypeLib> library;
     HRESULT hr = LoadModuleTypeLib(path.Out(), library.Out());
     if (FAILED(hr))
         return hr;
@@ -160,7 +117,7 @@ HRESULT RegisterTypeLibrary()
 HRESULT UnregisterTypeLibrary()
 {
     CBstr path;
-    CTypeLibRef library;
+    CComRef<ITypeLib> library;
     const HRESULT hr = LoadModuleTypeLib(path.Out(), library.Out());
     if (FAILED(hr))
         return hr;
@@ -168,8 +125,9 @@ HRESULT UnregisterTypeLibrary()
     if (FAILED(attr.Get()))
         return hr;
     using UnRegisterFn = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
-    CLoadedLibrary oleaut("oleaut32.dll");
-    const auto unregister = reinterpret_cast<UnRegisterFn>(reinterpret_cast<void*>(oleaut.Find("UnRegisterTypeLib")));
+    const CLibraryHandle oleaut(LoadLibraryA("oleaut32.dll"));
+    const auto unregister = reinterpret_cast<UnRegisterFn>(
+        reinterpret_cast<void*>(oleaut.IsValid() ? GetProcAddress(oleaut.Get(), "UnRegisterTypeLib") : nullptr));
     if (unregister)
         unregister(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
     return hr;

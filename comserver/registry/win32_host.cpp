@@ -3,6 +3,7 @@
 #include <oleauto.h>
 
 #include "module_heap.h"
+#include "module_services.h"
 
 namespace {
 
@@ -14,6 +15,14 @@ HRESULT LastErrorResult()
 {
     const DWORD error = GetLastError();
     return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
+}
+
+HRESULT ModulePath(char (&path)[MAX_PATH])
+{
+    const DWORD length = GetModuleFileNameA(ModuleInstance(), path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return LastErrorResult();
+    return S_OK;
 }
 
 rgs::Key CWin32Registry::RootKey(rgs::Root root)

@@ -11,6 +11,9 @@
 // call left no error code, so that a failure never reads as success.
 HRESULT LastErrorResult();
 
+// This module's file path; a failure when it does not fit.
+HRESULT ModulePath(char (&path)[MAX_PATH]);
+
 class CWin32Registry final : public rgs::RegistryOps {
 public:
     rgs::Key RootKey(rgs::Root root) override;

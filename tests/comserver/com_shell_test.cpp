@@ -1,6 +1,9 @@
 // The COM shell: the class object and its cache, standalone and aggregated
 // instances, their reference counts and interfaces, and when the module may
 // be unloaded.
+#include <algorithm>
+
+#include "common/processes.h"
 #include "talvix_support.h"
 
 namespace {
@@ -8,7 +11,7 @@ namespace {
 const CLSID kUnknownClsid = {0x0BADF00D, 0x1234, 0x5678, {0x9A, 0xBC, 0xDE, 0xF0, 0x12, 0x34, 0x56, 0x78}};
 void* const kStale = reinterpret_cast<void*>(static_cast<uintptr_t>(0x1234));
 
-// A fresh process with the server loaded and nothing made yet.
+// A module of its own, as in a fresh process: nothing made yet.
 class TalvixShell : public ::testing::Test {
 protected:
     void SetUp() override
@@ -18,7 +21,7 @@ protected:
     }
     void TearDown() override { CoUninitialize(); }
 
-    TalvixServer server;
+    TalvixServer server{TalvixServer::kFreshCopy};
 };
 
 // A controlling unknown on the stack.  With `delegate` it hands every other
@@ -181,6 +184,66 @@ TEST_F(TalvixShell, CreateInstanceRefusalsLeaveNothingBehind)
 
     factory.Reset();
     EXPECT_EQ(server.CanUnloadNow(), S_OK) << "an instance was left alive";
+}
+
+TEST_F(TalvixShell, RefusedInstancesLeaveNoBlockBehind)
+{
+    Ref<IClassFactory> factory(server.Factory());
+    ASSERT_TRUE(factory);
+    const std::vector<HANDLE>& heaps = server.ModuleHeaps();
+    ASSERT_FALSE(heaps.empty());
+    auto blocks = [&] {
+        size_t count = 0;
+        for (HANDLE heap : heaps)
+            count += UseOf(heap).blocks;
+        return count;
+    };
+    const size_t before = blocks();
+    void* object = kStale;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, &object), E_NOINTERFACE);
+    Outer outer(true);
+    EXPECT_EQ(factory->CreateInstance(&outer, IID_IDispatch, &object), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(blocks(), before);
+
+    // One instance made and released gives its blocks back as well.
+    ITVXDevice* device = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_ITVXDevice, reinterpret_cast<void**>(&device)), S_OK);
+    EXPECT_GT(blocks(), before);
+    device->Release();
+    EXPECT_EQ(blocks(), before);
+}
+
+// FreeLibrary runs the whole tear-down: the cached class object goes and the
+// module's heaps are destroyed.
+TEST_F(TalvixShell, UnloadDestroysTheModuleHeaps)
+{
+    const std::vector<HANDLE> heaps = server.ModuleHeaps();
+    ASSERT_FALSE(heaps.empty());
+    {
+        Ref<IClassFactory> factory(server.Factory());
+        ASSERT_TRUE(factory);
+    }
+    ASSERT_EQ(server.CanUnloadNow(), S_OK);
+    ASSERT_TRUE(server.Unload());
+    const std::vector<HANDLE> left = ProcessHeaps();
+    for (HANDLE heap : heaps)
+        EXPECT_EQ(std::find(left.begin(), left.end(), heap), left.end()) << heap;
+}
+
+// At process exit the server leaves everything to the system; unloaded with
+// FreeLibrary it tears down in full.  A child program reports the calls the
+// server makes on the way out.
+TEST(TalvixExit, ProcessExitSkipsTheTearDownThatFreeLibraryRuns)
+{
+    const CommandResult exited = RunProgram("talvix_exit_probe.exe", "exit");
+    ASSERT_TRUE(exited.finished);
+    EXPECT_EQ(exited.exitCode, 0u) << exited.output;
+    EXPECT_EQ(exited.output, "ready\n");
+
+    const CommandResult unloaded = RunProgram("talvix_exit_probe.exe", "unload");
+    ASSERT_TRUE(unloaded.finished);
+    EXPECT_EQ(unloaded.exitCode, 0u) << unloaded.output;
+    EXPECT_EQ(unloaded.output, "ready\nDeleteCriticalSection\nHeapDestroy\nunloaded\n");
 }
 
 TEST_F(TalvixShell, AggregatedInstanceDelegatesToItsControllingUnknown)

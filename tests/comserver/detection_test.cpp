@@ -98,12 +98,6 @@ TEST_F(TalvixDetection, OnlyTheDefaultClassIsLookedAt)
     EXPECT_EQ(Generation(tvx.Get()).result, 0x80030000u);
 }
 
-HANDLE WINAPI FailingCreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
-{
-    SetLastError(ERROR_ACCESS_DENIED);
-    return INVALID_HANDLE_VALUE;
-}
-
 void* realDeviceIoControl = nullptr;
 BOOL WINAPI NoDescriptorDeviceIoControl(HANDLE handle, DWORD code, void* in, DWORD inSize, void* out,
                                         DWORD outSize, DWORD* returned, OVERLAPPED* overlapped)
@@ -159,6 +153,26 @@ TEST_F(TalvixDetection, FailuresCarryBit31)
     }
     // And with the real functions back, detection works again.
     EXPECT_EQ(Detect(tvx.Get()).result, 0x0412u);
+}
+
+// A reply that stops before idProduct and bcdDevice are both in it is a
+// failed request: nothing of the block past the reply is taken for them.
+TEST_F(TalvixDetection, ShortDescriptorReplyIsAFailedRequest)
+{
+    ASSERT_TRUE(device.SetDescriptor(0x1234, 0xCD02, 0x0412));
+    for (uint32_t bytes : {1u, 10u, 12u, 13u}) {
+        ASSERT_TRUE(device.Knob(VDEV_KNOB_DESCRIPTOR_BYTES, bytes));
+        const Outcome detect = Detect(tvx.Get());
+        EXPECT_EQ(detect.hr, S_FALSE) << bytes;
+        EXPECT_EQ(detect.result, 0x80070000u) << bytes;
+        const Outcome generation = Generation(tvx.Get());
+        EXPECT_EQ(generation.hr, S_FALSE) << bytes;
+        EXPECT_EQ(generation.result, 0x80070000u) << bytes;
+    }
+    // Exactly up to bcdDevice is enough.
+    ASSERT_TRUE(device.Knob(VDEV_KNOB_DESCRIPTOR_BYTES, 14));
+    EXPECT_EQ(Detect(tvx.Get()).result, 0x0412u);
+    EXPECT_EQ(Generation(tvx.Get()).result, 0x01200000u);
 }
 
 }  // namespace

@@ -94,12 +94,6 @@ TEST_F(TalvixRecords, TheTypeTagPlaysNoPart)
 }
 
 // Fault injection inside Talvix.dll through its import table.
-HANDLE WINAPI FailingCreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
-{
-    SetLastError(ERROR_ACCESS_DENIED);
-    return INVALID_HANDLE_VALUE;
-}
-
 TEST_F(TalvixRecords, OpenFailureWritesTheInvalidHandle)
 {
     ImportPatch patch(server.Module(), "kernel32.dll", "CreateFileA", reinterpret_cast<void*>(&FailingCreateFileA));

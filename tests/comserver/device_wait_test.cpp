@@ -63,23 +63,91 @@ protected:
     uint8_t buffer[8] = {};
 };
 
-TEST_F(TalvixWaits, PendingDriverKeepsPhaseOnePolling)
+// The pauses the server asks for, in order, through its own Sleep import;
+// each still sleeps.
+std::vector<DWORD> sleeps;
+void* realSleep = nullptr;
+void WINAPI RecordingSleep(DWORD ms)
+{
+    sleeps.push_back(ms);
+    reinterpret_cast<decltype(&Sleep)>(realSleep)(ms);
+}
+
+class SleepRecorder {
+public:
+    explicit SleepRecorder(HMODULE module)
+        : patch_(module, "kernel32.dll", "Sleep", reinterpret_cast<void*>(&RecordingSleep))
+    {
+        sleeps.clear();
+        realSleep = patch_.Original();
+    }
+    bool Applied() const { return patch_.Applied(); }
+    DWORD Total() const
+    {
+        DWORD total = 0;
+        for (DWORD ms : sleeps)
+            total += ms;
+        return total;
+    }
+
+private:
+    ImportPatch patch_;
+};
+
+// Time taken against the pauses asked for: never less, and not much more
+// (a loaded machine may add a great deal, so the upper bound is generous,
+// but a pause many times too long still shows).
+void ExpectTimeOfPauses(DWORD elapsed, DWORD paused)
+{
+    EXPECT_GE(elapsed + 20, paused) << "pauses of " << paused << " ms took " << elapsed;
+    EXPECT_LE(elapsed, paused + 2000) << "pauses of " << paused << " ms took " << elapsed;
+}
+
+TEST_F(TalvixWaits, PendingDriverKeepsPhaseOnePollingEvery5Ms)
 {
     ASSERT_TRUE(device.HoldPending(3));
     const uint32_t mark = Mark();
+    SleepRecorder recorder(server.Module());
+    ASSERT_TRUE(recorder.Applied());
+    const DWORD start = GetTickCount();
     EXPECT_EQ(ReadCmd(tvx.Get()), 0u);
+    const DWORD elapsed = GetTickCount() - start;
     EXPECT_EQ(ControlTrace(LogSince(mark)), "DDDDSRS");
+    EXPECT_EQ(sleeps, (std::vector<DWORD>{5, 5, 5, 5, 50, 5}));
+    ExpectTimeOfPauses(elapsed, recorder.Total());
 }
 
 TEST_F(TalvixWaits, ActiveDeviceKeepsPhaseTwoPollingEvery50Ms)
 {
     ASSERT_TRUE(device.HoldActive(4));
     const uint32_t mark = Mark();
+    SleepRecorder recorder(server.Module());
+    ASSERT_TRUE(recorder.Applied());
     const DWORD start = GetTickCount();
     EXPECT_EQ(ReadCmd(tvx.Get()), 0u);
     const DWORD elapsed = GetTickCount() - start;
     EXPECT_EQ(ControlTrace(LogSince(mark)), "DSSSSSRS");
-    EXPECT_GE(elapsed, 5u * 45u) << "five status polls at 50 ms";
+    EXPECT_EQ(sleeps, (std::vector<DWORD>{5, 50, 50, 50, 50, 50, 5}));
+    ExpectTimeOfPauses(elapsed, recorder.Total());
+}
+
+// One command on an idle device: 5 ms before the driver-state query, 50 ms
+// before the idle poll, 5 ms before the poll that sees the command taken.
+TEST_F(TalvixWaits, OneCommandPausesForEachPoll)
+{
+    ParamRecord param = MakeParam(0, 0);
+    VARIANT controlCarrier = Carry(&control), paramCarrier = Carry(&param);
+    ULONG status = 0xDEAD;
+    const uint32_t mark = Mark();
+    SleepRecorder recorder(server.Module());
+    ASSERT_TRUE(recorder.Applied());
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(tvx->BulkWriteCmd(&controlCarrier, &paramCarrier, &status), S_OK);
+    const DWORD elapsed = GetTickCount() - start;
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(ControlTrace(LogSince(mark)), "DSWS");
+    EXPECT_EQ(sleeps, (std::vector<DWORD>{5, 50, 5}));
+    ExpectTimeOfPauses(elapsed, recorder.Total());
 }
 
 TEST_F(TalvixWaits, BothPhasesHeldInTurn)

@@ -320,6 +320,49 @@ TEST_F(TalvixDispatch, EveryMethodLateBound)
     EXPECT_EQ(Status(result), R_CANCELLED);
 }
 
+// A script passes its own variables for the typed out parameters: a call
+// that goes through writes them, one that fails leaves them as they were.
+TEST_F(TalvixDispatch, ScriptVariablesForOutParametersChangeOnlyWhenTheCallWorks)
+{
+    Registration registration(server.Path());
+    ASSERT_EQ(registration.Result(), S_OK);
+    VARIANT result;
+    DeviceRecord control = OpenControl(), in = OpenIn();
+    ParamRecord param = MakeParam(0, 0);
+    uint8_t reply[8] = {};
+    uint8_t data[4] = {};
+    ScriptVariable controlVar(&control), inVar(&in), paramVar(&param), replyVar(reply), dataVar(data);
+
+    // As a script's variable holding a small number.
+    VARIANT count;
+    VariantInit(&count);
+    count.vt = VT_I2;
+    count.iVal = 7;
+    VARIANT countRef;
+    VariantInit(&countRef);
+    countRef.vt = VT_BYREF | VT_VARIANT;
+    countRef.pvarVal = &count;
+
+    ASSERT_EQ(Call(L"GetDeviceStatus", {controlVar.Ref(), paramVar.Ref(), replyVar.Ref(), countRef}, &result), S_OK);
+    EXPECT_EQ(Status(result), 0u);
+    EXPECT_EQ(count.vt, VT_UI4);
+    EXPECT_EQ(count.ulVal, 8u);
+
+    // The byte count is no number: the call fails before the method runs.
+    count.vt = VT_I2;
+    count.iVal = 7;
+    VARIANT notANumber;
+    VariantInit(&notANumber);
+    notANumber.vt = VT_BSTR;
+    notANumber.bstrVal = SysAllocString(L"many");
+    const uint32_t mark = Mark();
+    EXPECT_TRUE(FAILED(Call(L"BulkReadTransfer", {inVar.Ref(), dataVar.Ref(), notANumber, countRef}, &result)));
+    EXPECT_EQ(count.vt, VT_I2) << "the variable was changed by a failed call";
+    EXPECT_EQ(count.iVal, 7);
+    EXPECT_TRUE(LogSince(mark).empty()) << "the method ran";
+    VariantClear(&notANumber);
+}
+
 std::wstring Documentation(ITypeInfo* info, MEMBERID id)
 {
     BSTR doc = nullptr;

@@ -14,14 +14,6 @@ std::wstring TestFolder()
     return folder.substr(0, folder.find_last_of(L'\\') + 1);
 }
 
-std::vector<HANDLE> ProcessHeaps()
-{
-    std::vector<HANDLE> heaps(256);
-    DWORD count = GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
-    heaps.resize(count <= heaps.size() ? count : 0);
-    return heaps;
-}
-
 bool Contains(const std::vector<HANDLE>& heaps, HANDLE heap)
 {
     for (HANDLE h : heaps)
@@ -30,21 +22,45 @@ bool Contains(const std::vector<HANDLE>& heaps, HANDLE heap)
     return false;
 }
 
+// A copy of Talvix.dll under a name of its own in the temporary folder.
+std::wstring FreshCopy(const std::wstring& original)
+{
+    static unsigned copies = 0;
+    wchar_t folder[MAX_PATH];
+    if (GetTempPathW(MAX_PATH, folder) == 0)
+        return L"";
+    const std::wstring copy = std::wstring(folder) + L"Talvix-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(++copies) + L".dll";
+    return CopyFileW(original.c_str(), copy.c_str(), FALSE) ? copy : L"";
+}
+
+// The heaps of the shared module, found when it was first loaded.
+std::vector<HANDLE> sharedModuleHeaps;
+
 }  // namespace
 
-TalvixServer::TalvixServer()
+TalvixServer::TalvixServer(Kind kind) : path_(TestFolder() + L"Talvix.dll"), copy_(kind == kFreshCopy)
 {
+    if (copy_)
+        path_ = FreshCopy(path_);
     // The system DLLs the server imports come first, so that the heaps that
     // appear during the load are the server's own.
     for (const char* dll : {"kernel32.dll", "ole32.dll", "oleaut32.dll", "setupapi.dll", "version.dll"})
         LoadLibraryA(dll);
+    const bool loadedBefore = !copy_ && GetModuleHandleW(path_.c_str()) != nullptr;
     const std::vector<HANDLE> before = ProcessHeaps();
-    module_ = LoadLibraryW((TestFolder() + L"Talvix.dll").c_str());
+    module_ = path_.empty() ? nullptr : LoadLibraryW(path_.c_str());
     if (!module_)
         return;
-    for (HANDLE heap : ProcessHeaps())
-        if (!Contains(before, heap))
-            moduleHeaps_.push_back(heap);
+    if (!loadedBefore) {
+        for (HANDLE heap : ProcessHeaps())
+            if (!Contains(before, heap))
+                moduleHeaps_.push_back(heap);
+        if (!copy_)
+            sharedModuleHeaps = moduleHeaps_;
+    } else {
+        moduleHeaps_ = sharedModuleHeaps;
+    }
     getClassObject_ = reinterpret_cast<decltype(getClassObject_)>(
         reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
     canUnloadNow_ = reinterpret_cast<decltype(canUnloadNow_)>(
@@ -68,9 +84,19 @@ ITVXDevice* TalvixServer::NewDevice() const
     return device;
 }
 
-std::wstring TalvixServer::Path() const
+TalvixServer::~TalvixServer()
 {
-    return TestFolder() + L"Talvix.dll";
+    Unload();
+}
+
+bool TalvixServer::Unload()
+{
+    if (!copy_ || !module_)
+        return false;
+    FreeLibrary(module_);
+    module_ = nullptr;
+    DeleteFileW(path_.c_str());
+    return true;
 }
 
 VARIANT Carry(void* record, VARTYPE tag)
@@ -194,6 +220,14 @@ std::string ControlTrace(const std::vector<VdevLogRecord>& log)
     return trace;
 }
 
+std::vector<HANDLE> ProcessHeaps()
+{
+    std::vector<HANDLE> heaps(256);
+    DWORD count = GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
+    heaps.resize(count <= heaps.size() ? count : 0);
+    return heaps;
+}
+
 HeapUse UseOf(HANDLE heap)
 {
     HeapUse use;
@@ -279,6 +313,113 @@ ImportPatch::~ImportPatch()
     VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &old);
     *slot_ = original_;
     VirtualProtect(slot_, sizeof *slot_, old, &old);
+}
+
+namespace {
+
+void ReplaceSlot(DWORD* slot, DWORD value)
+{
+    DWORD old;
+    if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old))
+        return;
+    *slot = value;
+    VirtualProtect(slot, sizeof *slot, old, &old);
+}
+
+}  // namespace
+
+ExportPatch::ExportPatch(const char* dll, const char* function, void* replacement)
+{
+    auto* base = reinterpret_cast<uint8_t*>(GetModuleHandleA(dll));
+    if (!base)
+        return;
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    if (dir.VirtualAddress == 0)
+        return;
+    auto* exports = reinterpret_cast<IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+    auto* names = reinterpret_cast<DWORD*>(base + exports->AddressOfNames);
+    auto* ordinals = reinterpret_cast<WORD*>(base + exports->AddressOfNameOrdinals);
+    auto* functions = reinterpret_cast<DWORD*>(base + exports->AddressOfFunctions);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+        if (std::strcmp(reinterpret_cast<const char*>(base + names[i]), function) != 0)
+            continue;
+        DWORD* slot = &functions[ordinals[i]];
+        original_ = *slot;
+        // An address relative to the DLL's base: 32-bit arithmetic wraps to
+        // any address of the process.
+        ReplaceSlot(slot, static_cast<DWORD>(reinterpret_cast<uintptr_t>(replacement) -
+                                             reinterpret_cast<uintptr_t>(base)));
+        if (*slot != original_)
+            slot_ = slot;
+        return;
+    }
+}
+
+ExportPatch::~ExportPatch()
+{
+    if (slot_)
+        ReplaceSlot(slot_, original_);
+}
+
+HANDLE WINAPI FailingCreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+}
+
+namespace {
+
+// What the heap failure counts: calls seen, the first to refuse, refusals.
+unsigned heapCalls = 0;
+unsigned heapFailFrom = 0;
+unsigned heapRefused = 0;
+void* realHeapAlloc = nullptr;
+void* realHeapReAlloc = nullptr;
+
+bool RefuseThisCall()
+{
+    if (++heapCalls < heapFailFrom)
+        return false;
+    ++heapRefused;
+    return true;
+}
+
+LPVOID WINAPI RefusingHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size)
+{
+    if (RefuseThisCall())
+        return nullptr;
+    return reinterpret_cast<decltype(&HeapAlloc)>(realHeapAlloc)(heap, flags, size);
+}
+
+LPVOID WINAPI RefusingHeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T size)
+{
+    if (RefuseThisCall())
+        return nullptr;
+    return reinterpret_cast<decltype(&HeapReAlloc)>(realHeapReAlloc)(heap, flags, block, size);
+}
+
+}  // namespace
+
+HeapFailure::HeapFailure(HMODULE module, unsigned failFrom)
+    : alloc_(module, "kernel32.dll", "HeapAlloc", reinterpret_cast<void*>(&RefusingHeapAlloc)),
+      realloc_(module, "kernel32.dll", "HeapReAlloc", reinterpret_cast<void*>(&RefusingHeapReAlloc))
+{
+    heapCalls = 0;
+    heapRefused = 0;
+    heapFailFrom = failFrom;
+    realHeapAlloc = alloc_.Original();
+    realHeapReAlloc = realloc_.Original();
+}
+
+HeapFailure::~HeapFailure()
+{
+    heapFailFrom = 0;
+}
+
+unsigned HeapFailure::Refused() const
+{
+    return heapRefused;
 }
 
 ScopedDeviceClass::ScopedDeviceClass(vdev::Device& device, const GUID& cls)

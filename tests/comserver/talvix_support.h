@@ -53,11 +53,16 @@ private:
     T* ptr_ = nullptr;
 };
 
-// Talvix.dll from the test's folder and its two exports.
+// Talvix.dll from the test's folder and its two exports.  The shared form
+// stays loaded for the rest of the process (COM would not unload it mid-test
+// either), so later tests see what earlier ones made; a fresh copy is a
+// module of its own, in the state of a new process, unloaded with FreeLibrary
+// when the object goes.
 class TalvixServer {
 public:
-    TalvixServer();
-    ~TalvixServer() = default;  // the module stays loaded: COM would not unload it mid-test either
+    enum Kind { kShared, kFreshCopy };
+    explicit TalvixServer(Kind kind = kShared);
+    ~TalvixServer();
     TalvixServer(const TalvixServer&) = delete;
     TalvixServer& operator=(const TalvixServer&) = delete;
 
@@ -69,12 +74,16 @@ public:
     IClassFactory* Factory() const;
     // A standalone TVXDevice; null on failure.
     ITVXDevice* NewDevice() const;
-    std::wstring Path() const;
-    // The heaps that appeared while the module loaded: its base heap and
+    std::wstring Path() const { return path_; }
+    // The heaps that appeared when the module was loaded: its base heap and
     // its extra heaps.
     const std::vector<HANDLE>& ModuleHeaps() const { return moduleHeaps_; }
+    // Unloads a fresh copy now; false when there is none loaded.
+    bool Unload();
 
 private:
+    std::wstring path_;
+    bool copy_ = false;
     HMODULE module_ = nullptr;
     std::vector<HANDLE> moduleHeaps_;
     HRESULT(STDAPICALLTYPE* getClassObject_)(REFCLSID, REFIID, void**) = nullptr;
@@ -139,6 +148,9 @@ std::vector<VdevLogRecord> Controls(const std::vector<VdevLogRecord>& log);  // 
 // 'R' read, 'W' write, 'X' reset, 'G' debug, 'd' descriptor; '!' after a failed one.
 std::string ControlTrace(const std::vector<VdevLogRecord>& log);
 
+// The heaps of the process.
+std::vector<HANDLE> ProcessHeaps();
+
 // Busy blocks of a heap, walked under its lock.
 struct HeapUse {
     size_t blocks = 0;
@@ -149,6 +161,9 @@ HeapUse UseOf(HANDLE heap);
 HeapUse UseOutside(const std::vector<HANDLE>& excluded);
 // The heap among `heaps` with a busy block whose data starts at `data`, or null.
 HANDLE HeapHolding(const std::vector<HANDLE>& heaps, const void* data);
+
+// A CreateFileA that fails with ERROR_ACCESS_DENIED, for import patches.
+HANDLE WINAPI FailingCreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 
 // Replaces one imported function in a module's import address table for the
 // life of the object.  Talvix.dll binds its imports by name.
@@ -165,4 +180,39 @@ public:
 private:
     void** slot_ = nullptr;
     void* original_ = nullptr;
+};
+
+// Replaces one function in the export table of a loaded system DLL for the
+// life of the object: modules loaded meanwhile bind their import to the
+// replacement (and keep it).
+class ExportPatch {
+public:
+    ExportPatch(const char* dll, const char* function, void* replacement);
+    ~ExportPatch();
+    ExportPatch(const ExportPatch&) = delete;
+    ExportPatch& operator=(const ExportPatch&) = delete;
+
+    bool Applied() const { return slot_ != nullptr; }
+
+private:
+    DWORD* slot_ = nullptr;
+    DWORD original_ = 0;
+};
+
+// Makes the module heaps of Talvix.dll refuse blocks while the object lives:
+// its HeapAlloc and HeapReAlloc calls fail from the n-th one on (1: all).
+class HeapFailure {
+public:
+    HeapFailure(HMODULE module, unsigned failFrom);
+    ~HeapFailure();
+    HeapFailure(const HeapFailure&) = delete;
+    HeapFailure& operator=(const HeapFailure&) = delete;
+
+    bool Applied() const { return alloc_.Applied() && realloc_.Applied(); }
+    // Calls refused so far.
+    unsigned Refused() const;
+
+private:
+    ImportPatch alloc_;
+    ImportPatch realloc_;
 };

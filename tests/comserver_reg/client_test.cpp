@@ -75,6 +75,10 @@ private:
     ITVXDevice* device_;
 };
 
+// What a late-bound call reports when its result carried no status: no
+// method of the server reports it.
+constexpr ULONG kNoStatus = 0xFFFFFFFF;
+
 // Arguments as a script host passes them: records in VARIANTs by reference,
 // out parameters by reference, the last out parameter as the call's result.
 class LateBound final : public Client {
@@ -147,6 +151,9 @@ private:
         VARIANT result;
         VariantInit(&result);
         hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
+        // A result that is not a status must not leave an earlier call's
+        // value standing, or a lost status would compare equal.
+        status = kNoStatus;
         if (SUCCEEDED(hr) && VariantChangeType(&result, &result, 0, VT_UI4) == S_OK)
             status = result.ulVal;
         VariantClear(&result);

@@ -75,6 +75,7 @@ void ModelReset(DeviceModel *m)
     m->failStateAt = m->errorAtPoll = 0;
     m->failControlRequest = 0;
     m->shortReadBytes = 0;
+    m->descriptorBytes = 0;
     m->activePolls = m->pendingPolls = 0;
     m->logNext = 0;
     if (m->memory)
@@ -170,6 +171,11 @@ ModelStatus ModelKnob(DeviceModel *m, const VdevKnob *knob)
         m->descriptor.idVendor = (uint16_t)knob->value;
         m->descriptor.idProduct = (uint16_t)(knob->value >> 16);
         m->descriptor.bcdDevice = (uint16_t)knob->value2;
+        return MODEL_OK;
+    case VDEV_KNOB_DESCRIPTOR_BYTES:
+        if (knob->value > sizeof m->descriptor)
+            return MODEL_BAD_PARAMETER;
+        m->descriptorBytes = knob->value;
         return MODEL_OK;
     default:
         return MODEL_BAD_PARAMETER;
@@ -356,7 +362,7 @@ ModelStatus ModelControl(DeviceModel *m, uint32_t code, const uint8_t *in, uint3
             status = MODEL_BAD_PARAMETER;
         } else {
             memcpy(out, &m->descriptor, sizeof m->descriptor);
-            *moved = sizeof m->descriptor;
+            *moved = m->descriptorBytes ? m->descriptorBytes : sizeof m->descriptor;
             status = MODEL_OK;
         }
     } else {

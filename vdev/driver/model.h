@@ -46,6 +46,7 @@ typedef struct DeviceModel {
     uint32_t failStateAt, errorAtPoll;
     uint8_t failControlRequest;
     uint32_t shortReadBytes;
+    uint32_t descriptorBytes;
     uint32_t activePolls, pendingPolls;
 
     VdevLogRecord *log;

@@ -46,6 +46,7 @@ typedef struct VdevBind {
 #define VDEV_KNOB_DESCRIPTOR 12    /* value: idVendor | idProduct << 16, value2: bcdDevice */
 #define VDEV_KNOB_RELEASE_READ 13  /* complete the pending read as if nothing had held it */
 #define VDEV_KNOB_FAIL_DRIVER_STATE 14 /* value k: the k-th driver-state request fails */
+#define VDEV_KNOB_DESCRIPTOR_BYTES 24  /* value n: descriptor replies move only their first n bytes (0: all) */
 
 typedef struct VdevKnob {
     uint32_t id;

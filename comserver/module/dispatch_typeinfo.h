@@ -31,7 +31,8 @@ private:
     void BuildNameCache(ITypeInfo* info);
     const NameCacheEntry* FindCached(LPCOLESTR name) const;
     // Script variables passed for typed out parameters, made into typed pointers.
-    bool FindArgs(DISPID dispid, const DISPPARAMS& params, VARIANTARG* args) const;
+    struct ArgRewrite;
+    bool FindArgs(DISPID dispid, const DISPPARAMS& params, ArgRewrite& rewrite) const;
     static void Cleanup(DWORD_PTR self);
 
     const IID* iid_;

@@ -24,28 +24,13 @@ constexpr Generation kGenerations[] = {
     {0xDD03, 0x0506, 0x01400000},
 };
 
+// How much of the descriptor a reply must hold: idProduct and bcdDevice.
+constexpr DWORD kDescriptorFieldsEnd = offsetof(UsbDeviceDescriptor, bcdDevice) + sizeof(uint16_t);
+
 // Driver files below the Windows directory, by Windows major version.
 constexpr DWORD kFirstNtDriverMajor = 5;
 constexpr char kDriverFileNt[] = "\\System32\\Drivers\\KelvaneV4.sys";
 constexpr char kDriverFileOld[] = "\\System32\\Drivers\\KTRV9X.sys";
-
-class CFileHandle {
-public:
-    explicit CFileHandle(HANDLE handle) : handle_(handle) {}
-    ~CFileHandle()
-    {
-        if (IsValid())
-            CloseHandle(handle_);
-    }
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-
-    bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 // The driver's packed version as clients know it: MS shifted by 8 (not 16),
 // with the low bytes of the build and private numbers ORed in.  A minor
@@ -82,6 +67,10 @@ DWORD TVXDevice::ReadDescriptor(UsbDeviceDescriptor& descriptor)
     DWORD returned = 0;
     if (access_.IoControl(handle.Get(), IOCTL_GET_DEVICE_DESCRIPTOR, nullptr, 0, buffer.As<void>(),
                           sizeof(UsbDeviceDescriptor), &returned) != 0)
+        return R_IOCTL_FAILED | R_DETECT_FAILED;
+    // The rest of the block is whatever the heap held: a reply that stops
+    // before both fields is as good as none.
+    if (returned < kDescriptorFieldsEnd)
         return R_IOCTL_FAILED | R_DETECT_FAILED;
     descriptor = *buffer.As<UsbDeviceDescriptor>();
     return 0;

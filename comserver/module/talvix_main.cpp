@@ -6,6 +6,7 @@
 #include "class_factory.h"
 #include "device_access.h"
 #include "module_heap.h"
+#include "module_services.h"
 #include "resource.h"
 #include "server_module.h"
 #include "tvx_instance.h"
@@ -30,15 +31,26 @@ constinit ClassEntry classMap[] = {
 }  // namespace
 
 // The module's own entry point: no runtime library start-up precedes it.
-extern "C" BOOL WINAPI DllEntry(HINSTANCE module, DWORD reason, LPVOID)
+// The heaps come first and go last: everything else keeps its blocks there.
+extern "C" BOOL WINAPI DllEntry(HINSTANCE module, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
+        ModuleHeapsCreate();
         theModule.Init(module, classMap);
         DeviceLocksInit();
         DisableThreadLibraryCalls(module);
     } else if (reason == DLL_PROCESS_DETACH) {
+        // A non-null reserved argument: the process is ending.  Its other
+        // threads are gone, perhaps in the middle of a call holding a lock,
+        // so releasing objects of other modules, freeing strings or entering
+        // critical sections could hang or crash; the system takes back the
+        // memory and the handles anyway.  Only an unload by FreeLibrary tears
+        // everything down.
+        if (reserved)
+            return TRUE;
         theModule.Term();
         DeviceLocksTerm();
+        ModuleHeapsDestroy();
     }
     return TRUE;
 }

@@ -3,6 +3,7 @@
 #include "server_module.h"
 
 #include "module_heap.h"
+#include "module_services.h"
 #include "scoped.h"
 
 constinit CServerModule theModule;
@@ -13,7 +14,6 @@ void CServerModule::Init(HINSTANCE module, ClassEntry* classMap)
     classMap_ = classMap;
     InitializeCriticalSection(&typeInfoLock_);
     InitializeCriticalSection(&classMapLock_);
-    heaps_.Create();
 }
 
 void CServerModule::Term()
@@ -31,7 +31,6 @@ void CServerModule::Term()
         node->callback(node->argument);
         ModuleFree(node);
     }
-    heaps_.Destroy();
 }
 
 HRESULT CServerModule::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)

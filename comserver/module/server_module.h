@@ -1,5 +1,6 @@
 // The process-wide server module record: module handle, class map, module
-// lock count, heaps, cleanup list and the two locks of the shell.
+// lock count, cleanup list and the two locks of the shell.  Its blocks come
+// from the module heaps (module_heap.h), which outlive it.
 #pragma once
 
 #include <windows.h>
@@ -16,34 +17,15 @@ struct ClassEntry {
     IUnknown* classObject;  // cached class object, made on first request
 };
 
-// Private heaps: the base heap, plus a power-of-two number of extra heaps on
-// machines with several processors, over which blocks are spread round-robin.
-class CModuleHeaps {
-public:
-    constexpr CModuleHeaps() = default;
-    void Create();
-    void Destroy();
-    void* Alloc(size_t size);
-    void* Realloc(void* block, size_t size);
-    void Free(void* block);
-
-private:
-    HANDLE baseHeap_ = nullptr;
-    HANDLE* heaps_ = nullptr;  // null: the base heap serves alone
-    DWORD heapMask_ = 0;       // number of extra heaps minus one
-    LONG nextHeap_ = 0;
-};
-
 class CServerModule {
 public:
     constexpr CServerModule() = default;
 
-    // Process attach and detach.
+    // Process attach, and detach when the library is unloaded.
     void Init(HINSTANCE module, ClassEntry* classMap);
     void Term();
 
     HINSTANCE Instance() const { return moduleHandle_; }
-    CModuleHeaps& Heaps() { return heaps_; }
     CRITICAL_SECTION& TypeInfoLock() { return typeInfoLock_; }
 
     LONG Lock() { return InterlockedIncrement(&lockCount_); }
@@ -65,7 +47,6 @@ private:
     HINSTANCE moduleHandle_ = nullptr;
     ClassEntry* classMap_ = nullptr;
     volatile LONG lockCount_ = 0;
-    CModuleHeaps heaps_;
     CleanupNode* cleanupList_ = nullptr;
     CRITICAL_SECTION typeInfoLock_{};  // type information loading and the cleanup list
     CRITICAL_SECTION classMapLock_{};  // creation of cached class objects

@@ -1,7 +1,8 @@
 // TVXDevice: the device object behind ITVXDevice.  It keeps only the device
 // path of its last enumeration and the cancelled flag; handles live in the
-// client's records.  The IUnknown half differs between a standalone and an
-// aggregated object and comes from the classes in tvx_instance.h.
+// client's records.  The IUnknown half (which differs between a standalone
+// and an aggregated object) and the IDispatch half come from the module
+// shell, which makes the instances (tvx_instance.cpp).
 #pragma once
 
 #include <windows.h>
@@ -15,13 +16,6 @@
 
 class TVXDevice : public ITVXDevice {
 public:
-    // IDispatch, answered from the registered type library.
-    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
-    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** ppTInfo) override;
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* dispids) override;
-    STDMETHODIMP Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* excepInfo, UINT* argErr) override;
-
     // ITVXDevice.
     STDMETHODIMP BulkReadCmd(VARIANT* lpvDevice, VARIANT* lpvParam, ULONG* lpStatus) override;
     STDMETHODIMP BulkWriteCmd(VARIANT* lpvDevice, VARIANT* lpvParam, ULONG* lpStatus) override;
@@ -44,8 +38,8 @@ public:
     STDMETHODIMP GetDriverVersion(ULONG* lpDrvVerion, ULONG* lpStatus) override;
 
 protected:
-    TVXDevice();   // holds a module lock for the object's life
-    ~TVXDevice();
+    TVXDevice() : refCount_(0) {}
+    ~TVXDevice() = default;
     TVXDevice(const TVXDevice&) = delete;
     TVXDevice& operator=(const TVXDevice&) = delete;
 

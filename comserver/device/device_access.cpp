@@ -13,26 +13,12 @@ constinit CRITICAL_SECTION statusLock{};
 constexpr DWORD kDetailSizeField = 5;
 constexpr DWORD kDetailFixedPart = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + 1;
 
-class CDeviceInfoList {
-public:
-    explicit CDeviceInfoList(const GUID& cls)
-        : set_(SetupDiGetClassDevsA(&cls, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE))
-    {
-    }
-    ~CDeviceInfoList()
-    {
-        if (IsValid())
-            SetupDiDestroyDeviceInfoList(set_);
-    }
-    CDeviceInfoList(const CDeviceInfoList&) = delete;
-    CDeviceInfoList& operator=(const CDeviceInfoList&) = delete;
-
-    bool IsValid() const { return set_ != INVALID_HANDLE_VALUE; }
-    HDEVINFO Get() const { return set_; }
-
-private:
-    HDEVINFO set_;
+struct DeviceInfoListTraits {
+    using Handle = HDEVINFO;
+    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle set) { SetupDiDestroyDeviceInfoList(set); }
 };
+using CDeviceInfoList = CScopedHandle<DeviceInfoListTraits>;
 
 }  // namespace
 
@@ -72,7 +58,8 @@ void CDeviceAccess::FreeDetail()
 DWORD CDeviceAccess::FindDevicePath(const DeviceRecord& record)
 {
     FreeDetail();
-    CDeviceInfoList set(record.interfaceClass);
+    CDeviceInfoList set(SetupDiGetClassDevsA(&record.interfaceClass, nullptr, nullptr,
+                                             DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     if (!set.IsValid())
         return R_NO_CLASS;
 

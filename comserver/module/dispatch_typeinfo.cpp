@@ -11,36 +11,12 @@ constinit CDispatchTypeInfo theDeviceTypeInfo(&IID_ITVXDevice, &LIBID_TALVIXLib,
 
 namespace {
 
-// Owns one reference to a COM interface.
-template <class T> class CRef {
-public:
-    CRef() = default;
-    ~CRef()
-    {
-        if (ptr_)
-            ptr_->Release();
-    }
-    CRef(const CRef&) = delete;
-    CRef& operator=(const CRef&) = delete;
-
-    T** Out() { return &ptr_; }
-    T* operator->() const { return ptr_; }
-    T* Detach()
-    {
-        T* ptr = ptr_;
-        ptr_ = nullptr;
-        return ptr;
-    }
-
-private:
-    T* ptr_ = nullptr;
-};
-
 // Script engines pass a variable for an out parameter as a reference to a
 // VARIANT, which the type information will not convert into a typed pointer
-// such as `ULONG*`.  Such an argument is turned into a pointer to the
-// variable's own value, after the variable is changed to the pointed-to type,
-// so the method writes straight into the script's variable.
+// such as `ULONG*`.  Such an argument is turned into a pointer to a copy of
+// the variable changed to the pointed-to type; the method writes there, and
+// the copy goes back into the script's variable only when the call succeeded,
+// so a failed call leaves the variable as it was.
 constexpr UINT kMaxRewrittenArgs = 8;
 
 bool IsScalarPointer(const TYPEDESC& type, VARTYPE* pointee)
@@ -55,30 +31,60 @@ bool IsScalarPointer(const TYPEDESC& type, VARTYPE* pointee)
     return true;
 }
 
-// Fills `args` with the rewritten arguments; false when nothing needs rewriting.
-bool RewriteVariantRefs(const FUNCDESC& func, const DISPPARAMS& params, VARIANTARG* args)
-{
-    if (params.cNamedArgs != 0 || params.cArgs > kMaxRewrittenArgs || params.cArgs > UINT(func.cParams))
-        return false;
-    bool rewritten = false;
-    for (UINT i = 0; i < params.cArgs; ++i) {
-        // Arguments come last parameter first.
-        const VARIANTARG& arg = params.rgvarg[params.cArgs - 1 - i];
-        VARIANTARG& out = args[params.cArgs - 1 - i];
-        out = arg;
-        VARTYPE pointee;
-        if (V_VT(&arg) != (VT_BYREF | VT_VARIANT) || !V_VARIANTREF(&arg) ||
-            !IsScalarPointer(func.lprgelemdescParam[i].tdesc, &pointee))
-            continue;
-        VARIANT* variable = V_VARIANTREF(&arg);
-        if (FAILED(VariantChangeType(variable, variable, 0, pointee)))
-            continue;
-        V_VT(&out) = VT_BYREF | pointee;
-        V_BYREF(&out) = &V_UI4(variable);  // every scalar member starts at the same place
-        rewritten = true;
+}  // namespace
+
+// The arguments handed to the type information, and for each rewritten one
+// the converted value its typed pointer leads to and the script variable it
+// came from.  The values are scalars: nothing to free.
+struct CDispatchTypeInfo::ArgRewrite {
+    VARIANTARG args[kMaxRewrittenArgs];
+    VARIANT values[kMaxRewrittenArgs];
+    VARIANT* variables[kMaxRewrittenArgs];  // null: the argument went as it came
+    UINT count = 0;
+
+    // Fills args; false when nothing needs rewriting.
+    bool Rewrite(const FUNCDESC& func, const DISPPARAMS& params)
+    {
+        if (params.cNamedArgs != 0 || params.cArgs > kMaxRewrittenArgs || params.cArgs > UINT(func.cParams))
+            return false;
+        count = params.cArgs;
+        bool rewritten = false;
+        for (UINT i = 0; i < count; ++i) {
+            // Arguments come last parameter first.
+            const UINT slot = count - 1 - i;
+            const VARIANTARG& arg = params.rgvarg[slot];
+            VARIANTARG& out = args[slot];
+            out = arg;
+            variables[slot] = nullptr;
+            VARTYPE pointee;
+            if (V_VT(&arg) != (VT_BYREF | VT_VARIANT) || !V_VARIANTREF(&arg) ||
+                !IsScalarPointer(func.lprgelemdescParam[i].tdesc, &pointee))
+                continue;
+            VARIANT& value = values[slot];
+            VariantInit(&value);
+            if (FAILED(VariantChangeType(&value, V_VARIANTREF(&arg), 0, pointee)))
+                continue;
+            variables[slot] = V_VARIANTREF(&arg);
+            V_VT(&out) = VT_BYREF | pointee;
+            V_BYREF(&out) = &V_UI4(&value);  // every scalar member starts at the same place
+            rewritten = true;
+        }
+        return rewritten;
     }
-    return rewritten;
-}
+
+    // After a successful call: the values the method wrote into the variables.
+    void CopyBack()
+    {
+        for (UINT i = 0; i < count; ++i) {
+            if (!variables[i])
+                continue;
+            VariantClear(variables[i]);
+            *variables[i] = values[i];
+        }
+    }
+};
+
+namespace {
 
 bool SameChars(LPCOLESTR a, LPCOLESTR b, UINT length)
 {
@@ -103,10 +109,10 @@ HRESULT CDispatchTypeInfo::Load(LCID lcid)
     {
         CLockGuard guard(theModule.TypeInfoLock());
         if (!typeInfo_) {
-            CRef<ITypeLib> library;
+            CComRef<ITypeLib> library;
             result = LoadRegTypeLib(*libid_, majorVersion_, minorVersion_, lcid, library.Out());
             if (SUCCEEDED(result)) {
-                CRef<ITypeInfo> info;
+                CComRef<ITypeInfo> info;
                 result = library->GetTypeInfoOfGuid(*iid_, info.Out());
                 if (SUCCEEDED(result)) {
                     ITypeInfo* kept = info.Detach();
@@ -216,17 +222,21 @@ HRESULT CDispatchTypeInfo::Invoke(IDispatch* self, DISPID dispid, LCID lcid, WOR
     const HRESULT loaded = EnsureLoaded(lcid);
     if (!typeInfo_)
         return loaded;
-    VARIANTARG args[kMaxRewrittenArgs];
+    ArgRewrite rewrite;
     DISPPARAMS rewritten{};
-    if (params && (flags & DISPATCH_METHOD) && FindArgs(dispid, *params, args)) {
+    const bool anyRewritten = params && (flags & DISPATCH_METHOD) && FindArgs(dispid, *params, rewrite);
+    if (anyRewritten) {
         rewritten = *params;
-        rewritten.rgvarg = args;
-        params = &rewritten;
+        rewritten.rgvarg = rewrite.args;
     }
-    return typeInfo_->Invoke(self, dispid, flags, params, result, excepInfo, argErr);
+    const HRESULT called =
+        typeInfo_->Invoke(self, dispid, flags, anyRewritten ? &rewritten : params, result, excepInfo, argErr);
+    if (anyRewritten && SUCCEEDED(called))
+        rewrite.CopyBack();
+    return called;
 }
 
-bool CDispatchTypeInfo::FindArgs(DISPID dispid, const DISPPARAMS& params, VARIANTARG* args) const
+bool CDispatchTypeInfo::FindArgs(DISPID dispid, const DISPPARAMS& params, ArgRewrite& rewrite) const
 {
     TYPEATTR* attr = nullptr;
     if (FAILED(typeInfo_->GetTypeAttr(&attr)))
@@ -238,7 +248,7 @@ bool CDispatchTypeInfo::FindArgs(DISPID dispid, const DISPPARAMS& params, VARIAN
             continue;
         const bool match = func->memid == dispid && func->invkind == INVOKE_FUNC;
         if (match)
-            rewritten = RewriteVariantRefs(*func, params, args);
+            rewritten = rewrite.Rewrite(*func, params);
         typeInfo_->ReleaseFuncDesc(func);
         if (match)
             break;

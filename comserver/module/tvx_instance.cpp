@@ -1,13 +1,45 @@
 #include "tvx_instance.h"
 
+#include "dispatch_typeinfo.h"
 #include "scoped.h"
+#include "server_module.h"
 #include "tvx_device.h"
 
 namespace {
 
+// What every instance adds to the device object: a module lock for its life,
+// and the IDispatch half, answered from the registered type library.
+class CDeviceInstance : public TVXDevice {
+public:
+    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override
+    {
+        if (!pctinfo)
+            return E_POINTER;
+        *pctinfo = 1;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID lcid, ITypeInfo** ppTInfo) override
+    {
+        return theDeviceTypeInfo.GetTypeInfo(lcid, ppTInfo);
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid, DISPID* dispids) override
+    {
+        return theDeviceTypeInfo.GetIDsOfNames(names, count, lcid, dispids);
+    }
+    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO* excepInfo, UINT* argErr) override
+    {
+        return theDeviceTypeInfo.Invoke(this, dispid, lcid, flags, params, result, excepInfo, argErr);
+    }
+
+protected:
+    CDeviceInstance() { theModule.Lock(); }
+    ~CDeviceInstance() { theModule.Unlock(); }
+};
+
 // Apartment-threaded: COM calls an instance on its own thread only, so the
 // counts are plain integers.
-class CStandaloneDevice final : public TVXDevice, public CModuleObject {
+class CStandaloneDevice final : public CDeviceInstance, public CModuleObject {
 public:
     CStandaloneDevice() = default;
 
@@ -22,7 +54,7 @@ public:
     }
 };
 
-class CContainedDevice final : public TVXDevice {
+class CContainedDevice final : public CDeviceInstance {
 public:
     explicit CContainedDevice(IUnknown* outer) { outer_ = outer; }
 

@@ -2,9 +2,7 @@
 // the vendor commands with their waits, bulk data, status and reset.
 #include "tvx_device.h"
 
-#include "dispatch_typeinfo.h"
 #include "scoped.h"
-#include "server_module.h"
 #include "text_buffer.h"
 
 namespace {
@@ -20,16 +18,6 @@ constexpr DWORD kTakenPollMs = 5;
 
 }  // namespace
 
-TVXDevice::TVXDevice() : refCount_(0)
-{
-    theModule.Lock();
-}
-
-TVXDevice::~TVXDevice()
-{
-    theModule.Unlock();
-}
-
 HRESULT TVXDevice::InternalQueryInterface(REFIID riid, void** ppv)
 {
     if (!ppv)
@@ -42,30 +30,6 @@ HRESULT TVXDevice::InternalQueryInterface(REFIID riid, void** ppv)
     found->AddRef();
     *ppv = found;
     return S_OK;
-}
-
-STDMETHODIMP TVXDevice::GetTypeInfoCount(UINT* pctinfo)
-{
-    if (!pctinfo)
-        return E_POINTER;
-    *pctinfo = 1;
-    return S_OK;
-}
-
-STDMETHODIMP TVXDevice::GetTypeInfo(UINT, LCID lcid, ITypeInfo** ppTInfo)
-{
-    return theDeviceTypeInfo.GetTypeInfo(lcid, ppTInfo);
-}
-
-STDMETHODIMP TVXDevice::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid, DISPID* dispids)
-{
-    return theDeviceTypeInfo.GetIDsOfNames(names, count, lcid, dispids);
-}
-
-STDMETHODIMP TVXDevice::Invoke(DISPID dispid, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                               EXCEPINFO* excepInfo, UINT* argErr)
-{
-    return theDeviceTypeInfo.Invoke(this, dispid, lcid, flags, params, result, excepInfo, argErr);
 }
 
 DWORD TVXDevice::SendRequest(HANDLE handle, uint8_t direction, uint8_t request, uint16_t value, uint16_t index,

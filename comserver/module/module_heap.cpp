@@ -1,8 +1,6 @@
 // The module's private heaps and the allocator every part of the server uses.
 #include "module_heap.h"
 
-#include "server_module.h"
-
 namespace {
 
 // With extra heaps each block starts with this header; callers get the
@@ -32,6 +30,36 @@ BlockHeader* HeaderOf(void* block)
 {
     return static_cast<BlockHeader*>(block) - 1;
 }
+
+// Private heaps: the base heap, plus a power-of-two number of extra heaps on
+// machines with several processors, over which blocks are spread round-robin.
+class CModuleHeaps {
+public:
+    constexpr CModuleHeaps() = default;
+    void Create();
+    void Destroy();
+    void* Alloc(size_t size);
+    void* Realloc(void* block, size_t size);
+    void Free(void* block);
+
+private:
+    // Which heap the next block comes from.  Any thread may allocate: a
+    // relaxed load and store (no locked instruction) may lose an update,
+    // which only changes which heap serves a block; unsigned, it wraps.
+    DWORD TakeNextHeap()
+    {
+        const DWORD next = __atomic_load_n(&nextHeap_, __ATOMIC_RELAXED);
+        __atomic_store_n(&nextHeap_, next + 1, __ATOMIC_RELAXED);
+        return next;
+    }
+
+    HANDLE baseHeap_ = nullptr;
+    HANDLE* heaps_ = nullptr;  // null: the base heap serves alone
+    DWORD heapMask_ = 0;       // number of extra heaps minus one
+    DWORD nextHeap_ = 0;
+};
+
+constinit CModuleHeaps theHeaps;
 
 }  // namespace
 
@@ -75,8 +103,7 @@ void* CModuleHeaps::Alloc(size_t size)
 {
     if (!heaps_)
         return baseHeap_ ? HeapAlloc(baseHeap_, 0, size) : nullptr;
-    // A plain increment: two threads picking the same heap is harmless.
-    const HANDLE heap = heaps_[static_cast<DWORD>(nextHeap_++) & heapMask_];
+    const HANDLE heap = heaps_[TakeNextHeap() & heapMask_];
     if (size > MAXSIZE_T - sizeof(BlockHeader))
         return nullptr;
     BlockHeader* header = static_cast<BlockHeader*>(HeapAlloc(heap, 0, size + sizeof(BlockHeader)));
@@ -113,15 +140,25 @@ void CModuleHeaps::Free(void* block)
 
 void* ModuleAlloc(size_t size)
 {
-    return theModule.Heaps().Alloc(size);
+    return theHeaps.Alloc(size);
 }
 
 void* ModuleRealloc(void* block, size_t size)
 {
-    return theModule.Heaps().Realloc(block, size);
+    return theHeaps.Realloc(block, size);
 }
 
 void ModuleFree(void* block)
 {
-    theModule.Heaps().Free(block);
+    theHeaps.Free(block);
+}
+
+void ModuleHeapsCreate(void)
+{
+    theHeaps.Create();
+}
+
+void ModuleHeapsDestroy(void)
+{
+    theHeaps.Destroy();
 }

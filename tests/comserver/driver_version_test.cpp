@@ -8,11 +8,24 @@
 
 namespace {
 
-std::string DriversFolder()
+bool UnderWow64()
+{
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+std::string WindowsFolder()
 {
     char windows[MAX_PATH];
     GetWindowsDirectoryA(windows, MAX_PATH);
-    return std::string(windows) + "\\system32\\drivers\\";
+    return windows;
+}
+
+// Where the driver lies.  Under WoW64 this 32-bit program's System32 leads to
+// SysWOW64: the native folder is reached through Sysnative.
+std::string DriversFolder()
+{
+    return WindowsFolder() + (UnderWow64() ? "\\Sysnative\\drivers\\" : "\\system32\\drivers\\");
 }
 
 const std::string kInstalled = "KelvaneV4.sys";
@@ -76,6 +89,24 @@ TEST_F(TalvixDriverVersion, InstalledDriverIsRecentEnough)
     EXPECT_EQ(reported.hr, S_OK);
     EXPECT_EQ(reported.version, 0x05000102u);
     EXPECT_EQ(reported.status, 0u);
+}
+
+// On a 64-bit Windows the driver lies only in the native System32\Drivers; the
+// name this 32-bit process has for that folder leads to SysWOW64\Drivers.
+TEST_F(TalvixDriverVersion, Wow64ReadsTheDriverInTheNativeFolder)
+{
+    if (!UnderWow64())
+        GTEST_SKIP() << "a 32-bit Windows has one System32";
+    const std::string redirected = WindowsFolder() + "\\System32\\Drivers\\" + kInstalled;
+    ASSERT_EQ(GetFileAttributesA(redirected.c_str()), INVALID_FILE_ATTRIBUTES) << "a copy lies in SysWOW64";
+    ASSERT_NE(GetFileAttributesA((DriversFolder() + kInstalled).c_str()), INVALID_FILE_ATTRIBUTES);
+
+    Reported reported = Query(tvx.Get());
+    EXPECT_EQ(reported.hr, S_OK);
+    EXPECT_EQ(reported.version, 0x05000102u);
+    EXPECT_EQ(reported.status, 0u);
+    // The redirection is back on for this thread.
+    EXPECT_EQ(GetFileAttributesA(redirected.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(TalvixDriverVersion, VersionsArePackedAndComparedPacked)

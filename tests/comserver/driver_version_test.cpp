@@ -4,29 +4,10 @@
 #include <string>
 
 #include "common/processes.h"
+#include "common/system_folders.h"
 #include "talvix_support.h"
 
 namespace {
-
-bool UnderWow64()
-{
-    BOOL wow64 = FALSE;
-    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
-}
-
-std::string WindowsFolder()
-{
-    char windows[MAX_PATH];
-    GetWindowsDirectoryA(windows, MAX_PATH);
-    return windows;
-}
-
-// Where the driver lies.  Under WoW64 this 32-bit program's System32 leads to
-// SysWOW64: the native folder is reached through Sysnative.
-std::string DriversFolder()
-{
-    return WindowsFolder() + (UnderWow64() ? "\\Sysnative\\drivers\\" : "\\system32\\drivers\\");
-}
 
 const std::string kInstalled = "KelvaneV4.sys";
 const std::string kOldName = "KTRV9X.sys";

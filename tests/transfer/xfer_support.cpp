@@ -63,7 +63,8 @@ std::vector<std::string> Trace(const std::vector<VdevLogRecord>& log, bool withH
         case VDEV_LOG_CLOSE:
             if (!withHandles)
                 continue;
-            std::snprintf(line, sizeof line, "%s %s", r.type == VDEV_LOG_OPEN ? "open" : "close", PipeName(r.pipe));
+            std::snprintf(line, sizeof line, "%s %s%s", r.type == VDEV_LOG_OPEN ? "open" : "close", PipeName(r.pipe),
+                          r.c ? " failed" : "");
             break;
         default:
             continue;

@@ -19,7 +19,8 @@
 // One line per log record that matters to the library's behaviour:
 //   "ctl A0" (vendor request; " failed" appended when the driver failed it),
 //   "reset 2", "read 65536>65536" (requested>moved), "write 0>0",
-//   "open PIPE1", "close control".  Handle records only when asked for.
+//   "open PIPE1" (" failed" appended when the device refused it), "close
+//   control".  Handle records only when asked for.
 std::vector<std::string> Trace(const std::vector<VdevLogRecord>& log, bool withHandles = false);
 
 TransferDesc Desc(uint32_t address, uint32_t length, uint32_t unitSize = 4);

@@ -176,7 +176,7 @@ uint32_t WriteDevice(uint32_t addr, uint32_t size, uint32_t mode, const uint8_t*
 void ReadFlow(const DumpSettings& s, Reporter& reporter)
 {
     // Declared in reverse order of release: the dump buffer goes first, then
-    // the file, then the connection.
+    // a dump file that was created and not filled, then the connection.
     Connection usb;
     DumpTarget target(s.forWrite);
     if (!target.Open())

@@ -1,7 +1,10 @@
 // Throughput of uXferRead and uXferWrite on the virtual device with the delay
 // at 0, against loops of 64 KiB ReadFile / WriteFile calls on pipes of our
-// own, each loop started by the same vendor command.  Prints the ratio of the
-// two and the host-side cost the library adds per chunk.
+// own, each loop started by the same vendor command.  Each round times both
+// back to back, in the order library, raw in one round and raw, library in
+// the next, so that both meet the same state of the machine; the ratio printed
+// is the median of the rounds' own ratios, with the host-side cost the library
+// adds per chunk.
 #include <windows.h>
 
 #include <algorithm>
@@ -116,14 +119,28 @@ double Median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-void Report(const char* name, const std::vector<double>& library, const std::vector<double>& raw)
+// One round: the milliseconds of the library's transfer and of the raw loop.
+struct Round {
+    double library;
+    double raw;
+};
+
+void Report(const char* name, const std::vector<Round>& rounds)
 {
-    double lib = Median(library), base = Median(raw);
+    std::vector<double> library, raw, ratios, added;
+    for (const Round& r : rounds) {
+        library.push_back(r.library);
+        raw.push_back(r.raw);
+        ratios.push_back(r.raw / r.library);
+        added.push_back((r.library - r.raw) * 1000.0 / kChunks);
+    }
     double mb = kBytes / (1024.0 * 1024.0);
-    std::printf("%-6s uXfer %8.1f MiB/s  raw %8.1f MiB/s  ratio %.3f  added per chunk %+.1f us"
-                "  (raw per chunk %.1f us)\n",
-                name, mb / (lib / 1000.0), mb / (base / 1000.0), base / lib, (lib - base) * 1000.0 / kChunks,
-                base * 1000.0 / kChunks);
+    std::vector<double> sorted = ratios;
+    std::sort(sorted.begin(), sorted.end());
+    std::printf("%-6s uXfer %8.1f MiB/s  raw %8.1f MiB/s  ratio %.3f (rounds %.3f to %.3f)"
+                "  added per chunk %+.1f us  (raw per chunk %.1f us)\n",
+                name, mb / (Median(library) / 1000.0), mb / (Median(raw) / 1000.0), Median(ratios), sorted.front(),
+                sorted.back(), Median(added), Median(raw) * 1000.0 / kChunks);
 }
 
 }  // namespace
@@ -156,19 +173,26 @@ int main(int argc, char** argv)
     }
 
     std::vector<uint8_t> buffer(kBytes);
-    std::vector<double> libRead, rawRead, libWrite, rawWrite;
+    std::vector<Round> reads, writes;
     bool ok = true;
     for (int i = 0; i < rounds && ok; ++i) {
-        // Alternate the order so that neither side always runs on a warm cache.
-        double a = i % 2 ? RawRead(control.Get(), in.Get(), buffer) : LibraryRead(buffer);
-        double b = i % 2 ? LibraryRead(buffer) : RawRead(control.Get(), in.Get(), buffer);
-        double c = i % 2 ? RawWrite(control.Get(), out.Get(), buffer) : LibraryWrite(buffer);
-        double d = i % 2 ? LibraryWrite(buffer) : RawWrite(control.Get(), out.Get(), buffer);
-        ok = a >= 0 && b >= 0 && c >= 0 && d >= 0;
-        libRead.push_back(i % 2 ? b : a);
-        rawRead.push_back(i % 2 ? a : b);
-        libWrite.push_back(i % 2 ? d : c);
-        rawWrite.push_back(i % 2 ? c : d);
+        // Library, raw in even rounds; raw, library in odd ones: neither side
+        // always runs first, on a cold or a warm cache.
+        Round read, write;
+        if (i % 2 == 0) {
+            read.library = LibraryRead(buffer);
+            read.raw = RawRead(control.Get(), in.Get(), buffer);
+            write.library = LibraryWrite(buffer);
+            write.raw = RawWrite(control.Get(), out.Get(), buffer);
+        } else {
+            read.raw = RawRead(control.Get(), in.Get(), buffer);
+            read.library = LibraryRead(buffer);
+            write.raw = RawWrite(control.Get(), out.Get(), buffer);
+            write.library = LibraryWrite(buffer);
+        }
+        ok = read.library > 0 && read.raw > 0 && write.library > 0 && write.raw > 0;
+        reads.push_back(read);
+        writes.push_back(write);
     }
     uClose();
     uSetDelay(100);
@@ -178,7 +202,7 @@ int main(int argc, char** argv)
     }
     std::printf("%d-bit uXfer.dll: %u bytes in %u chunks of %u, %d rounds, medians:\n",
                 static_cast<int>(8 * sizeof(void*)), kBytes, kChunks, XFER_CHUNK, rounds);
-    Report("read", libRead, rawRead);
-    Report("write", libWrite, rawWrite);
+    Report("read", reads);
+    Report("write", writes);
     return 0;
 }

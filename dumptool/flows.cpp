@@ -13,7 +13,6 @@ namespace {
 // Sent as a debug write before every transfer.
 const uint8_t kResetCommand[12] = {0x05, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x05, 0x00, 0x00, 0x00, 0xFF, 0xFF};
 
-constexpr uint32_t kOpenAll = OPEN_CONTROL | OPEN_READ | OPEN_WRITE;
 constexpr uint32_t kUnitSize = 4;
 constexpr uint16_t kCmdValue = 1;
 
@@ -58,7 +57,7 @@ public:
     Connection() = default;
     ~Connection()
     {
-        if (open_)
+        if (closeWhenDone_)
             uClose();
     }
     Connection(const Connection&) = delete;
@@ -66,8 +65,8 @@ public:
 
     bool Open()
     {
-        open_ = uCreate(kOpenAll) == RESULT_OK;
-        return open_;
+        closeWhenDone_ = uCreate(OPEN_ALL) == RESULT_OK;
+        return closeWhenDone_;
     }
     bool SendReset()
     {
@@ -75,40 +74,48 @@ public:
         uint32_t count = 0;
         if (uDebugWriteCmd(&desc, kResetCommand, &count) == RESULT_OK)
             return true;
-        open_ = false;
+        closeWhenDone_ = false;
         return false;
     }
 
 private:
-    bool open_ = false;
+    bool closeWhenDone_ = false;
 };
 
-// The dump file of a Read.  Opened up front, so that a path that can't be
-// created is reported before the device is touched, but its old contents are
-// only replaced by a dump that was read in full.  A file that the flow created
-// and never filled is removed again.
+// The dump file of a Read.  Opened (created when missing) before anything
+// else, so that a path that can't be written is reported before the device is
+// touched; its old contents are replaced only by a dump that was read, written
+// and flushed in full.  A file that the flow created and never filled is
+// removed again.
 class DumpTarget {
 public:
     explicit DumpTarget(const std::string& path) : path_(path) {}
     ~DumpTarget()
     {
-        file_.Close();
-        if (file_.Created() && !stored_)
+        if (created_ && !stored_)
             CFile::Remove(path_);
     }
     DumpTarget(const DumpTarget&) = delete;
     DumpTarget& operator=(const DumpTarget&) = delete;
 
-    bool Open() { return file_.Open(path_, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite); }
+    bool Open()
+    {
+        CFile file;
+        if (!file.Open(path_, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite))
+            return false;
+        created_ = file.Created();
+        return true;
+    }
     bool Store(const uint8_t* dump, uint32_t size)
     {
-        stored_ = file_.SeekToBegin() && file_.Write(dump, size) && file_.SetEnd();
+        CReplacementFile file(path_);
+        stored_ = file.Open() && file.Write(dump, size) && file.Commit();
         return stored_;
     }
 
 private:
     std::string path_;
-    CFile file_;
+    bool created_ = false;
     bool stored_ = false;
 };
 
@@ -169,7 +176,7 @@ uint32_t WriteDevice(uint32_t addr, uint32_t size, uint32_t mode, const uint8_t*
 void ReadFlow(const DumpSettings& s, Reporter& reporter)
 {
     // Declared in reverse order of release: the dump buffer goes first, then
-    // the file, then the connection.
+    // a dump file that was created and not filled, then the connection.
     Connection usb;
     DumpTarget target(s.forWrite);
     if (!target.Open())

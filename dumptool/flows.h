@@ -24,7 +24,7 @@ enum class Outcome {
 const char* OutcomeText(Outcome outcome);
 
 // Shows the outcome of a flow.  It is called while the flow still holds its
-// file, buffers and device connection; they are released once it returns.
+// buffers and device connection; they are released once it returns.
 class Reporter {
 public:
     virtual void Show(Outcome outcome) = 0;

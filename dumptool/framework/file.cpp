@@ -1,5 +1,7 @@
 #include "file.h"
 
+CFile::WriteFunction CFile::systemWrite = WriteFile;
+
 bool CFile::Open(const std::string& path, UINT flags)
 {
     Close();
@@ -44,21 +46,11 @@ bool CFile::Write(const void* buffer, uint32_t count)
     uint32_t done = 0;
     while (done < count) {
         DWORD moved = 0;
-        if (!WriteFile(handle_, bytes + done, count - done, &moved, nullptr) || moved == 0)
+        if (!systemWrite(handle_, bytes + done, count - done, &moved, nullptr) || moved == 0)
             return false;
         done += moved;
     }
     return true;
-}
-
-bool CFile::SeekToBegin()
-{
-    return SetFilePointer(handle_, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
-}
-
-bool CFile::SetEnd()
-{
-    return SetEndOfFile(handle_) != FALSE;
 }
 
 bool CFile::Flush()
@@ -69,4 +61,46 @@ bool CFile::Flush()
 bool CFile::Remove(const std::string& path)
 {
     return DeleteFileA(path.c_str()) != FALSE;
+}
+
+namespace {
+
+// The folder part of a path, for the temporary file beside it: "." when the
+// path names a file of the current folder.
+std::string FolderOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of("\\/");
+    if (slash != std::string::npos)
+        return path.substr(0, slash + 1);
+    if (path.size() >= 2 && path[1] == ':')
+        return path.substr(0, 2);  // the current folder of that drive
+    return ".";
+}
+
+}  // namespace
+
+CReplacementFile::~CReplacementFile()
+{
+    file_.Close();
+    if (!path_.empty() && !committed_)
+        CFile::Remove(path_);
+}
+
+bool CReplacementFile::Open()
+{
+    char name[MAX_PATH];
+    // Makes the file under a name no other file of the folder has.
+    if (!GetTempFileNameA(FolderOf(target_).c_str(), "vnt", 0, name))
+        return false;
+    path_ = name;
+    return file_.Open(path_, CFile::modeCreate | CFile::modeWrite);
+}
+
+bool CReplacementFile::Commit()
+{
+    if (!file_.Flush())
+        return false;
+    file_.Close();
+    committed_ = MoveFileExA(path_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    return committed_;
 }

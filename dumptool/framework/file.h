@@ -1,5 +1,6 @@
 // A file on disk, opened with the access the flags ask for and closed by the
-// object.  Failures are results, never exceptions.
+// object, and a file that replaces another only once it is complete.
+// Failures are results, never exceptions.
 #pragma once
 
 #include <windows.h>
@@ -16,6 +17,11 @@ public:
         modeNoTruncate = 0x2000,  // with modeCreate: keep the contents of a present file
     };
 
+    // The system call behind every write.  Tests put one in its place that
+    // fails part way, as a full disk or a lost network share does.
+    using WriteFunction = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    static WriteFunction systemWrite;
+
     CFile() = default;
     ~CFile() { Close(); }
     CFile(const CFile&) = delete;
@@ -29,10 +35,7 @@ public:
     // Reads until `count` bytes or the end of the file; `got` says how many came.
     bool Read(void* buffer, uint32_t count, uint32_t& got);
     bool Write(const void* buffer, uint32_t count);
-    bool SeekToBegin();
-    // Ends the file at the current position.
-    bool SetEnd();
-    // Puts what was written on the disk before the call returns.
+    // Until what was written is on the disk.
     bool Flush();
 
     static bool Remove(const std::string& path);
@@ -40,4 +43,28 @@ public:
 private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     bool created_ = false;
+};
+
+// New contents for the file `target`, written to a temporary file of its own
+// in the target's folder.  Commit puts the complete, flushed file in the
+// target's place in one move, so that the target holds either its old
+// contents or all the new ones.  Removed again unless committed.
+class CReplacementFile {
+public:
+    explicit CReplacementFile(const std::string& target) : target_(target) {}
+    ~CReplacementFile();
+    CReplacementFile(const CReplacementFile&) = delete;
+    CReplacementFile& operator=(const CReplacementFile&) = delete;
+
+    // Creates the temporary file.
+    bool Open();
+    bool Write(const void* buffer, uint32_t count) { return file_.Write(buffer, count); }
+    // Flushes and closes the temporary file and moves it over the target.
+    bool Commit();
+
+private:
+    std::string target_;
+    std::string path_;  // the temporary file, once created
+    CFile file_;
+    bool committed_ = false;
 };

@@ -3,11 +3,13 @@
 // held while the outcome is shown.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 
 #include "device_log.h"
 #include "flows.h"
+#include "framework/file.h"
 #include "test_files.h"
 #include "wire.h"
 #include "uXfer.h"
@@ -31,6 +33,41 @@ uint32_t OnceNotTwice()
     }
     return fits / 5 * 3;
 }
+
+// The flow's file writes stop with "disk full" once `allowed` bytes went
+// through: the file is left with part of what was to be written.
+class FailingWrites {
+public:
+    explicit FailingWrites(DWORD allowed) : previous_(CFile::systemWrite)
+    {
+        budget_ = allowed;
+        failures_ = 0;
+        CFile::systemWrite = Write;
+    }
+    ~FailingWrites() { CFile::systemWrite = previous_; }
+    FailingWrites(const FailingWrites&) = delete;
+    FailingWrites& operator=(const FailingWrites&) = delete;
+    unsigned Failures() const { return failures_; }
+
+private:
+    static BOOL WINAPI Write(HANDLE file, LPCVOID data, DWORD size, LPDWORD moved, LPOVERLAPPED overlapped)
+    {
+        if (budget_ == 0) {
+            ++failures_;
+            *moved = 0;
+            SetLastError(ERROR_DISK_FULL);
+            return FALSE;
+        }
+        const BOOL written = WriteFile(file, data, std::min(size, budget_), moved, overlapped);
+        budget_ -= *moved;
+        return written;
+    }
+    static DWORD budget_;
+    static unsigned failures_;
+    CFile::WriteFunction previous_;
+};
+DWORD FailingWrites::budget_ = 0;
+unsigned FailingWrites::failures_ = 0;
 
 class RecordingReporter : public dump::Reporter {
 public:
@@ -164,6 +201,50 @@ TEST_F(ReadFlowTest, FailedDeviceReadKeepsThePreviousDump)
     EXPECT_EQ(RunRead(), Outcome::ReadFailed);
     EXPECT_EQ(ReadAll(settings.forWrite), previous);
     EXPECT_EQ(Closes(), CountType(device.Log(), VDEV_LOG_OPEN)) << "the connection is closed after the message";
+}
+
+TEST_F(ReadFlowTest, FileWriteFailingPartWayKeepsThePreviousDump)
+{
+    const std::vector<uint8_t> previous(64, 'o');
+    ASSERT_TRUE(WriteAll(settings.forWrite, previous));
+    LoadPattern(48);
+    settings.Size = 48;
+    {
+        FailingWrites disk(16);
+        EXPECT_EQ(RunRead(), Outcome::ReadFailed);
+        EXPECT_EQ(disk.Failures(), 1u) << "the dump was not written through the flow's file";
+    }
+    EXPECT_EQ(ReadAll(settings.forWrite), previous);
+    EXPECT_EQ(scratch.Names(), std::vector<std::string>{"dump.bin"}) << "the partial dump is removed";
+
+    // Without the fault the new dump replaces the longer old one whole.
+    EXPECT_EQ(RunRead(), Outcome::ReadSuccess);
+    const auto dumped = ReadAll(settings.forWrite);
+    ASSERT_EQ(dumped.size(), 48u);
+    for (uint32_t i = 0; i < 48; ++i)
+        EXPECT_EQ(dumped[i], i) << "byte " << i;
+    EXPECT_EQ(scratch.Names(), std::vector<std::string>{"dump.bin"});
+}
+
+TEST_F(ReadFlowTest, FileWriteFailingPartWayLeavesNoNewFile)
+{
+    LoadPattern(48);
+    settings.Size = 48;
+    FailingWrites disk(16);
+    EXPECT_EQ(RunRead(), Outcome::ReadFailed);
+    EXPECT_TRUE(scratch.Names().empty());
+}
+
+TEST_F(ReadFlowTest, ShortDeviceReadStoresZerosForWhatDidNotCome)
+{
+    LoadPattern(16);
+    ASSERT_TRUE(device.ShortRead(1, 10));  // 10 of the 32 wire bytes: dump bytes 0 to 4
+    EXPECT_EQ(RunRead(), Outcome::ReadSuccess);
+    EXPECT_EQ(ReadAll(settings.forWrite), Bytes({0, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    const auto pipes = PipeTransfers(device.Log());
+    ASSERT_EQ(pipes.size(), 2u);
+    EXPECT_EQ(pipes[1].requested, 32u);
+    EXPECT_EQ(pipes[1].moved, 10u);
 }
 
 TEST_F(ReadFlowTest, NoDeviceLeavesNoNewFileAndKeepsAnOldOne)

@@ -67,16 +67,24 @@ ScratchFolder::ScratchFolder()
 
 ScratchFolder::~ScratchFolder()
 {
+    for (const std::string& name : Names())
+        DeleteFileA(File(name).c_str());
+    RemoveDirectoryA(path_.c_str());
+}
+
+std::vector<std::string> ScratchFolder::Names() const
+{
+    std::vector<std::string> names;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((path_ + "\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
             if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileA(File(found.cFileName).c_str());
+                names.emplace_back(found.cFileName);
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }
-    RemoveDirectoryA(path_.c_str());
+    return names;
 }
 
 HangUpPipe::HangUpPipe()

@@ -32,6 +32,8 @@ public:
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
     std::string File(const std::string& name) const { return path_ + "\\" + name; }
+    // The names of the files in it.
+    std::vector<std::string> Names() const;
 
 private:
     std::string path_;

@@ -4,6 +4,7 @@
 //   uxfer_peer instance N   uSetInstance(N)
 //   uxfer_peer time         prints the milliseconds of one debug write of length 0
 //   uxfer_peer unregister   exits with the result of uUnRegDevNotify
+//   uxfer_peer register     registers a window of its own, exits with the result of uRegDevNotify
 //   uxfer_peer lifecycle    loads, uCreate(7), unloads; prints the debug texts, each after a '|'
 //   uxfer_peer roundtrip A N S   writes N bytes of Pattern(N, S) at address A, reads them back
 //                                and compares (exit 0: the same bytes came back)
@@ -16,21 +17,11 @@
 #include <vector>
 
 #include "common/device_log.h"
+#include "debug_texts.h"
 #include "uXfer.h"
 #include "vdev_shim.h"
 
 namespace {
-
-constexpr DWORD kDbgPrintException = 0x40010006;  // DBG_PRINTEXCEPTION_C
-std::vector<std::string> texts;
-
-LONG CALLBACK CatchDebugText(EXCEPTION_POINTERS* info)
-{
-    const EXCEPTION_RECORD* r = info->ExceptionRecord;
-    if (r->ExceptionCode == kDbgPrintException && r->NumberParameters >= 2)
-        texts.emplace_back(reinterpret_cast<const char*>(r->ExceptionInformation[1]));
-    return EXCEPTION_CONTINUE_SEARCH;
-}
 
 class Library {
 public:
@@ -57,7 +48,7 @@ private:
 
 int Lifecycle()
 {
-    PVOID handler = AddVectoredExceptionHandler(1, CatchDebugText);
+    DebugTexts texts;
     uint32_t created;
     {
         Library library;
@@ -65,8 +56,7 @@ int Lifecycle()
             return 3;
         created = library.Get<decltype(uCreate)>("uCreate")(OPEN_ALL);
     }
-    RemoveVectoredExceptionHandler(handler);
-    for (const std::string& text : texts) {
+    for (const std::string& text : texts.Take()) {
         std::string shown = "|";
         for (char c : text)
             shown += c == '\n' ? std::string("\\n") : std::string(1, c);
@@ -127,6 +117,10 @@ int main(int argc, char** argv)
         return library.Get<decltype(uSetDelay)>("uSetDelay")(value) == value ? 0 : 6;
     if (command == "instance")
         return library.Get<decltype(uSetInstance)>("uSetInstance")(value) == value ? 0 : 6;
+    if (command == "register") {
+        HWND window = CreateWindowExA(0, "STATIC", "uxfer peer", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        return static_cast<int>(library.Get<decltype(uRegDevNotify)>("uRegDevNotify")(window));
+    }
     if (command == "unregister")
         return static_cast<int>(library.Get<decltype(uUnRegDevNotify)>("uUnRegDevNotify")());
     if (command == "time")

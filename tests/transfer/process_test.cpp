@@ -50,6 +50,7 @@ TEST_F(XferProcesses, InstanceSetElsewhereAppliesHere)
 // slot but can't withdraw a registration made here.
 TEST_F(XferProcesses, NotificationSlotClearedElsewhereWithoutHarm)
 {
+    ASSERT_TRUE(ListenForDeviceChanges(device));
     ProgressWindow window;
     ASSERT_EQ(uRegDevNotify(window.Handle()), 1u);
 
@@ -57,6 +58,25 @@ TEST_F(XferProcesses, NotificationSlotClearedElsewhereWithoutHarm)
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 0u) << run.output;
     EXPECT_EQ(uUnRegDevNotify(), 0u);
+
+    ExtraInstance arriving;
+    ASSERT_GE(arriving.Number(), 0);
+    EXPECT_TRUE(window.WaitArrival(5000)) << "the window here is still registered";
+}
+
+// A registration left in the slot by a process that has ended is emptied
+// here, never withdrawn: its handle means nothing in this process.
+TEST_F(XferProcesses, NotificationSlotOfAnEndedProcessIsOnlyEmptied)
+{
+    CommandResult run = RunProgram(kPeer, "register");
+    ASSERT_TRUE(run.finished);
+    ASSERT_EQ(run.exitCode, 1u) << run.output;
+    EXPECT_EQ(uUnRegDevNotify(), 0u);
+    EXPECT_EQ(uUnRegDevNotify(), 0u);
+
+    ProgressWindow window;
+    ASSERT_EQ(uRegDevNotify(window.Handle()), 1u);
+    EXPECT_NE(uUnRegDevNotify(), 0u);
 }
 
 TEST_F(XferProcesses, LoadBuildsTheConnectionAndUnloadClosesIt)

@@ -19,8 +19,24 @@ const char* PipeName(uint16_t pipe)
     }
 }
 
-constexpr DWORD kDbgPrintException = 0x40010006;  // DBG_PRINTEXCEPTION_C
 constexpr char kWindowClass[] = "uXferTestWindow";
+
+// A device-notification registration, withdrawn when the object goes.
+class Registration {
+public:
+    explicit Registration(HDEVNOTIFY handle) : handle_(handle) {}
+    ~Registration()
+    {
+        if (handle_)
+            UnregisterDeviceNotification(handle_);
+    }
+    Registration(const Registration&) = delete;
+    Registration& operator=(const Registration&) = delete;
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    HDEVNOTIFY handle_;
+};
 
 }  // namespace
 
@@ -47,7 +63,8 @@ std::vector<std::string> Trace(const std::vector<VdevLogRecord>& log, bool withH
         case VDEV_LOG_CLOSE:
             if (!withHandles)
                 continue;
-            std::snprintf(line, sizeof line, "%s %s", r.type == VDEV_LOG_OPEN ? "open" : "close", PipeName(r.pipe));
+            std::snprintf(line, sizeof line, "%s %s%s", r.type == VDEV_LOG_OPEN ? "open" : "close", PipeName(r.pipe),
+                          r.c ? " failed" : "");
             break;
         default:
             continue;
@@ -88,39 +105,6 @@ ExtraInstance::~ExtraInstance()
 {
     if (number_ >= 0)
         vdev::RemoveInstance(static_cast<unsigned>(number_));
-}
-
-DebugTexts* DebugTexts::active_ = nullptr;
-
-DebugTexts::DebugTexts()
-{
-    active_ = this;
-    handler_ = AddVectoredExceptionHandler(1, Handler);
-}
-
-DebugTexts::~DebugTexts()
-{
-    RemoveVectoredExceptionHandler(handler_);
-    active_ = nullptr;
-}
-
-LONG CALLBACK DebugTexts::Handler(EXCEPTION_POINTERS* info)
-{
-    const EXCEPTION_RECORD* r = info->ExceptionRecord;
-    if (r->ExceptionCode == kDbgPrintException && r->NumberParameters >= 2 && active_) {
-        const char* text = reinterpret_cast<const char*>(r->ExceptionInformation[1]);
-        std::lock_guard<std::mutex> hold(active_->lock_);
-        active_->texts_.emplace_back(text);
-    }
-    return EXCEPTION_CONTINUE_SEARCH;
-}
-
-std::vector<std::string> DebugTexts::Take()
-{
-    std::lock_guard<std::mutex> hold(lock_);
-    std::vector<std::string> texts;
-    texts.swap(texts_);
-    return texts;
 }
 
 ProgressWindow::ProgressWindow()
@@ -167,8 +151,9 @@ LRESULT CALLBACK ProgressWindow::Proc(HWND window, UINT message, WPARAM wParam, 
 
 bool ProgressWindow::WaitArrival(DWORD timeoutMs)
 {
+    const size_t seen = arrivals_.size();
     Stopwatch clock;
-    while (arrivals_.empty() && clock.Ms() < timeoutMs) {
+    while (arrivals_.size() == seen && clock.Ms() < timeoutMs) {
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
@@ -176,7 +161,27 @@ bool ProgressWindow::WaitArrival(DWORD timeoutMs)
         }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
-    return !arrivals_.empty();
+    return arrivals_.size() > seen;
+}
+
+bool ListenForDeviceChanges(vdev::Device& device)
+{
+    ProgressWindow probe;
+    DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = vdev::kDefaultClass;
+    Registration registration(RegisterDeviceNotificationA(probe.Handle(), &filter, DEVICE_NOTIFY_WINDOW_HANDLE));
+    if (!registration)
+        return false;
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        if (!device.SetPlugged(false) || !vdev::WaitInterfaces(vdev::kDefaultClass, 0, 5000) ||
+            !device.SetPlugged(true) || !vdev::WaitInterfaces(vdev::kDefaultClass, 1, 5000))
+            return false;
+        if (probe.WaitArrival(1000))
+            return true;
+    }
+    return false;
 }
 
 Stopwatch::Stopwatch()

@@ -1,25 +1,26 @@
 // Shared pieces of the uXfer tests: the fixture on instance 0 of the virtual
 // device, a compact trace of its log, a window that collects progress
-// messages and a catcher for debug texts.
+// messages, and the device-notification listener of this process.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "common/device_log.h"
 #include "common/processes.h"
+#include "debug_texts.h"
 #include "uXfer.h"
 #include "vdev_client.h"
 
 // One line per log record that matters to the library's behaviour:
 //   "ctl A0" (vendor request; " failed" appended when the driver failed it),
 //   "reset 2", "read 65536>65536" (requested>moved), "write 0>0",
-//   "open PIPE1", "close control".  Handle records only when asked for.
+//   "open PIPE1" (" failed" appended when the device refused it), "close
+//   control".  Handle records only when asked for.
 std::vector<std::string> Trace(const std::vector<VdevLogRecord>& log, bool withHandles = false);
 
 TransferDesc Desc(uint32_t address, uint32_t length, uint32_t unitSize = 4);
@@ -54,23 +55,6 @@ private:
     int number_;
 };
 
-// Collects the texts OutputDebugStringA raises in this process while alive.
-class DebugTexts {
-public:
-    DebugTexts();
-    ~DebugTexts();
-    DebugTexts(const DebugTexts&) = delete;
-    DebugTexts& operator=(const DebugTexts&) = delete;
-    std::vector<std::string> Take();
-
-private:
-    static LONG CALLBACK Handler(EXCEPTION_POINTERS* info);
-    static DebugTexts* active_;
-    PVOID handler_;
-    std::mutex lock_;
-    std::vector<std::string> texts_;
-};
-
 // A top-level window on the calling thread; records the dwData of every
 // progress message it receives and the device-interface arrivals.
 class ProgressWindow {
@@ -85,7 +69,7 @@ public:
     // Messages with a wrong cbData, lpData or wParam.
     unsigned Malformed() const { return malformed_; }
     const std::vector<GUID>& Arrivals() const { return arrivals_; }
-    // Pumps messages until an arrival came or the time is up.
+    // Pumps messages until another arrival came or the time is up.
     bool WaitArrival(DWORD timeoutMs);
     // Called on each progress message, on the sending thread.
     void OnProgress(void (*hook)(void*), void* context)
@@ -103,6 +87,13 @@ private:
     void (*hook_)(void*) = nullptr;
     void* hookContext_ = nullptr;
 };
+
+// Wine hands device-change messages to the windows of a process through a
+// thread that the process starts at its first registration and that signs up
+// with the plug-and-play service in its own time: what happens before that is
+// lost.  Registers a window of its own for the default class and unplugs and
+// replugs `device` until an arrival comes through.  False when none came.
+bool ListenForDeviceChanges(vdev::Device& device);
 
 // Milliseconds of wall time since construction.
 class Stopwatch {

@@ -47,9 +47,13 @@ TEST_F(DeviceTest, LogsOpensWithPathAndPipeAndCloses)
     ASSERT_EQ(3u, opens.size()) << "the fixture's three opens";
     const uint16_t pipes[3] = {VDEV_PIPE_CONTROL, VDEV_PIPE_OUT, VDEV_PIPE_IN};
     const char* suffixes[3] = {"", "\\PIPE1", "\\PIPE0"};
+    const uint32_t access[3] = {GENERIC_READ | GENERIC_WRITE, GENERIC_WRITE, GENERIC_READ};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(pipes[i], opens[i].pipe);
         EXPECT_EQ(path + suffixes[i], std::string(reinterpret_cast<char*>(opens[i].data), opens[i].dataLen));
+        EXPECT_EQ(access[i], opens[i].a) << "desired access of open " << i;
+        EXPECT_EQ(static_cast<uint32_t>(FILE_SHARE_READ | FILE_SHARE_WRITE), opens[i].b) << "share mode of open " << i;
+        EXPECT_EQ(0u, opens[i].c);
     }
     {
         FileHandle again(OpenPath(path + "\\pipe0", GENERIC_READ));
@@ -64,6 +68,32 @@ TEST_F(DeviceTest, LogsOpensWithPathAndPipeAndCloses)
 
     FileHandle bogus(OpenPath(path + "\\PIPE7", GENERIC_READ));
     EXPECT_FALSE(bogus.valid());
+}
+
+TEST_F(DeviceTest, RefusedPipeOpenIsLoggedAndNeverClosed)
+{
+    ASSERT_TRUE(backChannel.FailOpen(2, VDEV_PIPE_OUT));
+    FileHandle first(OpenPath(path + "\\PIPE1", GENERIC_WRITE));
+    FileHandle reader(OpenPath(path + "\\PIPE0", GENERIC_READ));
+    FileHandle second(OpenPath(path + "\\PIPE1", GENERIC_WRITE));
+    FileHandle third(OpenPath(path + "\\PIPE1", GENERIC_WRITE));
+    EXPECT_TRUE(first.valid());
+    EXPECT_TRUE(reader.valid()) << "opens of the other pipe are not counted";
+    EXPECT_FALSE(second.valid());
+    EXPECT_TRUE(third.valid());
+    second.reset(INVALID_HANDLE_VALUE);
+
+    auto opens = LogOf(VDEV_LOG_OPEN);
+    ASSERT_EQ(7u, opens.size()) << "the fixture's three opens and these four";
+    EXPECT_EQ(0u, opens[3].c);
+    EXPECT_EQ(VDEV_PIPE_OUT, opens[5].pipe);
+    EXPECT_NE(0u, opens[5].c);
+    EXPECT_EQ(0u, opens[6].c);
+    first.reset(INVALID_HANDLE_VALUE);
+    reader.reset(INVALID_HANDLE_VALUE);
+    third.reset(INVALID_HANDLE_VALUE);
+    EXPECT_EQ(3u, LogOf(VDEV_LOG_CLOSE).size()) << "a refused open has no close";
+    EXPECT_FALSE(backChannel.FailOpen(1, VDEV_PIPE_CONTROL)) << "only pipe opens can be refused";
 }
 
 TEST_F(DeviceTest, WriteThenReadMovesWordsThroughMemory)

@@ -1,22 +1,19 @@
 // Set-up, status, notification and settings exports, and the entry point.
-#include "settings.h"
+#include "device_notify.h"
+#include "process_state.h"
+#include "shared_settings.h"
 #include "uXfer.h"
 #include "vendor_commands.h"
 
-#include <dbt.h>
-
 namespace {
 
-constexpr uint32_t kOpenFlagMask = OPEN_CONTROL | OPEN_READ | OPEN_WRITE;
-
-// Loader-driver versions and the interface classes their drivers publish.
-constexpr uint32_t kLoaderV2 = 0x0110;
-constexpr uint32_t kLoaderV4 = 0x0120;
-constexpr uint32_t kLoaderV4Later = 0x0130;
+// Loader-driver versions, and the version codes of the interface classes
+// that their drivers publish.
+constexpr uint32_t kLoaderVersion110 = 0x0110;
+constexpr uint32_t kLoaderVersion120 = 0x0120;
+constexpr uint32_t kLoaderVersion130 = 0x0130;
 constexpr uint32_t kVersionCodeV2 = 2;
 constexpr uint32_t kVersionCodeV4 = 4;
-
-static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) == 32, "notification filter record");
 
 // 5 before Windows Vista, when the device's status may be polled; 6 from then on.
 uint32_t GetOsGeneration()
@@ -46,7 +43,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
 uint32_t UXFER_API uCreate(uint32_t flags)
 {
     OutputDebugStringA("\nuCreate()");
-    return theUsb.Open(instanceIndex, flags & kOpenFlagMask) ? RESULT_OK : RESULT_OPEN_FAILED;
+    return theUsb.Open(instanceIndex, flags & OPEN_ALL) ? RESULT_OK : RESULT_OPEN_FAILED;
 }
 
 uint32_t UXFER_API uClose(void)
@@ -70,25 +67,12 @@ uint32_t UXFER_API uGetStatus(void* status8, uint32_t* count)
 
 uint32_t UXFER_API uRegDevNotify(HWND window)
 {
-    DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
-    filter.dbcc_size = sizeof filter;
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = theUsb.InterfaceGuid();
-    HDEVNOTIFY handle = RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-    notifyOwner = GetCurrentProcessId();
-    notifyHandle = handle;
-    return handle ? 1 : 0;
+    return RegisterNotification(window, theUsb.InterfaceGuid()) ? 1 : 0;
 }
 
 uint32_t UXFER_API uUnRegDevNotify(void)
 {
-    HDEVNOTIFY handle = notifyHandle.exchange(nullptr);
-    if (!handle)
-        return 0;
-    // A registration of another process can only be withdrawn there.
-    if (notifyOwner != GetCurrentProcessId())
-        return 0;
-    return UnregisterDeviceNotification(handle);
+    return UnregisterNotification();
 }
 
 uint32_t UXFER_API uSetCancel(uint32_t resetCode)
@@ -96,7 +80,7 @@ uint32_t UXFER_API uSetCancel(uint32_t resetCode)
     cancelFlag = 1;
     // A connection of its own: theUsb may be blocked in a transfer on another thread.
     CUsb usb;
-    if (!usb.Open(instanceIndex, kOpenFlagMask))
+    if (!usb.Open(instanceIndex, OPEN_ALL))
         return RESULT_OPEN_FAILED;
     return SendReset(usb, resetCode);
 }
@@ -128,13 +112,13 @@ HWND UXFER_API uSetMsgWnd(HWND window)
 uint32_t UXFER_API uSetKVVersion(uint32_t version)
 {
     switch (version) {
-    case kLoaderV2:
+    case kLoaderVersion110:
         return theUsb.SelectInterface(kVersionCodeV2);
-    case kLoaderV4:
-    case kLoaderV4Later:
+    case kLoaderVersion120:
+    case kLoaderVersion130:
         return theUsb.SelectInterface(kVersionCodeV4);
     default:
-        return version - kLoaderV4Later;
+        return version - kLoaderVersion130;
     }
 }
 

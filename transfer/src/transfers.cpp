@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "settings.h"
+#include "process_state.h"
 #include "uXfer.h"
 #include "usb_protocol.h"
 #include "vendor_commands.h"

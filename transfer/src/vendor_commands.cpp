@@ -3,7 +3,8 @@
 #include <memory>
 #include <new>
 
-#include "settings.h"
+#include "process_state.h"
+#include "shared_settings.h"
 #include "uXfer.h"
 #include "usb_protocol.h"
 

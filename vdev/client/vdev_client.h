@@ -46,6 +46,8 @@ public:
     bool ErrorAtPoll(uint32_t k) { return Knob(VDEV_KNOB_ERROR_AT_POLL, k); }
     bool HoldPending(uint32_t polls) { return Knob(VDEV_KNOB_PENDING_POLLS, polls); }
     bool FailDriverState(uint32_t k) { return Knob(VDEV_KNOB_FAIL_DRIVER_STATE, k); }
+    // The k-th open of VDEV_PIPE_IN or VDEV_PIPE_OUT is refused.
+    bool FailOpen(uint32_t k, uint32_t pipe) { return Knob(VDEV_KNOB_FAIL_OPEN, k, pipe); }
     bool SetPlugged(bool plugged) { return Knob(VDEV_KNOB_PLUGGED, plugged ? 1 : 0); }
     bool SetMemorySize(uint32_t bytes) { return Knob(VDEV_KNOB_MEMORY_BYTES, bytes); }
     bool SetDescriptor(uint16_t idVendor, uint16_t idProduct, uint16_t bcdDevice)

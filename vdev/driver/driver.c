@@ -3,7 +3,8 @@
  * (default class, or one a test chooses) and an always-present back-channel
  * interface.  Opens of "\PIPE0" and "\PIPE1" are told apart by the file name;
  * where the platform passes none, a handle is bound to its pipe afterwards by
- * IOCTL_VDEV_BIND.  All requests complete at once except a read that the
+ * IOCTL_VDEV_BIND.  Each open is logged with the access and share mode it
+ * asked for.  All requests complete at once except a read that the
  * scripted faults hold back. */
 #include <ntddk.h>
 
@@ -27,17 +28,39 @@ typedef struct DeviceExtension {
 static const GUID kDefaultClass = DEVICE_CLASS_DEFAULT_INIT;
 static const GUID kBackChannelClass = VDEV_BACKCHANNEL_CLASS_INIT;
 
-/* A bound file object carries its pipe + 1 in FsContext; null means unbound (control path). */
-static uint32_t FilePipe(PFILE_OBJECT file)
+/* What the driver keeps of one open handle, in its file object's FsContext
+ * from create to close. */
+typedef struct OpenFile {
+    uint32_t pipe;   /* VDEV_PIPE_CONTROL until bound */
+    uint32_t bound;  /* logged as opened, so its close is logged too */
+    uint32_t access; /* desired access of the create; 0 where the platform passes none */
+    uint32_t share;  /* share mode of the create */
+} OpenFile;
+
+#define OPEN_FILE_TAG 0x6E706F76u /* 'vopn' */
+
+static OpenFile *FileRecord(PFILE_OBJECT file)
 {
-    ULONG_PTR tag = file ? (ULONG_PTR)file->FsContext : 0;
-    return tag ? (uint32_t)(tag - 1) : VDEV_PIPE_CONTROL;
+    return file ? (OpenFile *)file->FsContext : NULL;
 }
 
-static void BindFile(PFILE_OBJECT file, uint32_t pipe)
+static uint32_t FilePipe(PFILE_OBJECT file)
 {
-    if (file)
-        file->FsContext = (PVOID)(ULONG_PTR)(pipe + 1);
+    OpenFile *open = FileRecord(file);
+    return open ? open->pipe : VDEV_PIPE_CONTROL;
+}
+
+/* Binds the handle to its pipe, unless a knob refuses the open; logs it either way. */
+static NTSTATUS BindFile(DeviceExtension *ext, OpenFile *open, uint32_t pipe, const char *path, uint32_t pathLen)
+{
+    NTSTATUS status = ModelOpenFails(&ext->model, pipe) ? STATUS_OBJECT_NAME_NOT_FOUND : STATUS_SUCCESS;
+    ModelLog(&ext->model, VDEV_LOG_OPEN, (uint16_t)pipe, open->access, open->share, (uint32_t)status, path, pathLen,
+             0);
+    if (NT_SUCCESS(status)) {
+        open->pipe = pipe;
+        open->bound = 1;
+    }
+    return status;
 }
 
 static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information)
@@ -169,14 +192,15 @@ static NTSTATUS BackChannel(DeviceExtension *ext, PIRP irp, PIO_STACK_LOCATION s
     switch (sp->Parameters.DeviceIoControl.IoControlCode) {
     case IOCTL_VDEV_BIND: {
         VdevBind *bind = (VdevBind *)buffer;
+        OpenFile *open = FileRecord(sp->FileObject);
         uint32_t len = 0;
-        if (inSize < sizeof(uint32_t) || bind->pipe > VDEV_PIPE_CONTROL)
+        if (inSize < sizeof *bind || bind->pipe > VDEV_PIPE_CONTROL || !open || open->bound)
             return STATUS_INVALID_PARAMETER;
-        while (len < inSize - sizeof(uint32_t) && len < sizeof bind->path && bind->path[len])
+        while (len < sizeof bind->path && bind->path[len])
             ++len;
-        BindFile(sp->FileObject, bind->pipe);
-        ModelLog(m, VDEV_LOG_OPEN, (uint16_t)bind->pipe, 0, 0, 0, bind->path, len, 0);
-        return STATUS_SUCCESS;
+        if (!open->access)
+            open->access = bind->access;
+        return BindFile(ext, open, bind->pipe, bind->path, len);
     }
     case IOCTL_VDEV_RESET:
         CompleteHeldRead(ext, STATUS_CANCELLED, FALSE);
@@ -294,15 +318,33 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp)
     return Complete(irp, status, info);
 }
 
+static void FreeRecord(PFILE_OBJECT file)
+{
+    if (file && file->FsContext) {
+        ExFreePoolWithTag(file->FsContext, OPEN_FILE_TAG);
+        file->FsContext = NULL;
+    }
+}
+
 static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp)
 {
     DeviceExtension *ext = device->DeviceExtension;
-    PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+    PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+    PFILE_OBJECT file = sp->FileObject;
     static const WCHAR pipeName[] = L"\\PIPE";
+    OpenFile *open;
+    NTSTATUS status = STATUS_SUCCESS;
     if (!ext->started)
         return Complete(irp, STATUS_NO_SUCH_DEVICE, 0);
     if (file) {
-        file->FsContext = NULL;
+        open = ExAllocatePoolWithTag(NonPagedPool, sizeof *open, OPEN_FILE_TAG);
+        if (!open)
+            return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+        open->pipe = VDEV_PIPE_CONTROL;
+        open->bound = 0;
+        open->access = sp->Parameters.Create.SecurityContext ? sp->Parameters.Create.SecurityContext->DesiredAccess : 0;
+        open->share = sp->Parameters.Create.ShareAccess;
+        file->FsContext = open;
         /* Where the platform passes the name below the device, it decides the pipe. */
         if (file->FileName.Length == 6 * sizeof(WCHAR)) {
             const WCHAR *name = file->FileName.Buffer;
@@ -311,11 +353,15 @@ static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp)
                 if ((name[i] | (i ? 0x20 : 0)) != (pipeName[i] | (i ? 0x20 : 0)))
                     break;
             if (i < 5 || (name[5] != L'0' && name[5] != L'1'))
-                return Complete(irp, STATUS_OBJECT_NAME_NOT_FOUND, 0);
-            BindFile(file, name[5] == L'0' ? VDEV_PIPE_IN : VDEV_PIPE_OUT);
-            ModelLog(&ext->model, VDEV_LOG_OPEN, (uint16_t)FilePipe(file), 0, 0, 0, NULL, 0, 0);
+                status = STATUS_OBJECT_NAME_NOT_FOUND;
+            else
+                status = BindFile(ext, open, name[5] == L'0' ? VDEV_PIPE_IN : VDEV_PIPE_OUT, NULL, 0);
         } else if (file->FileName.Length != 0) {
-            return Complete(irp, STATUS_OBJECT_NAME_NOT_FOUND, 0);
+            status = STATUS_OBJECT_NAME_NOT_FOUND;
+        }
+        if (!NT_SUCCESS(status)) {
+            FreeRecord(file);
+            return Complete(irp, status, 0);
         }
     }
     ++ext->openHandles;
@@ -335,8 +381,10 @@ static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp)
 {
     DeviceExtension *ext = device->DeviceExtension;
     PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
-    if (file && file->FsContext)
-        ModelLog(&ext->model, VDEV_LOG_CLOSE, (uint16_t)FilePipe(file), 0, 0, 0, NULL, 0, 0);
+    OpenFile *open = FileRecord(file);
+    if (open && open->bound)
+        ModelLog(&ext->model, VDEV_LOG_CLOSE, (uint16_t)open->pipe, 0, 0, 0, NULL, 0, 0);
+    FreeRecord(file);
     if (ext->openHandles)
         --ext->openHandles;
     return Complete(irp, STATUS_SUCCESS, 0);

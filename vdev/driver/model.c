@@ -71,7 +71,9 @@ void ModelReset(DeviceModel *m)
     memset(&m->driverState, 0, sizeof m->driverState);
     SetDefaultDescriptor(&m->descriptor);
     m->controls = m->reads = m->writes = m->polls = m->stateQueries = 0;
+    memset(m->opens, 0, sizeof m->opens);
     m->failControlAt = m->failReadAt = m->failWriteAt = m->shortReadAt = m->pendReadAt = 0;
+    m->failOpenAt = m->failOpenPipe = 0;
     m->failStateAt = m->errorAtPoll = 0;
     m->failControlRequest = 0;
     m->shortReadBytes = 0;
@@ -157,6 +159,12 @@ ModelStatus ModelKnob(DeviceModel *m, const VdevKnob *knob)
         return MODEL_OK;
     case VDEV_KNOB_PENDING_POLLS:
         m->pendingPolls = knob->value;
+        return MODEL_OK;
+    case VDEV_KNOB_FAIL_OPEN:
+        if (knob->value2 != VDEV_PIPE_IN && knob->value2 != VDEV_PIPE_OUT)
+            return MODEL_BAD_PARAMETER;
+        m->failOpenPipe = knob->value2;
+        m->failOpenAt = Target(m->opens[knob->value2], knob->value);
         return MODEL_OK;
     case VDEV_KNOB_FAIL_DRIVER_STATE:
         m->failStateAt = Target(m->stateQueries, knob->value);
@@ -396,6 +404,14 @@ uint32_t ModelReadLimit(DeviceModel *m, uint32_t size)
     if (FaultHits(&m->shortReadAt, m->reads) && m->shortReadBytes < size)
         return m->shortReadBytes;
     return size;
+}
+
+int ModelOpenFails(DeviceModel *m, uint32_t pipe)
+{
+    if (pipe > VDEV_PIPE_CONTROL)
+        return 0;
+    ++m->opens[pipe];
+    return pipe == m->failOpenPipe && FaultHits(&m->failOpenAt, m->opens[pipe]);
 }
 
 int ModelWriteFails(DeviceModel *m)

@@ -42,7 +42,9 @@ typedef struct DeviceModel {
 
     /* Counters of what arrived since the last reset; knobs hold absolute targets. */
     uint32_t controls, reads, writes, polls, stateQueries;
+    uint32_t opens[3]; /* per pipe: VDEV_PIPE_IN, VDEV_PIPE_OUT, VDEV_PIPE_CONTROL */
     uint32_t failControlAt, failReadAt, failWriteAt, shortReadAt, pendReadAt;
+    uint32_t failOpenAt, failOpenPipe;
     uint32_t failStateAt, errorAtPoll;
     uint8_t failControlRequest;
     uint32_t shortReadBytes;
@@ -66,6 +68,8 @@ ModelStatus ModelControl(DeviceModel *m, uint32_t code, const uint8_t *in, uint3
                          uint8_t *out, uint32_t outSize, uint32_t *moved);
 /* Decides what a new pipe read meets (counts it). */
 enum ReadPlan ModelPlanRead(DeviceModel *m);
+/* Counts an open of a pipe; nonzero when it is to fail. */
+int ModelOpenFails(DeviceModel *m, uint32_t pipe);
 /* Counts a pipe write; nonzero when it is to fail. */
 int ModelWriteFails(DeviceModel *m);
 /* Data movement of a pipe read/write that is allowed to proceed. */

@@ -23,12 +23,17 @@ extern "C" {
 #define VDEV_PIPE_OUT 1u     /* \PIPE1: bulk-out, WriteFile */
 #define VDEV_PIPE_CONTROL 2u /* the interface path itself */
 
-/* Input of IOCTL_VDEV_BIND: which pipe this handle is and the path the
- * program asked for (zero-terminated, cut to fit). */
+/* Input of IOCTL_VDEV_BIND: which pipe this handle is, the path the program
+ * asked for (zero-terminated, cut to fit), and the desired access and share
+ * mode it asked for (the device takes the access from here where the platform
+ * passes none with the create). */
 typedef struct VdevBind {
     uint32_t pipe;
     char path[260];
+    uint32_t access;
+    uint32_t share;
 } VdevBind;
+PROTO_STATIC_ASSERT(sizeof(VdevBind) == 272, "bind record size");
 
 /* Knobs: VdevKnob.id values.  "k" counts from the moment the knob is set, 1-based;
  * 0 turns the knob off. */
@@ -46,6 +51,7 @@ typedef struct VdevBind {
 #define VDEV_KNOB_DESCRIPTOR 12    /* value: idVendor | idProduct << 16, value2: bcdDevice */
 #define VDEV_KNOB_RELEASE_READ 13  /* complete the pending read as if nothing had held it */
 #define VDEV_KNOB_FAIL_DRIVER_STATE 14 /* value k: the k-th driver-state request fails */
+#define VDEV_KNOB_FAIL_OPEN 15     /* value k: the k-th open of pipe value2 (VDEV_PIPE_IN or VDEV_PIPE_OUT) fails */
 #define VDEV_KNOB_DESCRIPTOR_BYTES 24  /* value n: descriptor replies move only their first n bytes (0: all) */
 
 typedef struct VdevKnob {
@@ -69,7 +75,9 @@ typedef struct VdevInfo {
 } VdevInfo;
 
 /* Log records.  Type-specific fields:
- *   OPEN     pipe; data = path as bound (or the file name the platform passed)
+ *   OPEN     pipe; a = desired access, b = share mode, c = NTSTATUS (a refused open
+ *            is logged and never closed); data = path as bound (or the file
+ *            name the platform passed)
  *   CLOSE    pipe
  *   CONTROL  a = control code, b = output length, c = NTSTATUS;
  *            data = input buffer, then the output data stage (after completion)

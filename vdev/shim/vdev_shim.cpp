@@ -41,11 +41,13 @@ HANDLE OpenWide(const char* path, size_t length, DWORD access, DWORD share, LPSE
     return CreateFileW(wide, access, share, sa, disposition, flags, templ);
 }
 
-bool Bind(HANDLE handle, uint32_t pipe, const char* path)
+bool Bind(HANDLE handle, uint32_t pipe, const char* path, DWORD access, DWORD share)
 {
     VdevBind bind{};
     bind.pipe = pipe;
     std::strncpy(bind.path, path, sizeof bind.path - 1);
+    bind.access = access;
+    bind.share = share;
     DWORD returned = 0;
     return DeviceIoControl(handle, IOCTL_VDEV_BIND, &bind, sizeof bind, nullptr, 0, &returned, nullptr) != FALSE;
 }
@@ -63,7 +65,7 @@ HANDLE WINAPI ShimCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY
         HANDLE h = OpenWide(path, length - 6, access, share, sa, disposition, flags, templ);
         if (h == INVALID_HANDLE_VALUE)
             return h;
-        if (!Bind(h, pipe, path)) {
+        if (!Bind(h, pipe, path, access, share)) {
             CloseHandle(h);
             SetLastError(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
@@ -74,7 +76,7 @@ HANDLE WINAPI ShimCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY
     HANDLE h = OpenWide(path, length, access, share, sa, disposition, flags, templ);
     if (h != INVALID_HANDLE_VALUE && IsDevicePath(path)) {
         DWORD error = GetLastError();
-        Bind(h, VDEV_PIPE_CONTROL, path);  // other devices just refuse it
+        Bind(h, VDEV_PIPE_CONTROL, path, access, share);  // other devices just refuse it
         SetLastError(error);
     }
     return h;

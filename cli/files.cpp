@@ -45,60 +45,43 @@ bool FileExists(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-DumpOutput::~DumpOutput()
-{
-    file_.Close();
-    if (!temp_.empty())
-        CFile::Remove(temp_);
-}
-
 int DumpOutput::Prepare(const std::string& file)
 {
     name_ = file;
-    if (file == "-") {
-        toStdout_ = true;
+    if (file == "-")
         return kExitOk;
-    }
-    path_ = FullPath(file);
-    const DWORD attributes = GetFileAttributesA(path_.c_str());
+    const std::string path = FullPath(file);
+    const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY)
             return Fail(kExitFile, "can't write the dump to " + name_ + ": it is a folder; give a file name");
         CFile existing;
-        if (!existing.Open(path_, CFile::modeWrite))
+        if (!existing.Open(path, CFile::modeWrite))
             return Fail(kExitFile, "can't replace " + name_ + " (" + SystemErrorText(GetLastError()) +
                                        "); is it read-only or open in another program?");
     }
-    const size_t slash = path_.find_last_of('\\');
-    const std::string folder = slash == std::string::npos ? "." : path_.substr(0, slash + 1);
-    char temp[MAX_PATH] = {};
-    if (!GetTempFileNameA(folder.c_str(), kTempPrefix, 0, temp))
-        return Fail(kExitFile, "can't create a file in the folder " + folder + " (" +
-                                   SystemErrorText(GetLastError()) + "); does it exist, and may you write there?");
-    temp_ = temp;
-    if (!file_.Open(temp_, CFile::modeCreate | CFile::modeWrite))
-        return Fail(kExitFile, "can't open the temporary file " + temp_ + " (" + SystemErrorText(GetLastError()) +
-                                   ")");
+    file_.reset(new CReplacementFile(path, kTempPrefix));
+    if (!file_->Open())
+        return Fail(kExitFile, "can't create a file beside " + name_ + " (" + SystemErrorText(GetLastError()) +
+                                   "); does its folder exist, and may you write there?");
     return kExitOk;
 }
 
 int DumpOutput::Store(const uint8_t* data, uint32_t bytes)
 {
-    if (toStdout_) {
+    if (!file_) {
         std::fflush(stdout);
         if (!WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), data, bytes))
             return Fail(kExitFile, "can't write the dump to standard output (" + SystemErrorText(GetLastError()) +
                                        ")");
         return kExitOk;
     }
-    if (!file_.Write(data, bytes) || !file_.Flush())
-        return Fail(kExitFile, "can't write the dump to " + temp_ + " (" + SystemErrorText(GetLastError()) +
+    if (!file_->Write(data, bytes))
+        return Fail(kExitFile, "can't write the dump to " + file_->Path() + " (" + SystemErrorText(GetLastError()) +
                                    "); is the disk full?");
-    file_.Close();
-    if (!MoveFileExA(temp_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!file_->Commit())
         return Fail(kExitFile, "can't put the dump in place of " + name_ + " (" + SystemErrorText(GetLastError()) +
                                    ")");
-    temp_.clear();
     return kExitOk;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,6 @@ bool FileExists(const std::string& path);
 class DumpOutput {
 public:
     DumpOutput() = default;
-    ~DumpOutput();
     DumpOutput(const DumpOutput&) = delete;
     DumpOutput& operator=(const DumpOutput&) = delete;
 
@@ -36,10 +36,7 @@ public:
 
 private:
     std::string name_;  // as the user gave it
-    std::string path_;  // full path
-    std::string temp_;  // full path of the temporary file; empty: none
-    CFile file_;
-    bool toStdout_ = false;
+    std::unique_ptr<CReplacementFile> file_;  // none for standard output
 };
 
 // Reads what a write sends.  `length` receives the length of the source:

@@ -90,7 +90,7 @@ bool CReplacementFile::Open()
 {
     char name[MAX_PATH];
     // Makes the file under a name no other file of the folder has.
-    if (!GetTempFileNameA(FolderOf(target_).c_str(), "vnt", 0, name))
+    if (!GetTempFileNameA(FolderOf(target_).c_str(), prefix_, 0, name))
         return false;
     path_ = name;
     return file_.Open(path_, CFile::modeCreate | CFile::modeWrite);

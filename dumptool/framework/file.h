@@ -51,7 +51,11 @@ private:
 // contents or all the new ones.  Removed again unless committed.
 class CReplacementFile {
 public:
-    explicit CReplacementFile(const std::string& target) : target_(target) {}
+    // `prefix`: the first three letters of the temporary file's name.
+    explicit CReplacementFile(const std::string& target, const char* prefix = "vnt")
+        : target_(target), prefix_(prefix)
+    {
+    }
     ~CReplacementFile();
     CReplacementFile(const CReplacementFile&) = delete;
     CReplacementFile& operator=(const CReplacementFile&) = delete;
@@ -61,9 +65,12 @@ public:
     bool Write(const void* buffer, uint32_t count) { return file_.Write(buffer, count); }
     // Flushes and closes the temporary file and moves it over the target.
     bool Commit();
+    // The temporary file; empty before Open made it.
+    const std::string& Path() const { return path_; }
 
 private:
     std::string target_;
+    const char* prefix_;
     std::string path_;  // the temporary file, once created
     CFile file_;
     bool committed_ = false;

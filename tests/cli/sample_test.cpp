@@ -15,8 +15,9 @@ protected:
     CommandResult RunSample(const std::string& arguments)
     {
         const std::string folder = ::ProgramFolder();
-        return RunCommand(Quoted(folder + "vdevrun.exe") + " cmd.exe /c " + Quoted(folder + "samples\\dump.cmd") +
-                              " " + arguments,
+        // cmd drops the first and the last quote of what follows /c: the whole line goes in one more pair.
+        return RunCommand(Quoted(folder + "vdevrun.exe") + " cmd.exe /c \"" + Quoted(folder + "samples\\dump.cmd") +
+                              " " + arguments + "\"",
                           180000, folder);
     }
 };

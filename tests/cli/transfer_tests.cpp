@@ -119,7 +119,7 @@ TEST_F(TransferTest, BothFileFormatsRoundTrip)
 TEST_F(TransferTest, ReadReplacesTheOldFileOnlyWhenItSucceeded)
 {
     ASSERT_TRUE(WriteAll(File("dump.bin"), {1, 2, 3}));
-    ASSERT_TRUE(device.FailRead(2));  // the data read, after the reset command went out
+    ASSERT_TRUE(device.FailRead(1));  // the first data chunk; the reset command went out as a write
     UxferResult failed = RunUxfer("read " + Quoted(File("dump.bin")) + " --size 100");
     EXPECT_EQ(3u, failed.exitCode);
     EXPECT_NE(failed.err.find("RESULT_IO_FAILED (0xC0000005)"), std::string::npos) << failed.err;

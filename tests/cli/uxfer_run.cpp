@@ -9,12 +9,13 @@
 
 namespace {
 
+// CR LF turned into LF; a lone CR (the progress line's return) stays.
 std::string WithoutCr(const std::string& text)
 {
     std::string out;
-    for (char c : text)
-        if (c != '\r')
-            out += c;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (text[i] != '\r' || i + 1 >= text.size() || text[i + 1] != '\n')
+            out += text[i];
     return out;
 }
 

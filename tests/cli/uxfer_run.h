@@ -19,7 +19,7 @@
 struct UxferResult {
     bool finished = false;  // false: it could not start or did not end in time (then killed)
     DWORD exitCode = 0xFFFFFFFF;
-    std::string out;  // standard output, CR LF turned into LF
+    std::string out;  // standard output, CR LF turned into LF (a lone CR stays)
     std::string err;  // standard error, likewise
 };
 

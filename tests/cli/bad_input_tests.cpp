@@ -14,6 +14,7 @@ struct BadInput {
     const char* arguments;  // {dir} stands for the scratch folder
     DWORD exitCode;
     const char* message;  // a part of the one line on standard error
+    bool imageLocked = false;  // image.bin held open by another program without sharing
 };
 
 void PrintTo(const BadInput& input, std::ostream* os)
@@ -33,6 +34,10 @@ TEST_P(BadInputTest, RefusedWithItsMessageBeforeTouchingAnything)
     std::string arguments = GetParam().arguments;
     for (size_t at; (at = arguments.find("{dir}")) != std::string::npos;)
         arguments.replace(at, 5, File("").substr(0, File("").size() - 1));
+    FileHandle lock(GetParam().imageLocked ? CreateFileA(File("image.bin").c_str(), GENERIC_READ, 0, nullptr,
+                                                         OPEN_EXISTING, 0, nullptr)
+                                           : INVALID_HANDLE_VALUE);
+    ASSERT_EQ(GetParam().imageLocked, lock.valid());
     UxferResult result = RunUxfer(arguments);
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(GetParam().exitCode, result.exitCode) << result.err;
@@ -60,9 +65,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"UnknownLoaderVersion", "status --loader-version 300", 1, "300"},
         BadInput{"OddRawLength", "write {dir}\\dump.bin --raw --size 3", 1, "dump.bin"},
         BadInput{"MissingInputFile", "write {dir}\\missing.bin", 4, "missing.bin"},
-        BadInput{"UnreadableInputFile", "write {dir}", 4, "folder"},
+        BadInput{"InputIsAFolder", "write {dir}", 4, "folder"},
+        BadInput{"UnreadableInputFile", "write {dir}\\image.bin", 4, "image.bin", true},
         BadInput{"MissingOutputFolder", "read {dir}\\nowhere\\dump.bin --size 4", 4, "nowhere"},
-        BadInput{"UnwritableOutputFolder", "read \\\\.\\NUL\\dump.bin --size 4", 4, "NUL"},
+        BadInput{"UnwritableOutputFolder", "read {dir}\\image.bin\\dump.bin --size 4", 4, "image.bin"},
         BadInput{"MissingSettingsFile", "read --settings {dir}\\DumpSet.ini", 4, "DumpSet.ini"}),
     [](const testing::TestParamInfo<BadInput>& info) { return std::string(info.param.name); });
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "common/device_log.h"
+#include "common/processes.h"
 #include "device_log.h"
 #include "uxfer_run.h"
 
@@ -155,6 +156,21 @@ TEST_F(CommandTest, WatchSeesAnInstanceAddedAndRemoved)
     std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
     std::transform(expected.begin(), expected.end(), expected.begin(), ::tolower);
     EXPECT_EQ("arrival  " + expected + "\nremoval  " + expected + "\n", lower);
+}
+
+TEST_F(CommandTest, WatchEndsOnCtrlCWithSuccess)
+{
+    // A console of its own without a window: the control event needs one.
+    UxferProcess watch;
+    ASSERT_TRUE(watch.Start("watch", "", CREATE_NO_WINDOW));
+    for (int i = 0; i < 600 && watch.ErrorsSoFar().find("watching") == std::string::npos; ++i)
+        Sleep(50);
+    ASSERT_NE(watch.ErrorsSoFar().find("Ctrl+C stops"), std::string::npos) << watch.ErrorsSoFar();
+    EXPECT_EQ(0u, RunProgram("cli_ctrl_c.exe", std::to_string(watch.Id()), 60000).exitCode);
+    UxferResult result = watch.Wait(60000);
+    EXPECT_TRUE(result.finished) << "still watching after Ctrl+C";
+    EXPECT_EQ(0u, result.exitCode) << result.err;
+    EXPECT_EQ("", result.out);
 }
 
 }  // namespace

@@ -48,6 +48,7 @@ private:
     HANDLE h_;
 };
 
+#ifndef _WIN64
 // Every process creation of kernelbase ends in this one function, whichever
 // of the A, W or AsUser entries the program called.
 using CreateProcessInternalWFn = BOOL(WINAPI*)(HANDLE token, LPCWSTR application, LPWSTR commandLine,
@@ -109,6 +110,8 @@ bool HotPatch(void* target, void* replacement)
     return true;
 }
 
+#endif
+
 }  // namespace
 
 extern "C" bool VdevShimInject(HANDLE process, const char* dllPath)
@@ -126,6 +129,7 @@ extern "C" bool VdevShimInject(HANDLE process, const char* dllPath)
     return GetExitCodeThread(thread.Get(), &module) && module != 0;
 }
 
+#ifndef _WIN64
 extern "C" bool VdevShimFollowChildren(const char* dllPath)
 {
     if (originalCreate)
@@ -143,3 +147,4 @@ extern "C" bool VdevShimFollowChildren(const char* dllPath)
         originalCreate = nullptr;
     return originalCreate != nullptr;
 }
+#endif

@@ -10,5 +10,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
         return TRUE;
     char self[MAX_PATH];
     const DWORD n = GetModuleFileNameA(instance, self, MAX_PATH);
-    return n > 0 && n < MAX_PATH && VdevShimInstall() && VdevShimFollowChildren(self) ? TRUE : FALSE;
+    if (n == 0 || n >= MAX_PATH || !VdevShimInstall())
+        return FALSE;
+#ifdef _WIN64
+    return TRUE;
+#else
+    return VdevShimFollowChildren(self) ? TRUE : FALSE;
+#endif
 }

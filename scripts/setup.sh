@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake make googletest libwine-dev g++-mingw-w64-i686-posix mingw-w64-tools wine wine32:i386
-    xvfb xauth x11-utils fonts-wqy-microhei imagemagick clang libclang-rt-14-dev)
+    xvfb xauth x11-utils fonts-wqy-microhei imagemagick clang libclang-rt-14-dev
+    nsis lld llvm cmark-gfm zip)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -96,7 +96,7 @@ sed "s/@VERSION@/$version/" "$root/packaging/README-portable.txt" | sed 's/$/\r/
 
 # Zip: fixed order, fixed times (the commit's), no extra attributes, so that
 # two builds of one commit give the same bytes.
-epoch=$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 315532800)
+epoch=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 315532800)}
 find "$stage" -exec touch -h -d "@$epoch" {} +
 (cd "$work" && find "$name-win32" -print | LC_ALL=C sort |
     TZ=UTC zip -X -D -q -9 "$dist/$name-win32.zip" -@)

@@ -29,7 +29,8 @@ need() {
     done
 }
 gen="$build/comserver"
-need "$bin/uXfer.dll" "$bin/libuXfer.a" "$bin/Vantor.exe" "$bin/Talvix.dll" \
+implib="$build/transfer/libuXfer.a"
+need "$bin/uXfer.dll" "$implib" "$bin/Vantor.exe" "$bin/Talvix.dll" \
     "$gen/Talvix.tlb" "$gen/Talvix.h" "$gen/Talvix_i.c"
 # PENDING: the command-line tool and the 64-bit library join the required
 # files once they are part of the build.
@@ -76,7 +77,7 @@ cp "$gen/Talvix.tlb" "$root/comserver/Talvix.idl" "$sdk/typelib/"
     printf 'LIBRARY uXfer.dll\r\nEXPORTS\r\n'
     sed -n 's/^ *[A-Za-z]*=\([A-Za-z]*@[0-9]*\).*/    \1\r/p' "$root/transfer/uXfer.def"
 } >"$sdk/lib/x86/uXfer.def"
-cp "$bin/libuXfer.a" "$sdk/lib/x86/"
+cp "$implib" "$sdk/lib/x86/"
 llvm-dlltool -m i386 -k -d "$sdk/lib/x86/uXfer.def" -l "$sdk/lib/x86/uXfer.lib"
 # x64 has one calling convention and no decorations.
 if have "$bin/x64/libuXfer.a"; then

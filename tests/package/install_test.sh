@@ -16,7 +16,14 @@ talvix_keys=("HKCR\\CLSID\\$clsid" 'HKCR\Talvix.TVXDevice' 'HKCR\Talvix.TVXDevic
     'HKCR\TypeLib\{33C8C283-2532-4097-BD38-DC2682CA0AA1}' 'HKCR\Interface\{FE5A284E-EBFF-406B-8F1E-F8FD27FA89DD}')
 # The installer and Talvix are 32-bit: their keys are in the 32-bit view.
 reg_query() { run reg query "$@" /reg:32; }
-reg_value() { reg_query "$1" /v "$2" | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"; }
+# A value's data; an empty name is the key's default value.
+reg_value() {
+    if [ -z "$2" ]; then
+        reg_query "$1" /ve | sed -n 's/^ *(Default) *REG_[A-Z_]* *//p'
+    else
+        reg_query "$1" /v "$2" | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
+    fi
+}
 talvix_registration() {
     local key
     for key in "${talvix_keys[@]}"; do
@@ -65,12 +72,13 @@ note "start menu"
 
 note "Talvix registered as regsvr32 registers it"
 talvix_registration >"$work/reg-installer.txt"
-grep -q missing "$work/reg-installer.txt" && fail "$(grep missing "$work/reg-installer.txt")"
-server=$(reg_value "HKCR\\CLSID\\$clsid\\InprocServer32" '(Default)')
-[ "$(unixpath "$server" | xargs -0 readlink -f)" = "$(readlink -f "$inst/Talvix.dll")" ] ||
+if grep -q missing "$work/reg-installer.txt"; then fail "$(grep missing "$work/reg-installer.txt")"; fi
+server=$(reg_value "HKCR\\CLSID\\$clsid\\InprocServer32" "")
+[ "$(readlink -f "$(unixpath "$server")")" = "$(readlink -f "$inst/Talvix.dll")" ] ||
     fail "InprocServer32 '$server' is not the installed Talvix.dll"
 run regsvr32 /s /u "$inst_win\\Talvix.dll" || fail "regsvr32 /u"
-talvix_registration | grep -q "missing: HKCR\\\\CLSID" || fail "regsvr32 /u left the class"
+talvix_registration >"$work/reg-unregistered.txt" 2>/dev/null
+grep -q "missing: HKCR\\\\CLSID" "$work/reg-unregistered.txt" || fail "regsvr32 /u left the class"
 run regsvr32 /s "$inst_win\\Talvix.dll" || fail "regsvr32"
 talvix_registration >"$work/reg-regsvr32.txt"
 diff "$work/reg-installer.txt" "$work/reg-regsvr32.txt" || fail "the installer's registration differs from regsvr32's"
@@ -128,8 +136,11 @@ rm -rf "$inst"
 note "install with /D= into a folder of its own, uninstall: nothing left"
 inst_win='C:\Tools\uXfer Tools'
 inst=$(unixpath "$inst_win")
-run "$(winpath "$setup")" /S "/D=$inst_win" || fail "the install with /D= failed"
-[ "$(reg_value "$uninstall_key" InstallLocation)" = "$inst_win" ] || fail "InstallLocation after /D="
+# /D= takes the rest of the command line as it stands, blanks included and
+# without quotes: through cmd, which passes it on unquoted.
+run cmd /c "$(winpath "$setup") /S /D=$inst_win" || fail "the install with /D= failed"
+location=$(reg_value "$uninstall_key" InstallLocation)
+[ "$location" = "$inst_win" ] || fail "InstallLocation after /D= is '$location'"
 diff -r "$expected" "$inst" -x uninstall.exe || fail "the installed files differ from the package (/D=)"
 run "$inst/uninstall.exe" /S || fail "the uninstaller failed (/D=)"
 wait_for 120 '[ ! -e "$inst" ]' || fail "left after uninstall: $(installed_files "$inst" | tr '\n' ' ')"

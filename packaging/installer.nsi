@@ -13,9 +13,12 @@ RequestExecutionLevel admin
 !define PRODUCT "uXfer Tools"
 !define PUBLISHER "uXfer Tools project"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\uXfer Tools"
-; Authenticated Users may change the settings file, as Vantor writes the
-; chosen file names back into it.
-!define SETTINGS_USERS "*S-1-5-11"
+; Every user (Everyone, S-1-1-0) may change the settings file, as Vantor
+; writes the chosen file names back into it: read, write, execute and delete
+; ("modify", FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE |
+; DELETE).  Only this file: the programs beside it stay read-only for users.
+!define SETTINGS_USERS_SID "S-1-1-0"
+!define MODIFY_ACCESS 0x1301BF
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -55,16 +58,7 @@ Section "${PRODUCT}" SecProgram
     SetOverwrite off
     File "${STAGE}/DumpSet.ini"
     SetOverwrite on
-    ClearErrors
-    nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$INSTDIR\DumpSet.ini" /grant ${SETTINGS_USERS}:(M)'
-    Pop $0
-    StrCmp $0 "0" settings_writable
-    ; Older systems have only cacls.
-    nsExec::ExecToLog '"$SYSDIR\cacls.exe" "$INSTDIR\DumpSet.ini" /E /G Users:C'
-    Pop $0
-    StrCmp $0 "0" settings_writable
-    DetailPrint "Could not give users write access to $INSTDIR\DumpSet.ini"
-settings_writable:
+    Call GrantSettingsToUsers
 
     WriteUninstaller "$INSTDIR\uninstall.exe"
 
@@ -92,6 +86,38 @@ Section "-Register Talvix" SecRegister
         DetailPrint "Registering $INSTDIR\Talvix.dll failed"
         SetErrorLevel 3
 SectionEnd
+
+; Adds an entry for every user to the DACL of DumpSet.ini, keeping what is
+; there (the entries inherited from the programs folder).  Done with the
+; security functions themselves: the same calls work on every Windows
+; version and under Wine, whose icacls and cacls change nothing (and which
+; keeps only the entries it can express as Unix permissions: owner, Everyone).
+Function GrantSettingsToUsers
+    StrCpy $4 0
+    StrCpy $5 0
+    System::Call 'advapi32::ConvertStringSidToSidW(w "${SETTINGS_USERS_SID}", *p .r1) i .r0'
+    IntCmp $0 0 grant_failed
+    ; EXPLICIT_ACCESS_W: permissions, GRANT_ACCESS (1), NO_INHERITANCE (0), and
+    ; a TRUSTEE_W: no multiple trustee, NO_MULTIPLE_TRUSTEE (0), TRUSTEE_IS_SID
+    ; (0), TRUSTEE_IS_WELL_KNOWN_GROUP (5), the SID.
+    System::Call '*(i ${MODIFY_ACCESS}, i 1, i 0, p 0, i 0, i 0, i 5, p r1) p .r2'
+    ; SE_FILE_OBJECT (1), DACL_SECURITY_INFORMATION (4).
+    System::Call 'advapi32::GetNamedSecurityInfoW(w "$INSTDIR\DumpSet.ini", i 1, i 4, p 0, p 0, *p .r3, p 0, *p .r4) i .r0'
+    IntCmp $0 0 0 grant_free grant_free
+    System::Call 'advapi32::SetEntriesInAclW(i 1, p r2, p r3, *p .r5) i .r0'
+    IntCmp $0 0 0 grant_free grant_free
+    System::Call 'advapi32::SetNamedSecurityInfoW(w "$INSTDIR\DumpSet.ini", i 1, i 4, p 0, p 0, p r5, p 0) i .r0'
+grant_free:
+    StrCpy $6 $0
+    System::Free $2
+    System::Call 'kernel32::LocalFree(p r1)'
+    System::Call 'kernel32::LocalFree(p r4)'
+    System::Call 'kernel32::LocalFree(p r5)'
+    IntCmp $6 0 grant_done
+grant_failed:
+    DetailPrint "Could not give users write access to $INSTDIR\DumpSet.ini"
+grant_done:
+FunctionEnd
 
 Section "un.${PRODUCT}" SecUnProgram
     SectionIn RO

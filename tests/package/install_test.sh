@@ -59,6 +59,13 @@ for f in Vantor.exe uXfer.dll Talvix.dll DumpSet.ini docs/user-guide.html sdk/in
     [ -f "$inst/$f" ] || fail "$f is not installed"
 done
 
+note "users may write DumpSet.ini"
+run "$bed/bin/acl_probe.exe" "$inst_win\\DumpSet.ini" >"$work/acl.txt" || fail "reading the DACL of DumpSet.ini failed"
+cat "$work/acl.txt"
+# Everyone with at least FILE_WRITE_DATA (2) and FILE_APPEND_DATA (4).
+mask=$(sed -n 's/^allow S-1-1-0 //p' "$work/acl.txt" | head -1)
+[ -n "$mask" ] && [ $((mask & 6)) -eq 6 ] || fail "users may not write DumpSet.ini"
+
 note "uninstall entry"
 [ "$(reg_value "$uninstall_key" DisplayName)" = "uXfer Tools" ] || fail "DisplayName"
 [ "$(reg_value "$uninstall_key" DisplayVersion)" = "$version" ] || fail "DisplayVersion"

@@ -38,13 +38,18 @@ std::string SettingsPath()
 
 DumpSettings LoadSettings()
 {
+    return LoadSettings(SettingsPath());
+}
+
+DumpSettings LoadSettings(const std::string& path)
+{
     DumpSettings s;
-    s.forRead = ReadString(kKeyForRead, SettingsPath());
-    s.forWrite = ReadString(kKeyForWrite, SettingsPath());
-    s.Size = GetPrivateProfileIntA(kSection, "Size", kDefaultSize, SettingsPath().c_str());
-    s.Addr = GetPrivateProfileIntA(kSection, "Addr", 0, SettingsPath().c_str());
-    s.readMode = GetPrivateProfileIntA(kSection, "readMode", 0, SettingsPath().c_str());
-    s.writeMode = GetPrivateProfileIntA(kSection, "writeMode", 0, SettingsPath().c_str());
+    s.forRead = ReadString(kKeyForRead, path);
+    s.forWrite = ReadString(kKeyForWrite, path);
+    s.Size = GetPrivateProfileIntA(kSection, "Size", kDefaultSize, path.c_str());
+    s.Addr = GetPrivateProfileIntA(kSection, "Addr", 0, path.c_str());
+    s.readMode = GetPrivateProfileIntA(kSection, "readMode", 0, path.c_str());
+    s.writeMode = GetPrivateProfileIntA(kSection, "writeMode", 0, path.c_str());
     return s;
 }
 

@@ -16,4 +16,18 @@ void WireFromDump(const uint8_t* dump, uint32_t size, uint8_t* wire)
     }
 }
 
+void DumpInPlace(uint8_t* buffer, uint32_t size)
+{
+    for (uint32_t i = 0; i < size; ++i)
+        buffer[i] = buffer[2 * i];
+}
+
+void WireInPlace(uint8_t* buffer, uint32_t size)
+{
+    for (uint32_t i = size; i-- > 0;) {
+        buffer[2 * i + 1] = 0xFF;
+        buffer[2 * i] = buffer[i];
+    }
+}
+
 }  // namespace dump

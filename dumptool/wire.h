@@ -20,4 +20,12 @@ void DumpFromWire(const uint8_t* wire, uint32_t size, uint8_t* dump);
 // wire[2i] = dump[i], wire[2i+1] = 0xFF, for i < size.
 void WireFromDump(const uint8_t* dump, uint32_t size, uint8_t* wire);
 
+// The same conversions inside one buffer of 2 * size bytes, for callers that
+// can't afford a second copy of the dump.  DumpInPlace leaves the dump in the
+// first `size` bytes (going forward, byte i is read at 2i before anything
+// overwrites it); WireInPlace expands the dump held in the first `size` bytes
+// (going backward, for the same reason).
+void DumpInPlace(uint8_t* buffer, uint32_t size);
+void WireInPlace(uint8_t* buffer, uint32_t size);
+
 }  // namespace dump

@@ -20,6 +20,10 @@ if [ -x "$root/scripts/main-dumptool.sh" ]; then
     echo "== Vantor"
     "$root/scripts/main-dumptool.sh" "$build" ${had_display:+--interactive}
 fi
+if [ -x "$root/scripts/main-cli.sh" ]; then
+    echo "== uxfer"
+    "$root/scripts/main-cli.sh" "$build"
+fi
 if [ -x "$root/scripts/main-comserver.sh" ]; then
     echo "== Talvix"
     "$root/scripts/main-comserver.sh" "$build"

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake make googletest libwine-dev g++-mingw-w64-i686-posix mingw-w64-tools wine wine32:i386
-    xvfb xauth x11-utils fonts-wqy-microhei imagemagick clang libclang-rt-14-dev
+    xvfb xauth x11-utils fonts-wqy-microhei imagemagick clang libclang-rt-14-dev libcli11-dev nlohmann-json3-dev
     nsis lld llvm cmark-gfm zip)
 missing=()
 for p in "${packages[@]}"; do

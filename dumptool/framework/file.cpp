@@ -61,6 +61,11 @@ bool CFile::SetEnd()
     return SetEndOfFile(handle_) != FALSE;
 }
 
+bool CFile::Flush()
+{
+    return FlushFileBuffers(handle_) != FALSE;
+}
+
 bool CFile::Remove(const std::string& path)
 {
     return DeleteFileA(path.c_str()) != FALSE;

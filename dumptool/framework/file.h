@@ -32,6 +32,8 @@ public:
     bool SeekToBegin();
     // Ends the file at the current position.
     bool SetEnd();
+    // Puts what was written on the disk before the call returns.
+    bool Flush();
 
     static bool Remove(const std::string& path);
 

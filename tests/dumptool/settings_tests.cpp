@@ -54,6 +54,28 @@ TEST_F(SettingsTest, ReadsEveryKeyFromTheFileBesideTheProgram)
               "You can change these at 'DumpSet.ini'.");
 }
 
+TEST_F(SettingsTest, ReadsASettingsFileElsewhereByItsPath)
+{
+    WriteSettings("[Dump]\r\nSize=1\r\nAddr=1\r\n");  // beside the program: not the one asked for
+    ScratchFolder folder;
+    const std::string other = folder.File("Other.ini");
+    const std::string text = "[Dump]\r\nforRead=C:\\in.bin\r\nforWrite=C:\\out.bin\r\nSize=512\r\nAddr=16\r\n"
+                             "readMode=2\r\nwriteMode=3\r\n";
+    ASSERT_TRUE(WriteAll(other, std::vector<uint8_t>(text.begin(), text.end())));
+    const dump::DumpSettings s = dump::LoadSettings(other);
+    EXPECT_EQ(s.forRead, "C:\\in.bin");
+    EXPECT_EQ(s.forWrite, "C:\\out.bin");
+    EXPECT_EQ(s.Size, 512u);
+    EXPECT_EQ(s.Addr, 16u);
+    EXPECT_EQ(s.readMode, 2u);
+    EXPECT_EQ(s.writeMode, 3u);
+
+    const dump::DumpSettings missing = dump::LoadSettings(folder.File("Missing.ini"));
+    EXPECT_EQ(missing.Size, 0x2000u) << "a missing file gives the defaults";
+    EXPECT_EQ(missing.Addr, 0u);
+    EXPECT_EQ(missing.forWrite, "");
+}
+
 TEST_F(SettingsTest, LongPathIsCutTo259Characters)
 {
     const std::string path = "C:\\" + std::string(300, 'p');

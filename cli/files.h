@@ -1,0 +1,62 @@
+// The files of a read or write.  "-" stands for standard output (read) or
+// standard input (write), both binary.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "framework/file.h"
+
+namespace uxfer {
+
+// The full path of `path`; the profile functions and the checks below need
+// one (a bare name would be looked for in the Windows folder).
+std::string FullPath(const std::string& path);
+
+// True when `path` names an existing file (not a folder).
+bool FileExists(const std::string& path);
+
+// The destination of a dump.  A file is written to a temporary file in its
+// folder that replaces it only once the whole dump is stored; until then, and
+// on every failure, the old file is left as it was and the temporary file is
+// removed again.
+class DumpOutput {
+public:
+    DumpOutput() = default;
+    ~DumpOutput();
+    DumpOutput(const DumpOutput&) = delete;
+    DumpOutput& operator=(const DumpOutput&) = delete;
+
+    // Checks that `file` can be replaced and makes the temporary file, before
+    // the device is touched.  Prints the error and returns the exit code.
+    int Prepare(const std::string& file);
+    // Writes the dump and puts it in place of the file.
+    int Store(const uint8_t* data, uint32_t bytes);
+
+private:
+    std::string name_;  // as the user gave it
+    std::string path_;  // full path
+    std::string temp_;  // full path of the temporary file; empty: none
+    CFile file_;
+    bool toStdout_ = false;
+};
+
+// Reads what a write sends.  `length` receives the length of the source:
+// known before reading for a file; standard input is read to its end.
+class WriteSource {
+public:
+    // Checks the file (or takes standard input in full) and learns its length.
+    int Open(const std::string& file, uint64_t& length);
+    // Copies the first `bytes` bytes (no more than the length) to `buffer`.
+    int ReadInto(uint8_t* buffer, uint32_t bytes);
+
+private:
+    std::string name_;
+    std::string path_;
+    CFile file_;
+    std::vector<uint8_t> stdinData_;
+    bool fromStdin_ = false;
+};
+
+}  // namespace uxfer

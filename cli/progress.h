@@ -1,0 +1,42 @@
+// The progress line of a read or write on standard error,
+// "\r 45%  12.3 MiB/s  0:03 left", driven by the library's progress messages
+// (WM_COPYDATA, wParam XFER_PROGRESS_ID, dwData = bytes of the chunk just
+// moved).  The library sends them with SendMessageA from the thread that runs
+// the transfer, which is ours, so the window needs no message loop.
+#pragma once
+
+#include <cstdint>
+
+#include "window.h"
+
+namespace uxfer {
+
+// Standard error is a console, or --progress asks; never with --quiet or --json.
+struct Options;
+bool ProgressWanted(const Options& options);
+
+class ProgressLine {
+public:
+    // `total`: wire bytes of the transfer.  Not shown: nothing is set up.
+    ProgressLine(bool shown, uint32_t total);
+    // Ends the line, and tells the library to stop sending.
+    ~ProgressLine();
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+private:
+    void Advance(uint32_t bytes);
+    void Draw();
+
+    HiddenWindow window_;
+    bool attached_ = false;
+    uint32_t total_;
+    uint64_t done_ = 0;
+    uint64_t start_;          // performance counter ticks
+    uint64_t frequency_;
+    uint64_t lastDrawn_ = 0;  // ticks
+    int lastPercent_ = -1;
+    size_t widest_ = 0;       // a shorter line blanks what the longer one left
+};
+
+}  // namespace uxfer

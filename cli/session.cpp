@@ -1,0 +1,59 @@
+#include "session.h"
+
+#include <cstdio>
+
+#include "errors.h"
+#include "instance_lock.h"
+#include "uXfer.h"
+#include "usb_protocol.h"
+
+namespace uxfer {
+
+GUID InterfaceClass(uint32_t loaderVersion)
+{
+    // Loader 272 is the older driver generation with its own class; 288, 304
+    // and the library's default use the current one.
+    static const GUID kDefault = DEVICE_CLASS_DEFAULT_INIT;
+    static const GUID kLoader272 = DEVICE_CLASS_V2_INIT;
+    return loaderVersion == 272 ? kLoader272 : kDefault;
+}
+
+std::string GuidText(const GUID& g)
+{
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
+                  g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    return text;
+}
+
+DeviceSession::~DeviceSession()
+{
+    // Also after a failed uCreate: whatever it left open is closed.
+    if (created_)
+        uClose();
+}
+
+int DeviceSession::Open(uint32_t flags)
+{
+    uint32_t result;
+    {
+        InstanceLock lock;
+        uSetInstance(instance_);
+        result = uCreate(flags);
+    }
+    created_ = true;
+    if (result == RESULT_OK)
+        return kExitOk;
+    const std::string cls = GuidText(InterfaceClass(loaderVersion_));
+    const uint32_t present = uEnumeInstances();
+    if (instance_ >= present)
+        return Fail(kExitNoDevice, "no device at instance " + std::to_string(instance_) + " of interface class " +
+                                       cls + " (" + std::to_string(present) + " present): " + ResultText(result) +
+                                       "; run 'uxfer list'");
+    return Fail(kExitNoDevice, "can't open instance " + std::to_string(instance_) + " of interface class " + cls +
+                                   ": " + ResultText(result) +
+                                   "; is another program using the device? run 'uxfer list'");
+}
+
+}  // namespace uxfer

@@ -1,0 +1,35 @@
+// The device side of one command: the interface class the loader version
+// selects, and the library's connection, opened on this process's instance
+// and closed (uClose) when the session ends.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace uxfer {
+
+// The interface class uXfer enumerates after uSetKVVersion(version); 0: the default.
+GUID InterfaceClass(uint32_t loaderVersion);
+// "{F826D4FB-5152-40B0-B546-A6EDF2452F05}"
+std::string GuidText(const GUID& guid);
+
+class DeviceSession {
+public:
+    DeviceSession(uint32_t instance, uint32_t loaderVersion) : instance_(instance), loaderVersion_(loaderVersion) {}
+    ~DeviceSession();
+    DeviceSession(const DeviceSession&) = delete;
+    DeviceSession& operator=(const DeviceSession&) = delete;
+
+    // Selects the instance and opens it with the flags (OPEN_*), both under
+    // the instance lock.  On failure prints the error and returns the exit code.
+    int Open(uint32_t flags);
+
+private:
+    uint32_t instance_;
+    uint32_t loaderVersion_;
+    bool created_ = false;
+};
+
+}  // namespace uxfer

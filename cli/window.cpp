@@ -1,0 +1,43 @@
+#include "window.h"
+
+namespace uxfer {
+
+namespace {
+const char kClassName[] = "uxferHiddenWindow";
+}
+
+HiddenWindow::~HiddenWindow()
+{
+    if (window_)
+        DestroyWindow(window_);
+}
+
+bool HiddenWindow::Create(Handler handler)
+{
+    handler_ = std::move(handler);
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = Procedure;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = kClassName;
+    // A second window of the process finds the class already there.
+    if (!RegisterClassA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        return false;
+    window_ = CreateWindowExA(0, kClassName, "uxfer", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              wc.hInstance, this);
+    return window_ != nullptr;
+}
+
+LRESULT CALLBACK HiddenWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<HiddenWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    LRESULT result = 0;
+    if (self && self->handler_ && self->handler_(message, wParam, lParam, result))
+        return result;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace uxfer

@@ -410,6 +410,42 @@ TEST(LauncherTest, SeparateProgramReachesThePipesOnlyThroughTheLauncher)
     EXPECT_TRUE(opened);
 }
 
+namespace {
+
+// Opens of \PIPE0 the device has seen.
+unsigned PipeOpens(vdev::Device& device)
+{
+    unsigned opens = 0;
+    for (const auto& r : device.Log())
+        opens += r.type == VDEV_LOG_OPEN && r.pipe == VDEV_PIPE_IN;
+    return opens;
+}
+
+}  // namespace
+
+TEST(LauncherTest, ProgramsStartedByTheLaunchedProgramGetTheShimToo)
+{
+    vdev::Device device;
+    ASSERT_TRUE(device.Open(0));
+    ASSERT_TRUE(device.Reset());
+    const std::string launcher = "\"" + ProgramFolder() + "vdevrun.exe\" ";
+    const std::string probe = "\"" + ProgramFolder() + "pipe_probe.exe\"";
+
+    // Through the command interpreter, which starts programs with CreateProcessW.
+    CommandResult viaShell = RunCommand(launcher + "cmd.exe /c " + probe, 60000);
+    EXPECT_TRUE(viaShell.finished);
+    EXPECT_EQ(0u, viaShell.exitCode) << viaShell.output;
+    EXPECT_EQ(1u, PipeOpens(device));
+
+    // A child asked for suspended stays so until its creator resumes it.
+    CommandResult spawned = RunCommand(launcher + probe + " spawn", 60000);
+    EXPECT_EQ(0u, spawned.exitCode) << "5: the child ran before it was resumed";
+    EXPECT_EQ(2u, PipeOpens(device));
+
+    // Without the launcher nothing follows the children.
+    EXPECT_EQ(3u, RunCommand(probe + " spawn", 30000).exitCode);
+}
+
 TEST(DriverFileTest, VersionedFileUnderTheRealNameThatTestsMayReplace)
 {
     char windows[MAX_PATH];

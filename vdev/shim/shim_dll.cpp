@@ -1,11 +1,14 @@
-// vdevshim.dll: the pipe-name shim for programs started by vdevrun.exe.
+// vdevshim.dll: the pipe-name shim for programs started by vdevrun.exe, and
+// for every program they start in turn.
 #include <windows.h>
 
 #include "vdev_shim.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH)
-        return VdevShimInstall() ? TRUE : FALSE;
-    return TRUE;
+    if (reason != DLL_PROCESS_ATTACH)
+        return TRUE;
+    char self[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(instance, self, MAX_PATH);
+    return n > 0 && n < MAX_PATH && VdevShimInstall() && VdevShimFollowChildren(self) ? TRUE : FALSE;
 }

@@ -2,12 +2,14 @@
 // Runs a program with the pipe-name shim loaded into it before its first
 // instruction, and returns the program's exit code.  The program is started
 // suspended, vdevshim.dll (beside this launcher) is loaded into it by a remote
-// LoadLibraryA, and only then does its main thread run.
+// LoadLibraryA, and only then does its main thread run.  The shim follows the
+// programs it starts in turn.
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
+
+#include "vdev_shim.h"
 
 namespace {
 
@@ -21,22 +23,6 @@ struct Handle {
     }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
-};
-
-struct RemoteMemory {
-    HANDLE process;
-    void* address;
-    RemoteMemory(HANDLE p, size_t size)
-        : process(p), address(VirtualAllocEx(p, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))
-    {
-    }
-    ~RemoteMemory()
-    {
-        if (address)
-            VirtualFreeEx(process, address, 0, MEM_RELEASE);
-    }
-    RemoteMemory(const RemoteMemory&) = delete;
-    RemoteMemory& operator=(const RemoteMemory&) = delete;
 };
 
 // The command line after our own program name, as the system keeps it.
@@ -60,19 +46,11 @@ std::string ShimPath()
     return s.substr(0, s.find_last_of('\\') + 1) + "vdevshim.dll";
 }
 
-bool InjectShim(HANDLE process)
+// Ctrl+C and Ctrl+Break reach the program and this launcher alike: the program
+// decides what they mean, and the launcher waits to pass on its exit code.
+BOOL WINAPI LeaveToProgram(DWORD event)
 {
-    std::string shim = ShimPath();
-    RemoteMemory name(process, shim.size() + 1);
-    if (!name.address || !WriteProcessMemory(process, name.address, shim.c_str(), shim.size() + 1, nullptr))
-        return false;
-    auto loadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
-    Handle thread(CreateRemoteThread(process, nullptr, 0, loadLibrary, name.address, 0, nullptr));
-    if (!thread.h || WaitForSingleObject(thread.h, 30000) != WAIT_OBJECT_0)
-        return false;
-    DWORD module = 0;
-    return GetExitCodeThread(thread.h, &module) && module != 0;
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
 }
 
 }  // namespace
@@ -84,6 +62,7 @@ int main()
         std::fprintf(stderr, "usage: vdevrun <program> [arguments...]\n");
         return 125;
     }
+    SetConsoleCtrlHandler(LeaveToProgram, TRUE);
     std::wstring commandLine(child);
     STARTUPINFOW si{};
     si.cb = sizeof si;
@@ -94,7 +73,7 @@ int main()
         return 126;
     }
     Handle process(pi.hProcess), thread(pi.hThread);
-    if (!InjectShim(process.h)) {
+    if (!VdevShimInject(process.h, ShimPath().c_str())) {
         std::fprintf(stderr, "vdevrun: cannot load the shim into the program\n");
         TerminateProcess(process.h, 127);
         return 127;

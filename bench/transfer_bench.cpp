@@ -176,7 +176,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "a transfer failed\n");
         return 1;
     }
-    std::printf("%u bytes in %u chunks of %u, %d rounds, medians:\n", kBytes, kChunks, XFER_CHUNK, rounds);
+    std::printf("%d-bit uXfer.dll: %u bytes in %u chunks of %u, %d rounds, medians:\n",
+                static_cast<int>(8 * sizeof(void*)), kBytes, kChunks, XFER_CHUNK, rounds);
     Report("read", libRead, rawRead);
     Report("write", libWrite, rawWrite);
     return 0;

@@ -1,6 +1,7 @@
 // Detection and version methods of TVXDevice: the device's release number and
 // hardware generation from its USB device descriptor, and the installed
 // driver's file version.  No handle outlives the call.
+#include "native_system_folder.h"
 #include "scoped.h"
 #include "text_buffer.h"
 #include "tvx_device.h"
@@ -137,6 +138,9 @@ STDMETHODIMP TVXDevice::GetDriverVersion(ULONG* lpDrvVerion, ULONG* lpStatus)
     if (length >= MAX_PATH || !AppendText(path, used, file))
         return S_FALSE;  // a path that cannot be built names no file
 
+    // Under WoW64 the driver lies in the native System32\Drivers, not where
+    // this 32-bit process's name for that folder leads.
+    CNativeSystemFolder nativeFolder;
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
     if (size == 0)

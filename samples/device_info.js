@@ -14,10 +14,14 @@ function failed(value) {
     return (value >>> 0) >= 0x80000000;
 }
 
-// The file version of the installed driver, or "none".
+// The file version of the installed driver, or "none".  On a 64-bit Windows
+// the driver lies in the native System32\drivers, which a 32-bit script host
+// reaches as Sysnative (its own System32 leads to SysWOW64).
 function driverFileVersion() {
     var files = new ActiveXObject("Scripting.FileSystemObject");
-    var drivers = files.BuildPath(files.GetSpecialFolder(1).Path, "drivers");
+    var nativeSystem = files.BuildPath(files.GetSpecialFolder(0).Path, "Sysnative");
+    var system = files.FolderExists(nativeSystem) ? nativeSystem : files.GetSpecialFolder(1).Path;
+    var drivers = files.BuildPath(system, "drivers");
     var names = ["KelvaneV4.sys", "KTRV9X.sys"];
     for (var i = 0; i < names.length; i++) {
         var path = files.BuildPath(drivers, names[i]);

@@ -10,7 +10,7 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then had_display=1; fi
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" "$build"
 trap '"$root/scripts/testbed.sh" stop "$build"' EXIT
-"$root/scripts/testbed.sh" start "$build"
+"$root/scripts/testbed.sh" start "$build" win64  # a current 64-bit Windows
 run="$build/wine-run"
 
 echo "== virtual device"

@@ -3,7 +3,8 @@
 # nothing when everything is there already.
 set -euo pipefail
 
-packages=(cmake make googletest libwine-dev g++-mingw-w64-i686-posix mingw-w64-tools wine wine32:i386
+packages=(cmake make googletest libwine-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
+    wine wine32:i386 wine64
     xvfb xauth x11-utils fonts-wqy-microhei imagemagick clang libclang-rt-14-dev libcli11-dev nlohmann-json3-dev
     nsis lld llvm cmark-gfm zip)
 missing=()

@@ -1,19 +1,30 @@
 #!/usr/bin/env bash
-# Test bed: a throwaway 32-bit Wine prefix inside a build tree, with the
-# virtual device installed, one persistent wineserver and, when there is no
-# display, an Xvfb server.  Everything it starts is stopped by process id.
+# Test bed: a throwaway Wine prefix inside a build tree, with the virtual
+# device installed, one persistent wineserver and, when there is no display,
+# an Xvfb server.  Everything it starts is stopped by process id.
 #
-#   scripts/testbed.sh start <build-dir>
+#   scripts/testbed.sh start <build-dir> [win64|win32]
 #   scripts/testbed.sh stop <build-dir>
+#
+# win64 (the default) is a current 64-bit Windows: prefix <build>/wineprefix,
+# the x86-64 driver from <build>/bin/x64 installed by the 64-bit vdevctl, 32-bit
+# programs under WoW64 beside 64-bit ones.  win32 is a 32-bit Windows: prefix
+# <build>/wineprefix32 with the 32-bit driver.  <build>/wine-run (and the
+# 64-bit tree's) run programs in whichever is up.
 set -euo pipefail
 
 action=${1:-}
 build=${2:-}
-[ -n "$action" ] && [ -n "$build" ] || { echo "usage: $0 start|stop <build-dir>" >&2; exit 2; }
+arch=${3:-win64}
+[ -n "$action" ] && [ -n "$build" ] || { echo "usage: $0 start|stop <build-dir> [win64|win32]" >&2; exit 2; }
 build=$(cd "$build" && pwd)
 state="$build/testbed"
-export WINEPREFIX="$build/wineprefix"
-export WINEARCH=win32
+case "$arch" in
+win64) export WINEPREFIX="$build/wineprefix"; bin="$build/bin/x64" ;;
+win32) export WINEPREFIX="$build/wineprefix32"; bin="$build/bin" ;;
+*) echo "testbed: unknown configuration $arch" >&2; exit 2 ;;
+esac
+export WINEARCH=$arch
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -32,7 +43,7 @@ stop_pid() {
 
 start_display() {
     if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-        echo "export DISPLAY=$DISPLAY" >"$state/env"
+        echo "export DISPLAY=$DISPLAY" >>"$state/env"
         return
     fi
     local n=90
@@ -40,7 +51,7 @@ start_display() {
     Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
     echo $! >"$state/xvfb.pid"
     for _ in $(seq 100); do DISPLAY=":$n" xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-    echo "export DISPLAY=:$n" >"$state/env"
+    echo "export DISPLAY=:$n" >>"$state/env"
 }
 
 configure_prefix() {
@@ -63,12 +74,19 @@ start() {
     mkdir -p "$state"
     stop_pid wineserver
     stop_pid xvfb
+    printf 'export WINEPREFIX="%s"\nexport WINEARCH=%s\n' "$WINEPREFIX" "$arch" >"$state/env"
     start_display
     . "$state/env"
     export DISPLAY
 
-    local sys="$build/bin/vdevusb.sys"
+    local sys="$bin/vdevusb.sys"
     [ -f "$sys" ] || { echo "testbed: $sys is not built" >&2; exit 1; }
+    # A prefix of the other kind (a build tree from before) is made anew.
+    if [ -f "$WINEPREFIX/system.reg" ]; then
+        local kind=win32
+        [ -d "$WINEPREFIX/drive_c/windows/syswow64" ] && kind=win64
+        [ "$kind" = "$arch" ] || rm -rf "$WINEPREFIX"
+    fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wineboot -i >>"$state/wine.log" 2>&1
         wineserver -w
@@ -77,26 +95,35 @@ start() {
     fi
     # Put the driver image in place before the prefix boots: a loaded driver keeps
     # its file locked.  The copy under the real driver's name is what version
-    # checks read; tests may replace it, and every start restores it.
+    # checks read; tests may replace it, and every start restores it.  On 64-bit
+    # Windows the driver lies only in the native system32\drivers (the folder
+    # 32-bit programs see as Sysnative), never in syswow64.
     local drivers="$WINEPREFIX/drive_c/windows/system32/drivers" name
     mkdir -p "$drivers"
     for name in vdevusb.sys KelvaneV4.sys; do
         cp "$sys" "$drivers/.$name.new"
         mv -f "$drivers/.$name.new" "$drivers/$name"
+        rm -f "$WINEPREFIX/drive_c/windows/syswow64/drivers/$name"
     done
 
     wineserver -p -f >/dev/null 2>&1 &
     echo $! >"$state/wineserver.pid"
     # Wine's own services start with the first program and keep its output
     # streams: give them a log, not our caller's pipe.
-    wine "$build/bin/vdevctl.exe" install "$(winepath -w "$sys")" >>"$state/wine.log" 2>&1 ||
+    # The service is created by a program of the driver's own bitness: one created
+    # from 32-bit code under WoW64 would be started in the 32-bit driver host.
+    wine "$bin/vdevctl.exe" install "$(winepath -w "$sys")" >>"$state/wine.log" 2>&1 ||
         { echo "testbed: installing the virtual device failed (see $state/wine.log)" >&2; exit 1; }
-    wine "$build/bin/vdevctl.exe" reset >>"$state/wine.log" 2>&1
-    echo "testbed: up ($DISPLAY, prefix $WINEPREFIX)"
+    wine "$bin/vdevctl.exe" reset >>"$state/wine.log" 2>&1
+    echo "testbed: up ($arch, $DISPLAY, prefix $WINEPREFIX)"
 }
 
 stop() {
     [ -d "$state" ] || return 0
+    # The prefix that is up, whichever configuration started it.
+    if [ -f "$state/env" ]; then
+        WINEPREFIX=$(. "$state/env" && echo "$WINEPREFIX")
+    fi
     if [ -f "$state/wineserver.pid" ] && kill -0 "$(cat "$state/wineserver.pid")" 2>/dev/null; then
         wineserver -k 2>/dev/null || true
     fi

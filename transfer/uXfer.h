@@ -1,5 +1,12 @@
 /* uXfer.dll: device connection, vendor commands and chunked bulk transfers.
- * All exports use the Windows API calling convention and plain names. */
+ * All exports use the Windows API calling convention and plain names.
+ *
+ * This header serves two builds: the 32-bit uXfer.dll for 32-bit programs and
+ * the x86-64 uXfer.dll (with its own import library) for 64-bit programs; the
+ * exports, TransferDesc (no pointers, so one layout), result codes and
+ * behaviour are the same.  The two are separate images that share nothing with
+ * each other: the delay, the instance index and the notification slot of the
+ * shared section are shared among the processes of one bitness only. */
 #ifndef UXFER_H
 #define UXFER_H
 

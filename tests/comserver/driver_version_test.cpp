@@ -4,16 +4,10 @@
 #include <string>
 
 #include "common/processes.h"
+#include "common/system_folders.h"
 #include "talvix_support.h"
 
 namespace {
-
-std::string DriversFolder()
-{
-    char windows[MAX_PATH];
-    GetWindowsDirectoryA(windows, MAX_PATH);
-    return std::string(windows) + "\\system32\\drivers\\";
-}
 
 const std::string kInstalled = "KelvaneV4.sys";
 const std::string kOldName = "KTRV9X.sys";
@@ -76,6 +70,24 @@ TEST_F(TalvixDriverVersion, InstalledDriverIsRecentEnough)
     EXPECT_EQ(reported.hr, S_OK);
     EXPECT_EQ(reported.version, 0x05000102u);
     EXPECT_EQ(reported.status, 0u);
+}
+
+// On a 64-bit Windows the driver lies only in the native System32\Drivers; the
+// name this 32-bit process has for that folder leads to SysWOW64\Drivers.
+TEST_F(TalvixDriverVersion, Wow64ReadsTheDriverInTheNativeFolder)
+{
+    if (!UnderWow64())
+        GTEST_SKIP() << "a 32-bit Windows has one System32";
+    const std::string redirected = WindowsFolder() + "\\System32\\Drivers\\" + kInstalled;
+    ASSERT_EQ(GetFileAttributesA(redirected.c_str()), INVALID_FILE_ATTRIBUTES) << "a copy lies in SysWOW64";
+    ASSERT_NE(GetFileAttributesA((DriversFolder() + kInstalled).c_str()), INVALID_FILE_ATTRIBUTES);
+
+    Reported reported = Query(tvx.Get());
+    EXPECT_EQ(reported.hr, S_OK);
+    EXPECT_EQ(reported.version, 0x05000102u);
+    EXPECT_EQ(reported.status, 0u);
+    // The redirection is back on for this thread.
+    EXPECT_EQ(GetFileAttributesA(redirected.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(TalvixDriverVersion, VersionsArePackedAndComparedPacked)

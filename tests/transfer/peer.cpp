@@ -5,6 +5,8 @@
 //   uxfer_peer time         prints the milliseconds of one debug write of length 0
 //   uxfer_peer unregister   exits with the result of uUnRegDevNotify
 //   uxfer_peer lifecycle    loads, uCreate(7), unloads; prints the debug texts, each after a '|'
+//   uxfer_peer roundtrip A N S   writes N bytes of Pattern(N, S) at address A, reads them back
+//                                and compares (exit 0: the same bytes came back)
 #include <windows.h>
 
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/device_log.h"
 #include "uXfer.h"
 #include "vdev_shim.h"
 
@@ -89,6 +92,24 @@ int Time(const Library& library)
     return result == RESULT_OK ? 0 : 5;
 }
 
+int RoundTrip(const Library& library, uint32_t address, uint32_t size, uint32_t seed)
+{
+    if (library.Get<decltype(uCreate)>("uCreate")(OPEN_ALL) != RESULT_OK)
+        return 4;
+    const std::vector<uint8_t> written = Pattern(size, seed);
+    std::vector<uint8_t> read(size);
+    const TransferDesc desc = {0, 0, address, size, 4, 0, 0};
+    uint32_t wrote = 0, got = 0;
+    const uint32_t writeResult = library.Get<decltype(uXferWrite)>("uXferWrite")(&desc, written.data(), &wrote);
+    const uint32_t readResult = library.Get<decltype(uXferRead)>("uXferRead")(&desc, read.data(), &got);
+    library.Get<decltype(uClose)>("uClose")();
+    if (writeResult != RESULT_OK || wrote != size)
+        return 5;
+    if (readResult != RESULT_OK || got != size)
+        return 7;
+    return read == written ? 0 : 8;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -110,5 +131,8 @@ int main(int argc, char** argv)
         return static_cast<int>(library.Get<decltype(uUnRegDevNotify)>("uUnRegDevNotify")());
     if (command == "time")
         return Time(library);
+    if (command == "roundtrip" && argc > 4)
+        return RoundTrip(library, value, static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 0)),
+                         static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 0)));
     return 2;
 }

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "common/processes.h"
+#include "common/system_folders.h"
 #include "device_fixture.h"
 
 namespace {
@@ -448,9 +449,7 @@ TEST(LauncherTest, ProgramsStartedByTheLaunchedProgramGetTheShimToo)
 
 TEST(DriverFileTest, VersionedFileUnderTheRealNameThatTestsMayReplace)
 {
-    char windows[MAX_PATH];
-    ASSERT_NE(0u, GetWindowsDirectoryA(windows, MAX_PATH));
-    std::string file = std::string(windows) + "\\System32\\Drivers\\KelvaneV4.sys";
+    std::string file = DriversFolder() + "KelvaneV4.sys";
     DWORD ignored = 0, size = GetFileVersionInfoSizeA(file.c_str(), &ignored);
     ASSERT_NE(0u, size) << file;
     std::vector<char> info(size);

@@ -23,10 +23,17 @@ const InterfaceClass kInterfaceClasses[] = {
 };
 const GUID& kDefaultInterface = kInterfaceClasses[0].guid;
 
-// SetupAPI reports the size of the detail record with the 32-bit cbSize
-// member and a one-character path: that is its fixed part.
-constexpr DWORD kDetailFixedPart = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + 1;
+// SetupAPI takes as cbSize the size of the detail record with a one-character
+// path: 5 bytes in 32-bit code (the record is packed), 8 in 64-bit code (the
+// record is padded to the alignment of 64-bit SetupAPI records).
+constexpr DWORD kDetailFixedPart = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+#ifdef _WIN64
+static_assert(kDetailFixedPart == 8, "64-bit detail record");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 32, "64-bit interface record");
+#else
 static_assert(kDetailFixedPart == 5, "32-bit detail record");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28, "32-bit interface record");
+#endif
 constexpr size_t kPipeNameSize = 260;
 constexpr DWORD kOpenPauseMs = 50;
 
@@ -72,8 +79,6 @@ private:
     GUID cls_;
     HDEVINFO set_;
 };
-
-static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28, "32-bit interface record");
 
 }  // namespace
 

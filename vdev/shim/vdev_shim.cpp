@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 
@@ -79,19 +80,40 @@ HANDLE WINAPI ShimCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY
     return h;
 }
 
+// The jump written over the entry of CreateFileA.  32-bit code reaches the
+// shim with a relative jump (E9 rel32).  In 64-bit code the system DLLs and
+// the executable lie more than 2 GiB apart, out of reach of rel32: there it is
+// an absolute jump through the eight bytes that follow it (FF 25 00000000, target).
+#ifdef _WIN64
+constexpr size_t kJumpSize = 14;
+void WriteJump(unsigned char* code, const void* to)
+{
+    static const unsigned char kJmpIndirect[6] = {0xFF, 0x25, 0, 0, 0, 0};
+    auto target = reinterpret_cast<uintptr_t>(to);
+    std::memcpy(code, kJmpIndirect, sizeof kJmpIndirect);
+    std::memcpy(code + sizeof kJmpIndirect, &target, sizeof target);
+}
+#else
+constexpr size_t kJumpSize = 5;
+void WriteJump(unsigned char* code, const void* to)
+{
+    intptr_t rel = reinterpret_cast<intptr_t>(to) - (reinterpret_cast<intptr_t>(code) + 5);
+    code[0] = 0xE9;
+    std::memcpy(code + 1, &rel, 4);
+}
+#endif
+
 // Overwrites the entry of `target` with a jump to the shim, so every caller in
 // the process, through any import table, lands there.
 bool Redirect(void* target)
 {
     auto* code = static_cast<unsigned char*>(target);
     DWORD old;
-    if (!VirtualProtect(code, 5, PAGE_EXECUTE_READWRITE, &old))
+    if (!VirtualProtect(code, kJumpSize, PAGE_EXECUTE_READWRITE, &old))
         return false;
-    intptr_t rel = reinterpret_cast<intptr_t>(&ShimCreateFileA) - (reinterpret_cast<intptr_t>(code) + 5);
-    code[0] = 0xE9;
-    std::memcpy(code + 1, &rel, 4);
-    VirtualProtect(code, 5, old, &old);
-    FlushInstructionCache(GetCurrentProcess(), code, 5);
+    WriteJump(code, reinterpret_cast<const void*>(&ShimCreateFileA));
+    VirtualProtect(code, kJumpSize, old, &old);
+    FlushInstructionCache(GetCurrentProcess(), code, kJumpSize);
     return true;
 }
 

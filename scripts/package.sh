@@ -29,17 +29,15 @@ need() {
     done
 }
 gen="$build/comserver"
-implib="$build/transfer/libuXfer.a"
-need "$bin/uXfer.dll" "$implib" "$bin/Vantor.exe" "$bin/Talvix.dll" \
-    "$gen/Talvix.tlb" "$gen/Talvix.h" "$gen/Talvix_i.c"
-# PENDING: the command-line tool and the 64-bit library join the required
-# files once they are part of the build.
+need "$bin/uXfer.dll" "$bin/libuXfer.a" "$bin/Vantor.exe" "$bin/Talvix.dll" "$bin/uxfer.exe" \
+    "$bin/x64/uXfer.dll" "$bin/x64/libuXfer.a" "$gen/Talvix.tlb" "$gen/Talvix.h" "$gen/Talvix_i.c"
+# PENDING: the batch sample joins the required files once it is in samples/.
 have() { [ -f "$1" ] || { echo "package: warning: $1 is missing, left out" >&2; return 1; }; }
 
 # Programs.
-cp "$bin/uXfer.dll" "$bin/Vantor.exe" "$bin/Talvix.dll" "$stage/"
-if have "$bin/uxfer.exe"; then cp "$bin/uxfer.exe" "$stage/"; fi
-if have "$bin/x64/uXfer.dll"; then mkdir -p "$stage/x64" && cp "$bin/x64/uXfer.dll" "$stage/x64/"; fi
+cp "$bin/uXfer.dll" "$bin/Vantor.exe" "$bin/Talvix.dll" "$bin/uxfer.exe" "$stage/"
+mkdir -p "$stage/x64"
+cp "$bin/x64/uXfer.dll" "$stage/x64/"
 cp "$root/packaging/DumpSet.ini" "$stage/"
 
 # Documents: Markdown rendered to HTML; links between them point at the HTML.
@@ -68,7 +66,7 @@ fi
 # .def they come from, the type library with its IDL and generated header,
 # and samples.
 sdk="$stage/sdk"
-mkdir -p "$sdk/include" "$sdk/lib/x86" "$sdk/typelib" "$sdk/samples/c" "$sdk/samples/script"
+mkdir -p "$sdk/include" "$sdk/lib/x86" "$sdk/lib/x64" "$sdk/typelib" "$sdk/samples/c" "$sdk/samples/script"
 cp "$root/transfer/uXfer.h" "$gen/Talvix.h" "$gen/Talvix_i.c" "$root/comserver/talvix_records.h" "$sdk/include/"
 cp "$gen/Talvix.tlb" "$root/comserver/Talvix.idl" "$sdk/typelib/"
 # x86: stdcall names carry their argument size (uCreate@4); the DLL exports
@@ -77,18 +75,15 @@ cp "$gen/Talvix.tlb" "$root/comserver/Talvix.idl" "$sdk/typelib/"
     printf 'LIBRARY uXfer.dll\r\nEXPORTS\r\n'
     sed -n 's/^ *[A-Za-z]*=\([A-Za-z]*@[0-9]*\).*/    \1\r/p' "$root/transfer/uXfer.def"
 } >"$sdk/lib/x86/uXfer.def"
-cp "$implib" "$sdk/lib/x86/"
+cp "$bin/libuXfer.a" "$sdk/lib/x86/"
 llvm-dlltool -m i386 -k -d "$sdk/lib/x86/uXfer.def" -l "$sdk/lib/x86/uXfer.lib"
 # x64 has one calling convention and no decorations.
-if have "$bin/x64/libuXfer.a"; then
-    mkdir -p "$sdk/lib/x64"
-    {
-        printf 'LIBRARY uXfer.dll\r\nEXPORTS\r\n'
-        sed -n 's/^ *\([A-Za-z]*\)=[A-Za-z]*@[0-9]*.*/    \1\r/p' "$root/transfer/uXfer.def"
-    } >"$sdk/lib/x64/uXfer.def"
-    cp "$bin/x64/libuXfer.a" "$sdk/lib/x64/"
-    llvm-dlltool -m i386:x86-64 -d "$sdk/lib/x64/uXfer.def" -l "$sdk/lib/x64/uXfer.lib"
-fi
+{
+    printf 'LIBRARY uXfer.dll\r\nEXPORTS\r\n'
+    sed -n 's/^ *\([A-Za-z]*\)=[A-Za-z]*@[0-9]*.*/    \1\r/p' "$root/transfer/uXfer.def"
+} >"$sdk/lib/x64/uXfer.def"
+cp "$bin/x64/libuXfer.a" "$sdk/lib/x64/"
+llvm-dlltool -m i386:x86-64 -d "$sdk/lib/x64/uXfer.def" -l "$sdk/lib/x64/uXfer.lib"
 cp "$root/samples/c/uxfer_info.c" "$root/samples/c/CMakeLists.txt" "$sdk/samples/c/"
 cp "$root/samples/device_info.vbs" "$root/samples/device_info.js" "$sdk/samples/script/"
 if have "$root/samples/dump.cmd"; then mkdir -p "$sdk/samples/cli" && cp "$root/samples/dump.cmd" "$sdk/samples/cli/"; fi

@@ -15,7 +15,8 @@ build="$root/build"
 on_win32='XferGeneration5\.|XferCommands\.|DialogTest\.|TalvixRegistration\.|TalvixClient\.|TalvixSample\.|TalvixDriverVersion\.'
 
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" "$build"
+# Both cross builds, then the release packages the package tests install.
+"$root/scripts/package.sh" "$build"
 
 trap '"$root/scripts/testbed.sh" stop "$build"' EXIT
 status=0

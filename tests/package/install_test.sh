@@ -54,10 +54,24 @@ inst=$(unixpath "$inst_win")
 note "every file in place"
 diff -r "$expected" "$inst" -x uninstall.exe || fail "the installed files differ from the package"
 [ -f "$inst/uninstall.exe" ] || fail "no uninstall.exe"
-for f in Vantor.exe uXfer.dll Talvix.dll DumpSet.ini docs/user-guide.html sdk/include/uXfer.h \
-    sdk/lib/x86/libuXfer.a sdk/lib/x86/uXfer.lib sdk/lib/x86/uXfer.def sdk/typelib/Talvix.tlb; do
+for f in Vantor.exe uXfer.dll uxfer.exe Talvix.dll x64/uXfer.dll DumpSet.ini docs/user-guide.html \
+    docs/api-uxfer.html docs/api-talvix.html docs/images/vantor.png sdk/include/uXfer.h sdk/include/Talvix.h \
+    sdk/include/talvix_records.h sdk/lib/x86/libuXfer.a sdk/lib/x86/uXfer.lib sdk/lib/x86/uXfer.def \
+    sdk/lib/x64/libuXfer.a sdk/lib/x64/uXfer.lib sdk/lib/x64/uXfer.def sdk/typelib/Talvix.tlb \
+    sdk/typelib/Talvix.idl sdk/samples/c/uxfer_info.c sdk/samples/c/CMakeLists.txt \
+    sdk/samples/script/device_info.vbs sdk/samples/script/device_info.js; do
     [ -f "$inst/$f" ] || fail "$f is not installed"
 done
+
+note "one release version: installer, uXfer.dll of both bitnesses, uxfer --version"
+printf '%s\r\n' 'var files = new ActiveXObject("Scripting.FileSystemObject");' \
+    'for (var i = 0; i < WScript.Arguments.length; i++) WScript.Echo(files.GetFileVersion(WScript.Arguments(i)));' \
+    >"$work/version.js"
+versions=$(run cscript.exe //nologo "$(winpath "$work/version.js")" "$(winpath "$setup")" "$inst_win\\uXfer.dll" \
+    "$inst_win\\x64\\uXfer.dll" "$inst_win\\Vantor.exe" "$inst_win\\Talvix.dll" | tr '\n' ' ')
+[ "$versions" = "$version.0 $version.0 $version.0 1.0.0.1 1.0.0.2 " ] || fail "file versions: $versions"
+out=$(run "$inst/uxfer.exe" --version)
+[ "$out" = "uxfer $version" ] || fail "uxfer --version printed '$out'"
 
 note "users may write DumpSet.ini"
 run "$bed/bin/acl_probe.exe" "$inst_win\\DumpSet.ini" >"$work/acl.txt" || fail "reading the DACL of DumpSet.ini failed"
@@ -99,14 +113,10 @@ case "$out" in
 *) fail "the VBScript sample did not identify the device" ;;
 esac
 
-if [ -f "$inst/uxfer.exe" ]; then
-    note "uxfer list from the installed folder"
-    out=$(run "$bed/bin/vdevrun.exe" "$inst_win\\uxfer.exe" list)
-    echo "$out"
-    echo "$out" | grep -Eqi '^0 +\\\\\?\\root#' || fail "uxfer list did not list the device"
-else
-    echo "-- PENDING: no uxfer.exe in this package"
-fi
+note "uxfer list from the installed folder"
+out=$(run "$bed/bin/vdevrun.exe" "$inst_win\\uxfer.exe" list)
+echo "$out"
+echo "$out" | grep -Eqi '^0 +\\\\\?\\root#' || fail "uxfer list did not list the device"
 
 note "Vantor Write and Read from the installed folder"
 size=4096

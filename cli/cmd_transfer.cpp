@@ -5,6 +5,7 @@
 // Memory: only the wire image (2 bytes a word) is held.  A read converts it
 // to the dump in place; a write reads the file into its start and expands it
 // in place.
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>

@@ -1,6 +1,5 @@
 // uxfer.exe: device memory to and from files, verification, status, reset
 // and device monitoring from the command line, over uXfer.dll.
-#include <cstdio>
 #include <new>
 
 #include "commands.h"

@@ -2,8 +2,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cstdio>
-#include <functional>
 #include <vector>
 
 #include "errors.h"
@@ -65,7 +63,7 @@ public:
                options_.timeoutSeconds);
 
         // CLI11 would take an unknown command for a stray argument.
-        const auto named = [&](const CLI::App* cmd) { return argc > 1 && cmd->check_name(argv[1]); };
+        const auto named = [&](const CLI::App* cmd) { return cmd->check_name(argv[1]); };
         if (argc > 1 && argv[1][0] != '-' && app.get_subcommands(named).empty())
             return {false, Fail(kExitUsage, std::string("unknown command '") + argv[1] +
                                                 "' (list, read, write, verify, status, reset, watch); run 'uxfer --help'")};

@@ -11,8 +11,9 @@
 
 namespace uxfer {
 
-// Standard error is a console, or --progress asks; never with --quiet or --json.
 struct Options;
+
+// Standard error is a console, or --progress asks; never with --quiet or --json.
 bool ProgressWanted(const Options& options);
 
 class ProgressLine {

@@ -1,0 +1,191 @@
+// uxfer_bench.exe [MiB] [rounds]   (under the test bed; defaults 64 and 5)
+// The whole `uxfer read` of a dump of that size (process start, reset command,
+// transfer, file written and put in place) against a bare uXferRead of the same
+// wire bytes in this process, in interleaved rounds (the median of the
+// per-round ratios); and the peak memory the uxfer process committed beyond an
+// idle one against what it should hold: its wire image, 2 x size, plus 1 MiB
+// (the dump tool holds dump and wire image, 3 x size).
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "uXfer.h"
+#include "vdev_client.h"
+#include "vdev_shim.h"
+
+namespace {
+
+constexpr double kMiB = 1024.0 * 1024.0;
+constexpr double kTimeGoal = 1.10;
+
+class Handle {
+public:
+    explicit Handle(HANDLE h) : h_(h) {}
+    ~Handle()
+    {
+        if (h_ && h_ != INVALID_HANDLE_VALUE)
+            CloseHandle(h_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE Get() const { return h_; }
+
+private:
+    HANDLE h_;
+};
+
+double Now()
+{
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+std::string Folder()
+{
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string exe(path, n);
+    return exe.substr(0, exe.find_last_of('\\') + 1);
+}
+
+struct ToolRun {
+    double seconds = -1;
+    SIZE_T peakWorkingSet = 0;
+    SIZE_T peakCommitted = 0;
+};
+
+// One uxfer process, timed from its creation to its end.  The peak counters
+// are read while it runs, the last time just before it ends, in case the
+// system drops them with the process.
+ToolRun RunTool(const std::string& arguments)
+{
+    ToolRun run;
+    std::string line = "\"" + Folder() + "uxfer.exe\" " + arguments;
+    Handle nul(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr));
+    SetHandleInformation(nul.Get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.Get();
+    PROCESS_INFORMATION info{};
+    const double start = Now();
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+        return run;
+    Handle process(info.hProcess), thread(info.hThread);
+    for (;;) {
+        PROCESS_MEMORY_COUNTERS counters{};
+        counters.cb = sizeof counters;
+        if (GetProcessMemoryInfo(process.Get(), &counters, sizeof counters)) {
+            run.peakWorkingSet = std::max(run.peakWorkingSet, counters.PeakWorkingSetSize);
+            run.peakCommitted = std::max(run.peakCommitted, counters.PeakPagefileUsage);
+        }
+        if (WaitForSingleObject(process.Get(), 5) == WAIT_OBJECT_0)
+            break;
+    }
+    const double end = Now();
+    DWORD code = 1;
+    GetExitCodeProcess(process.Get(), &code);
+    if (code == 0)
+        run.seconds = end - start;
+    return run;
+}
+
+double BareRead(uint32_t size, std::vector<uint8_t>& wire)
+{
+    TransferDesc desc = {0, 0, 0, 2 * size, 4, 1, 0};
+    uint32_t count = 0;
+    const double start = Now();
+    if (uCreate(OPEN_ALL) != RESULT_OK)
+        return -1;
+    const uint32_t result = uXferRead(&desc, wire.data(), &count);
+    uClose();
+    const double elapsed = Now() - start;
+    return result == RESULT_OK && count == 2 * size ? elapsed : -1;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const uint32_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 0) : 64;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+    const uint32_t size = mib << 20;
+    vdev::Device device;
+    if (!VdevShimInstall() || !VdevShimFollowChildren((Folder() + "vdevshim.dll").c_str()) || !device.Open(0) ||
+        !device.Reset() || !device.SetMemorySize(2 * size)) {
+        std::fprintf(stderr, "uxfer_bench: the virtual device is not ready\n");
+        return 2;
+    }
+    uSetDelay(0);  // shared with the uxfer processes
+    uSetInstance(0);
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    const std::string file = std::string(temp) + "uxfer-bench.bin";
+
+    const std::string read = "read \"" + file + "\" --size " + std::to_string(size) + " --quiet";
+    // What the program holds before any transfer: code, runtime and the system's own.
+    const ToolRun idle = RunTool("--version");
+    std::vector<uint8_t> wire(2 * size);
+    std::vector<double> ratios, toolTimes, bareTimes;
+    SIZE_T peakWorkingSet = 0, peakCommitted = 0;
+    bool ok = true;
+    for (int i = 0; i < rounds && ok; ++i) {
+        // Alternate the order so that neither side always runs second.
+        double bare = -1;
+        ToolRun tool;
+        if (i % 2) {
+            bare = BareRead(size, wire);
+            tool = RunTool(read);
+        } else {
+            tool = RunTool(read);
+            bare = BareRead(size, wire);
+        }
+        std::printf("  round %d: uxfer read %.3f s, bare uXferRead %.3f s, ratio %.3f\n", i + 1, tool.seconds, bare,
+                    tool.seconds / bare);
+        DeleteFileA(file.c_str());
+        ok = bare > 0 && tool.seconds > 0;
+        ratios.push_back(tool.seconds / bare);
+        toolTimes.push_back(tool.seconds);
+        bareTimes.push_back(bare);
+        peakWorkingSet = std::max(peakWorkingSet, tool.peakWorkingSet);
+        peakCommitted = std::max(peakCommitted, tool.peakCommitted);
+    }
+    device.Reset();
+    device.SetMemorySize(VDEV_DEFAULT_MEMORY_BYTES);
+    uSetDelay(100);
+    if (!ok) {
+        std::fprintf(stderr, "uxfer_bench: a read failed\n");
+        return 1;
+    }
+
+    const double ratio = Median(ratios);
+    const double memoryGoal = 2.0 * size + kMiB;
+    const double peak = static_cast<double>(peakCommitted) - static_cast<double>(idle.peakCommitted);
+    std::printf("uxfer read of %u MiB (%u MiB on the wire), %d rounds, medians:\n", mib, 2 * mib, rounds);
+    std::printf("  uxfer read %.3f s (whole process)  bare uXferRead %.3f s\n", Median(toolTimes),
+                Median(bareTimes));
+    std::printf("  time ratio %.3f (goal at most %.2f): %s\n", ratio, kTimeGoal,
+                ratio <= kTimeGoal ? "met" : "MISSED");
+    std::printf("  peak working set %.1f MiB, peak committed %.1f MiB; an idle uxfer commits %.1f MiB\n",
+                peakWorkingSet / kMiB, peakCommitted / kMiB, idle.peakCommitted / kMiB);
+    std::printf("  memory for the read %.1f MiB, ratio %.4f of 2 x size + 1 MiB = %.1f MiB: %s"
+                "  (dump tool: 3 x size = %.1f MiB, ratio %.3f)\n",
+                peak / kMiB,
+                peak / memoryGoal, memoryGoal / kMiB, peak <= memoryGoal ? "met" : "MISSED", 3.0 * size / kMiB,
+                peak / (3.0 * size));
+    return 0;
+}

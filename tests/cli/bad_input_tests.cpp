@@ -1,0 +1,75 @@
+// Bad input: each case gets its message and exit code, and changes nothing on
+// disk or in the device.
+#include <gtest/gtest.h>
+
+#include "device_log.h"
+#include "uxfer_run.h"
+
+using namespace dumptest;
+
+namespace {
+
+struct BadInput {
+    const char* name;
+    const char* arguments;  // {dir} stands for the scratch folder
+    DWORD exitCode;
+    const char* message;  // a part of the one line on standard error
+    bool imageLocked = false;  // image.bin held open by another program without sharing
+};
+
+void PrintTo(const BadInput& input, std::ostream* os)
+{
+    *os << input.name;
+}
+
+class BadInputTest : public UxferTest, public testing::WithParamInterface<BadInput> {};
+
+TEST_P(BadInputTest, RefusedWithItsMessageBeforeTouchingAnything)
+{
+    const std::vector<uint8_t> old = {1, 2, 3, 4};
+    ASSERT_TRUE(WriteAll(File("dump.bin"), old));
+    ASSERT_TRUE(WriteAll(File("image.bin"), old));
+    const std::vector<std::string> before = ScratchFiles();
+
+    std::string arguments = GetParam().arguments;
+    for (size_t at; (at = arguments.find("{dir}")) != std::string::npos;)
+        arguments.replace(at, 5, File("").substr(0, File("").size() - 1));
+    FileHandle lock(GetParam().imageLocked ? CreateFileA(File("image.bin").c_str(), GENERIC_READ, 0, nullptr,
+                                                         OPEN_EXISTING, 0, nullptr)
+                                           : INVALID_HANDLE_VALUE);
+    ASSERT_EQ(GetParam().imageLocked, lock.valid());
+    UxferResult result = RunUxfer(arguments);
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(GetParam().exitCode, result.exitCode) << result.err;
+    EXPECT_EQ(0u, result.err.find("uxfer: ")) << result.err;
+    EXPECT_NE(result.err.find(GetParam().message), std::string::npos) << result.err;
+    EXPECT_EQ("", result.out);
+
+    EXPECT_TRUE(device.Log().empty()) << Dump(device.Log());
+    EXPECT_EQ(before, ScratchFiles());
+    EXPECT_EQ(old, ReadAll(File("dump.bin")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BadInputTest,
+    testing::Values(
+        BadInput{"UnknownCommand", "dump {dir}\\dump.bin", 1, "dump"},
+        BadInput{"UnknownOption", "read {dir}\\dump.bin --size 4 --fast", 1, "--fast"},
+        BadInput{"MissingValue", "read {dir}\\dump.bin --size", 1, "--size"},
+        BadInput{"NonNumericValue", "read {dir}\\dump.bin --size lots", 1, "lots"},
+        BadInput{"NonNumericAddress", "write {dir}\\image.bin --addr 0xZZ", 1, "0xZZ"},
+        BadInput{"ZeroSize", "read {dir}\\dump.bin --size 0", 1, "--size"},
+        BadInput{"WireImageBeyond32Bits", "read {dir}\\dump.bin --size 0x80000000", 1, "2147483648"},
+        BadInput{"ReadWithoutSize", "read {dir}\\dump.bin", 1, "--size"},
+        BadInput{"ReadWithoutFile", "read --size 4", 1, "FILE"},
+        BadInput{"UnknownLoaderVersion", "status --loader-version 300", 1, "300"},
+        BadInput{"OddRawLength", "write {dir}\\dump.bin --raw --size 3", 1, "dump.bin"},
+        BadInput{"MissingInputFile", "write {dir}\\missing.bin", 4, "missing.bin"},
+        BadInput{"InputIsAFolder", "write {dir}", 4, "folder"},
+        BadInput{"UnreadableInputFile", "write {dir}\\image.bin", 4, "image.bin", true},
+        BadInput{"MissingOutputFolder", "read {dir}\\nowhere\\dump.bin --size 4", 4, "nowhere"},
+        BadInput{"UnwritableOutputFolder", "read {dir}\\image.bin\\dump.bin --size 4", 4, "image.bin"},
+        BadInput{"MissingSettingsFile", "read --settings {dir}\\DumpSet.ini", 4, "DumpSet.ini"}),
+    [](const testing::TestParamInfo<BadInput>& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,72 @@
+// Runs the real uxfer.exe as a user would: a separate process of the program
+// folder, with the pipe shim following it in, its standard output and error
+// each captured in a file of its own, its exit code and the scratch files it
+// leaves behind.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device_fixture.h"
+#include "test_files.h"
+#include "vdev_client.h"
+
+struct UxferResult {
+    bool finished = false;  // false: it could not start or did not end in time (then killed)
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string out;  // standard output, CR LF turned into LF (a lone CR stays)
+    std::string err;  // standard error, likewise
+};
+
+// One uxfer.exe process.  Standard input comes from `input` (a file) or NUL.
+class UxferProcess {
+public:
+    UxferProcess() = default;
+    ~UxferProcess();
+    UxferProcess(const UxferProcess&) = delete;
+    UxferProcess& operator=(const UxferProcess&) = delete;
+
+    // `flags` go to CreateProcess (CREATE_NO_WINDOW gives the program a console of its own).
+    bool Start(const std::string& arguments, const std::string& input = "", DWORD flags = 0);
+    DWORD Id() const { return id_; }
+    // Standard error so far, while the program runs.
+    std::string ErrorsSoFar() const;
+    // Waits for the end; kills the program after the limit.
+    UxferResult Wait(DWORD timeoutMs = 120000);
+
+private:
+    FileHandle process_;
+    DWORD id_ = 0;
+    std::string outFile_, errFile_;
+};
+
+UxferResult RunUxfer(const std::string& arguments, const std::string& input = "");
+std::string Quoted(const std::string& path);
+
+// Each test starts from reset device 0 and a scratch folder of its own; at the
+// end no temporary file of the tool may be left in it.
+class UxferTest : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Device memory holding `bytes` from word `addr` on.
+    void LoadWords(uint32_t addr, const std::vector<uint8_t>& bytes);
+    std::vector<uint8_t> DeviceBytes(uint32_t addr, uint32_t bytes);
+    // The names of the files in the scratch folder, sorted.
+    std::vector<std::string> ScratchFiles() const;
+    std::string File(const std::string& name) const { return scratch.File(name); }
+
+    vdev::Device device;
+    dumptest::ScratchFolder scratch;
+};
+
+// Bytes of a wire image whose words carry `dump` in their first byte and 0xFF in the second.
+std::vector<uint8_t> WireOf(const std::vector<uint8_t>& dump);
+// The first byte of every word of a wire image.
+std::vector<uint8_t> DumpOf(const std::vector<uint8_t>& wire);

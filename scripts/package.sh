@@ -30,9 +30,8 @@ need() {
 }
 gen="$build/comserver"
 need "$bin/uXfer.dll" "$bin/libuXfer.a" "$bin/Vantor.exe" "$bin/Talvix.dll" "$bin/uxfer.exe" \
-    "$bin/x64/uXfer.dll" "$bin/x64/libuXfer.a" "$gen/Talvix.tlb" "$gen/Talvix.h" "$gen/Talvix_i.c"
-# PENDING: the batch sample joins the required files once it is in samples/.
-have() { [ -f "$1" ] || { echo "package: warning: $1 is missing, left out" >&2; return 1; }; }
+    "$bin/x64/uXfer.dll" "$bin/x64/libuXfer.a" "$gen/Talvix.tlb" "$gen/Talvix.h" "$gen/Talvix_i.c" \
+    "$root/samples/dump.cmd"
 
 # Programs.
 cp "$bin/uXfer.dll" "$bin/Vantor.exe" "$bin/Talvix.dll" "$bin/uxfer.exe" "$stage/"
@@ -66,7 +65,8 @@ fi
 # .def they come from, the type library with its IDL and generated header,
 # and samples.
 sdk="$stage/sdk"
-mkdir -p "$sdk/include" "$sdk/lib/x86" "$sdk/lib/x64" "$sdk/typelib" "$sdk/samples/c" "$sdk/samples/script"
+mkdir -p "$sdk/include" "$sdk/lib/x86" "$sdk/lib/x64" "$sdk/typelib" \
+    "$sdk/samples/c" "$sdk/samples/script" "$sdk/samples/cli"
 cp "$root/transfer/uXfer.h" "$gen/Talvix.h" "$gen/Talvix_i.c" "$root/comserver/talvix_records.h" "$sdk/include/"
 cp "$gen/Talvix.tlb" "$root/comserver/Talvix.idl" "$sdk/typelib/"
 # x86: stdcall names carry their argument size (uCreate@4); the DLL exports
@@ -86,7 +86,8 @@ cp "$bin/x64/libuXfer.a" "$sdk/lib/x64/"
 llvm-dlltool -m i386:x86-64 -d "$sdk/lib/x64/uXfer.def" -l "$sdk/lib/x64/uXfer.lib"
 cp "$root/samples/c/uxfer_info.c" "$root/samples/c/CMakeLists.txt" "$sdk/samples/c/"
 cp "$root/samples/device_info.vbs" "$root/samples/device_info.js" "$sdk/samples/script/"
-if have "$root/samples/dump.cmd"; then mkdir -p "$sdk/samples/cli" && cp "$root/samples/dump.cmd" "$sdk/samples/cli/"; fi
+# cmd reads batch files with Windows line ends reliably only.
+sed 's/\r*$/\r/' "$root/samples/dump.cmd" >"$sdk/samples/cli/dump.cmd"
 
 sed "s/@VERSION@/$version/" "$root/packaging/README-portable.txt" | sed 's/$/\r/' >"$stage/README.txt"
 

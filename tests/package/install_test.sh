@@ -59,7 +59,7 @@ for f in Vantor.exe uXfer.dll uxfer.exe Talvix.dll x64/uXfer.dll DumpSet.ini doc
     sdk/include/talvix_records.h sdk/lib/x86/libuXfer.a sdk/lib/x86/uXfer.lib sdk/lib/x86/uXfer.def \
     sdk/lib/x64/libuXfer.a sdk/lib/x64/uXfer.lib sdk/lib/x64/uXfer.def sdk/typelib/Talvix.tlb \
     sdk/typelib/Talvix.idl sdk/samples/c/uxfer_info.c sdk/samples/c/CMakeLists.txt \
-    sdk/samples/script/device_info.vbs sdk/samples/script/device_info.js; do
+    sdk/samples/script/device_info.vbs sdk/samples/script/device_info.js sdk/samples/cli/dump.cmd; do
     [ -f "$inst/$f" ] || fail "$f is not installed"
 done
 

@@ -128,7 +128,7 @@ TEST_F(CommandTest, ResetSendsTheCodeOverAConnectionOfItsOwn)
 TEST_F(CommandTest, WatchSeesAnInstanceAddedAndRemoved)
 {
     UxferProcess watch;
-    ASSERT_TRUE(watch.Start("watch --timeout 20"));
+    ASSERT_TRUE(watch.Start("watch --timeout 30"));
     // It says so once it is registered.
     for (int i = 0; i < 600 && watch.ErrorsSoFar().find("watching") == std::string::npos; ++i)
         Sleep(50);

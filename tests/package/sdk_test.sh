@@ -14,6 +14,9 @@ unzip -q "$zip" -d "$work/zip"
 package="$work/zip/uXfer-Tools-$version-win32"
 cp -r "$package/sdk" "$alone/sdk"
 
+note "no path of the build machine in the package"
+if grep -rlF "$root" "$package"; then fail "the files above name the source or build tree"; fi
+
 # The device's first 16 words: bytes 0x00 .. 0x1F.
 for i in $(seq 0 31); do printf "\\$(printf %03o "$i")"; done >"$work/words.bin"
 run "$bed/bin/vdevctl.exe" reset >/dev/null

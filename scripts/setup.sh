@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake make googletest libwine-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
     wine wine32:i386 wine64
     xvfb xauth x11-utils fonts-wqy-microhei fonts-wine imagemagick clang libclang-rt-14-dev
-    libcli11-dev nlohmann-json3-dev)
+    libcli11-dev nlohmann-json3-dev nsis lld llvm cmark-gfm zip faketime)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

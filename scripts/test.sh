@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The whole test suite: set-up, both cross builds, then the CTest tests under
-# Wine in two configurations one after the other, each with the virtual device:
+# The whole test suite: set-up, both cross builds and the release packages,
+# then the CTest tests under Wine in two configurations one after the other,
+# each with the virtual device:
 #   1. a 64-bit Windows (win64 prefix, x86-64 driver): the whole 32-bit suite
 #      under WoW64, then the 64-bit suite;
 #   2. a 32-bit Windows (win32 prefix, 32-bit driver): what depends on it.
@@ -15,7 +16,8 @@ build="$root/build"
 on_win32='XferGeneration5\.|XferCommands\.|DialogTest\.|TalvixRegistration\.|TalvixClient\.|TalvixSample\.|TalvixDriverVersion\.'
 
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" "$build"
+# Both cross builds, then the release packages the package tests install.
+"$root/scripts/package.sh" "$build"
 
 trap '"$root/scripts/testbed.sh" stop "$build"' EXIT
 status=0

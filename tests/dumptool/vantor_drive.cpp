@@ -1,5 +1,6 @@
-// vantor_drive.exe <screenshot.png>
-// Runs Vantor.exe through the launcher with the DumpSet.ini beside it, presses
+// vantor_drive.exe <screenshot.png> [vantor-folder]
+// Runs Vantor.exe (from its own folder, or the one given, as an installed copy)
+// through the launcher with the DumpSet.ini beside it, presses
 // "Write" and then "Read" in its dialog, prints each message box text, and
 // saves a screenshot while the last message is shown.  Exit code 0 when both
 // transfers reported success.
@@ -40,12 +41,12 @@ std::wstring Press(dumptest::VantorSession& vantor, int button, const char* name
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: vantor_drive <screenshot.png>\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: vantor_drive <screenshot.png> [vantor-folder]\n");
         return 2;
     }
     dumptest::VantorSession vantor;
-    if (!vantor.Start()) {
+    if (!vantor.Start(argc == 3 ? argv[2] : "")) {
         std::fprintf(stderr, "vantor_drive: Vantor's dialog did not come up\n");
         return 1;
     }

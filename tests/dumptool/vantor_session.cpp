@@ -86,14 +86,15 @@ VantorSession::~VantorSession()
         CloseHandle(process_);
 }
 
-bool VantorSession::Start()
+bool VantorSession::Start(const std::string& vantorFolder)
 {
     const std::string folder = ProgramFolder();
-    std::string commandLine = "\"" + folder + "\\vdevrun.exe\" \"" + folder + "\\Vantor.exe\"";
+    const std::string vantor = vantorFolder.empty() ? folder : vantorFolder;
+    std::string commandLine = "\"" + folder + "\\vdevrun.exe\" \"" + vantor + "\\Vantor.exe\"";
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi))
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, vantor.c_str(), &si, &pi))
         return false;
     CloseHandle(pi.hThread);
     launcher_ = pi.hProcess;

@@ -16,8 +16,10 @@ public:
     VantorSession(const VantorSession&) = delete;
     VantorSession& operator=(const VantorSession&) = delete;
 
-    // Starts "vdevrun.exe Vantor.exe" from the program folder and waits for the dialog.
-    bool Start();
+    // Starts "vdevrun.exe Vantor.exe" and waits for the dialog.  The launcher
+    // comes from this program's folder, Vantor.exe from `vantorFolder` (by
+    // default the same folder).
+    bool Start(const std::string& vantorFolder = "");
     HWND Dialog() const { return dialog_; }
 
     std::wstring Text(HWND window) const;

@@ -5,11 +5,19 @@
 
 namespace uxfer {
 
+namespace {
+
+// Stored a few chunks at a time: fewer calls to the file system, and the wire
+// bytes still in the processor's cache when they are converted.
+constexpr uint32_t kStoreStep = 128u << 10;
+
+}  // namespace
+
 void DumpStream::Received(uint32_t bytes)
 {
     received_ = bytes < wireBytes_ - received_ ? received_ + bytes : wireBytes_;
     // Standard output waits for the whole dump.
-    if (!output_.ToFile() || failed_)
+    if (!output_.ToFile() || failed_ || received_ - stored_ < kStoreStep)
         return;
     if (!Store(received_)) {
         error_ = GetLastError();

@@ -7,9 +7,10 @@
 // between two chunks.  There the chunk is converted in place (dump byte i is
 // wire byte 2i: it lands at or before its wire byte, never past the bytes
 // received) and appended to the temporary file.  The work stays on the
-// transfer's thread: the conversion of a chunk just received is cheap, and a
-// thread of its own costs the process about a megabyte more.  Standard output
-// gets the dump only once the whole transfer succeeded.
+// transfer's thread: converting bytes just received is cheap, and a thread of
+// its own would cost the process most of a megabyte, more than a read may hold
+// beyond its wire image.  Standard output gets the dump only once the whole
+// transfer succeeded.
 #pragma once
 
 #include <windows.h>

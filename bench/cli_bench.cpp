@@ -1,18 +1,21 @@
 // uxfer_bench.exe [MiB] [rounds]   (under the test bed; defaults 64 and 5)
-// The whole `uxfer read` of a dump of that size (process start, reset command,
-// transfer, file written and put in place) against a bare uXferRead of the same
-// wire bytes in this process, in interleaved rounds (the median of the
-// per-round ratios); and the peak memory the uxfer process committed beyond an
-// idle one against what it should hold: its wire image, 2 x size, plus 1 MiB
-// (the dump tool holds dump and wire image, 3 x size).
+// Two processes started the same way, from creation to end, in interleaved
+// rounds (the median of the per-round ratios):
+//   uxfer read FILE --size S --quiet: parsing, the file checks, the reset
+//     command, the transfer, the conversion, the file written, flushed and put
+//     in place;
+//   uxfer_bench_read.exe S: the same device requests (uCreate, the reset
+//     command, one uXferRead into a fresh buffer, uClose) and nothing else.
+// So the ratio is what the tool adds to a program that only reads.  Then the
+// peak memory the uxfer process committed beyond an idle one against what it
+// should hold: its wire image, 2 x size, plus 1 MiB (the dump tool holds dump
+// and wire image, 3 x size).
 #include <windows.h>
 #include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -63,13 +66,14 @@ struct ToolRun {
     SIZE_T peakCommitted = 0;
 };
 
-// One uxfer process, timed from its creation to its end.  The peak counters
-// are read while it runs, the last time just before it ends, in case the
-// system drops them with the process.
-ToolRun RunTool(const std::string& arguments)
+// One process of a program beside this one, timed from its creation to its
+// end; the run counts only when it exits with 0.  The peak counters are read
+// while it runs, the last time just before it ends, in case the system drops
+// them with the process.
+ToolRun Run(const std::string& program, const std::string& arguments)
 {
     ToolRun run;
-    std::string line = "\"" + Folder() + "uxfer.exe\" " + arguments;
+    std::string line = "\"" + Folder() + program + "\" " + arguments;
     Handle nul(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, 0, nullptr));
     SetHandleInformation(nul.Get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
@@ -100,22 +104,6 @@ ToolRun RunTool(const std::string& arguments)
     return run;
 }
 
-// A program of its own could do no less: a fresh buffer for the wire image,
-// the connection, the transfer.
-double BareRead(uint32_t size)
-{
-    TransferDesc desc = {0, 0, 0, 2 * size, 4, 1, 0};
-    uint32_t count = 0;
-    const double start = Now();
-    std::unique_ptr<uint8_t[]> wire(new (std::nothrow) uint8_t[2 * size_t(size)]);
-    if (!wire || uCreate(OPEN_ALL) != RESULT_OK)
-        return -1;
-    const uint32_t result = uXferRead(&desc, wire.get(), &count);
-    uClose();
-    const double elapsed = Now() - start;
-    return result == RESULT_OK && count == 2 * size ? elapsed : -1;
-}
-
 double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -142,23 +130,30 @@ int main(int argc, char** argv)
     const std::string file = std::string(temp) + "uxfer-bench.bin";
 
     const std::string read = "read \"" + file + "\" --size " + std::to_string(size) + " --quiet";
-    // What the program holds before any transfer: code, runtime and the system's own.
-    const ToolRun idle = RunTool("--version");
+    // What the program holds before any transfer: code, runtime and the system's
+    // own.  A run this short may end between two samples of its counters, which
+    // then miss its last growth: the largest of a few runs counts.
+    ToolRun idle;
+    for (int i = 0; i < 5; ++i) {
+        const ToolRun run = Run("uxfer.exe", "--version");
+        idle.seconds = i == 0 || run.seconds < idle.seconds ? run.seconds : idle.seconds;
+        idle.peakCommitted = std::max(idle.peakCommitted, run.peakCommitted);
+    }
     std::vector<double> ratios, toolTimes, bareTimes;
     SIZE_T peakWorkingSet = 0, peakCommitted = 0;
     bool ok = true;
     for (int i = 0; i < rounds && ok; ++i) {
         // Alternate the order so that neither side always runs second.
-        double bare = -1;
-        ToolRun tool;
+        ToolRun tool, bareRun;
         if (i % 2) {
-            bare = BareRead(size);
-            tool = RunTool(read);
+            bareRun = Run("uxfer_bench_read.exe", std::to_string(size));
+            tool = Run("uxfer.exe", read);
         } else {
-            tool = RunTool(read);
-            bare = BareRead(size);
+            tool = Run("uxfer.exe", read);
+            bareRun = Run("uxfer_bench_read.exe", std::to_string(size));
         }
-        std::printf("  round %d: uxfer read %.3f s, bare uXferRead %.3f s, ratio %.3f\n", i + 1, tool.seconds, bare,
+        const double bare = bareRun.seconds;
+        std::printf("  round %d: uxfer read %.3f s, bare read %.3f s, ratio %.3f\n", i + 1, tool.seconds, bare,
                     tool.seconds / bare);
         DeleteFileA(file.c_str());
         ok = bare > 0 && tool.seconds > 0;
@@ -180,10 +175,18 @@ int main(int argc, char** argv)
     const double memoryGoal = 2.0 * size + kMiB;
     const double peak = static_cast<double>(peakCommitted) - static_cast<double>(idle.peakCommitted);
     std::printf("uxfer read of %u MiB (%u MiB on the wire), %d rounds, medians:\n", mib, 2 * mib, rounds);
-    std::printf("  uxfer read %.3f s (whole process; an idle one takes %.3f s)  bare uXferRead %.3f s\n",
-                Median(toolTimes), idle.seconds, Median(bareTimes));
+    std::printf("  uxfer read %.3f s, bare read %.3f s (whole processes: uCreate, reset command, uXferRead,\n"
+                "  uClose; uxfer adds its parsing, conversion and file; an idle uxfer takes %.3f s)\n",
+                Median(toolTimes), Median(bareTimes), idle.seconds);
     std::printf("  time ratio %.3f (goal at most %.2f): %s\n", ratio, kTimeGoal,
                 ratio <= kTimeGoal ? "met" : "MISSED");
+    // Other work on the machine only ever adds time: the fastest runs are the
+    // least disturbed, and their ratio tells whether the median was luck.
+    std::printf("  fastest uxfer read %.3f s against fastest bare read %.3f s: ratio %.3f\n",
+                *std::min_element(toolTimes.begin(), toolTimes.end()),
+                *std::min_element(bareTimes.begin(), bareTimes.end()),
+                *std::min_element(toolTimes.begin(), toolTimes.end()) /
+                    *std::min_element(bareTimes.begin(), bareTimes.end()));
     std::printf("  peak working set %.1f MiB, peak committed %.1f MiB; an idle uxfer commits %.1f MiB\n",
                 peakWorkingSet / kMiB, peakCommitted / kMiB, idle.peakCommitted / kMiB);
     std::printf("  memory for the read %.1f MiB, ratio %.4f of 2 x size + 1 MiB = %.1f MiB: %s"

@@ -3,8 +3,8 @@
 // tool's format (one byte a device word) or raw (the words as they are).
 //
 // Memory: only the wire image (2 bytes a word) is held.  A read converts it
-// to the dump in place; a write reads the file into its start and expands it
-// in place.
+// to the dump in place as it arrives (dump_stream.h); a write reads the file
+// into its start and expands it in place.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -13,6 +13,7 @@
 
 #include "cancel.h"
 #include "commands.h"
+#include "dump_stream.h"
 #include "errors.h"
 #include "files.h"
 #include "output.h"
@@ -126,8 +127,10 @@ int Cancelled()
     return Fail(kExitCancelled, "cancelled");
 }
 
-// One uXferRead or uXferWrite of the whole range, with the progress line.
-int Transfer(const Options& options, bool read, const TransferDesc& desc, uint8_t* wire)
+// One uXferRead or uXferWrite of the whole range, with the progress line;
+// `onChunk` is told of each chunk moved.
+int Transfer(const Options& options, bool read, const TransferDesc& desc, uint8_t* wire,
+             ProgressLine::ChunkHandler onChunk = nullptr)
 {
     uint32_t count = 0;
     uint32_t result;
@@ -135,7 +138,7 @@ int Transfer(const Options& options, bool read, const TransferDesc& desc, uint8_
         ConsoleBreak::Transfer cancellable;
         if (ConsoleBreak::Requested())
             return Cancelled();
-        ProgressLine progress(ProgressWanted(options), desc.length);
+        ProgressLine progress(ProgressWanted(options), desc.length, std::move(onChunk));
         result = read ? uXferRead(&desc, wire, &count) : uXferWrite(&desc, wire, &count);
     }
     // A cancelled transfer returns RESULT_OK with the bytes moved so far.  A
@@ -249,13 +252,12 @@ int RunRead(const Options& options)
     QueryPerformanceCounter(&start);
     if (const int code = SendResetCommand(options))
         return code;
-    if (const int code = Transfer(options, true, DeviceDesc(plan.addr, size, plan.mode), wire.get()))
+    DumpStream stream(output, wire.get(), size * 2, options.raw);
+    if (const int code = Transfer(options, true, DeviceDesc(plan.addr, size, plan.mode), wire.get(),
+                                  [&stream](uint32_t bytes) { stream.Received(bytes); }))
         return code;
     const double seconds = Seconds(start);
-
-    if (!options.raw)
-        dump::DumpInPlace(wire.get(), size);
-    if (const int code = output.Store(wire.get(), fileBytes))
+    if (const int code = stream.Finish())
         return code;
     // Standard output carries the dump itself.
     if (plan.file != "-")

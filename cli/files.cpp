@@ -67,19 +67,25 @@ int DumpOutput::Prepare(const std::string& file)
     return kExitOk;
 }
 
-int DumpOutput::Store(const uint8_t* data, uint32_t bytes)
+bool DumpOutput::Append(const uint8_t* data, uint32_t bytes)
 {
-    if (!file_) {
-        std::fflush(stdout);
-        if (!WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), data, bytes))
-            return Fail(kExitFile, "can't write the dump to standard output (" + SystemErrorText(GetLastError()) +
-                                       ")");
-        return kExitOk;
-    }
-    if (!file_->Write(data, bytes))
-        return Fail(kExitFile, "can't write the dump to " + file_->Path() + " (" + SystemErrorText(GetLastError()) +
-                                   "); is the disk full?");
-    if (!file_->Commit())
+    if (file_)
+        return file_->Write(data, bytes);
+    std::fflush(stdout);
+    return WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), data, bytes);
+}
+
+int DumpOutput::WriteFailed(DWORD error)
+{
+    if (!file_)
+        return Fail(kExitFile, "can't write the dump to standard output (" + SystemErrorText(error) + ")");
+    return Fail(kExitFile, "can't write the dump to " + file_->Path() + " (" + SystemErrorText(error) +
+                               "); is the disk full?");
+}
+
+int DumpOutput::Commit()
+{
+    if (file_ && !file_->Commit())
         return Fail(kExitFile, "can't put the dump in place of " + name_ + " (" + SystemErrorText(GetLastError()) +
                                    ")");
     return kExitOk;

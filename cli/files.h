@@ -31,8 +31,16 @@ public:
     // Checks that `file` can be replaced and makes the temporary file, before
     // the device is touched.  Prints the error and returns the exit code.
     int Prepare(const std::string& file);
-    // Writes the dump and puts it in place of the file.
-    int Store(const uint8_t* data, uint32_t bytes);
+    // True for a file, false for standard output.
+    bool ToFile() const { return file_ != nullptr; }
+    // Adds `bytes` to the temporary file or standard output; on failure the
+    // last error says why.  Prints nothing: it may run during the transfer,
+    // whose progress line owns standard error.
+    bool Append(const uint8_t* data, uint32_t bytes);
+    // Prints why Append or Flush failed with `error`; returns the exit code.
+    int WriteFailed(DWORD error);
+    // Puts the complete dump in place of the file (nothing to do for standard output).
+    int Commit();
 
 private:
     std::string name_;  // as the user gave it

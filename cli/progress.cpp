@@ -27,12 +27,13 @@ bool ProgressWanted(const Options& options)
     return options.progress || GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
 }
 
-ProgressLine::ProgressLine(bool shown, uint32_t total) : total_(total), start_(Ticks())
+ProgressLine::ProgressLine(bool shown, uint32_t total, ChunkHandler onChunk)
+    : shown_(shown && total > 0), onChunk_(std::move(onChunk)), total_(total), start_(Ticks())
 {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     frequency_ = static_cast<uint64_t>(frequency.QuadPart);
-    if (!shown || total == 0)
+    if (!shown_ && !onChunk_)
         return;
     attached_ = window_.Create([this](UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
         if (message != WM_COPYDATA || wParam != XFER_PROGRESS_ID)
@@ -45,7 +46,8 @@ ProgressLine::ProgressLine(bool shown, uint32_t total) : total_(total), start_(T
         return;
     uSetMsgWnd(window_.Handle());
     uSetMsgFlag(1);
-    Draw();
+    if (shown_)
+        Draw();
 }
 
 ProgressLine::~ProgressLine()
@@ -54,17 +56,21 @@ ProgressLine::~ProgressLine()
         return;
     uSetMsgFlag(0);
     uSetMsgWnd(nullptr);
+    if (!shown_)
+        return;
     std::fputc('\n', stderr);
     std::fflush(stderr);
 }
 
 void ProgressLine::Advance(uint32_t bytes)
 {
+    if (onChunk_)
+        onChunk_(bytes);
+    if (!shown_)
+        return;
     done_ += bytes;
-    const uint64_t now = Ticks();
-    const int percent = static_cast<int>(done_ * 100 / total_);
-    // Every percent, and at most a few times a second in between.
-    if (percent != lastPercent_ || done_ >= total_ || now - lastDrawn_ >= frequency_ / 4)
+    // A few times a second, and the end: drawing costs far more than a chunk.
+    if (done_ >= total_ || Ticks() - lastDrawn_ >= frequency_ / 4)
         Draw();
 }
 
@@ -72,7 +78,7 @@ void ProgressLine::Draw()
 {
     const uint64_t now = Ticks();
     lastDrawn_ = now;
-    lastPercent_ = static_cast<int>(done_ * 100 / total_);
+    const int percent = static_cast<int>(done_ * 100 / total_);
     const double seconds = static_cast<double>(now - start_) / static_cast<double>(frequency_);
     const double rate = seconds > 0 ? static_cast<double>(done_) / seconds : 0;
     const uint64_t left = done_ >= total_ ? 0 : total_ - done_;
@@ -80,7 +86,7 @@ void ProgressLine::Draw()
     if (rate > 0)
         remaining = static_cast<unsigned>(static_cast<double>(left) / rate + 0.5);
     char text[96];
-    int length = std::snprintf(text, sizeof text, "\r%3d%%  %.1f MiB/s  %u:%02u left", lastPercent_,
+    int length = std::snprintf(text, sizeof text, "\r%3d%%  %.1f MiB/s  %u:%02u left", percent,
                                rate / (1024.0 * 1024.0), remaining / 60, remaining % 60);
     std::string line(text, length);
     if (line.size() < widest_)

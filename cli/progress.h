@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "window.h"
 
@@ -18,8 +19,12 @@ bool ProgressWanted(const Options& options);
 
 class ProgressLine {
 public:
-    // `total`: wire bytes of the transfer.  Not shown: nothing is set up.
-    ProgressLine(bool shown, uint32_t total);
+    // Told the bytes of each chunk as it is moved.
+    using ChunkHandler = std::function<void(uint32_t bytes)>;
+
+    // `total`: wire bytes of the transfer.  Neither shown nor a handler:
+    // nothing is set up.
+    ProgressLine(bool shown, uint32_t total, ChunkHandler onChunk = nullptr);
     // Ends the line, and tells the library to stop sending.
     ~ProgressLine();
     ProgressLine(const ProgressLine&) = delete;
@@ -30,13 +35,14 @@ private:
     void Draw();
 
     HiddenWindow window_;
+    bool shown_;
+    ChunkHandler onChunk_;
     bool attached_ = false;
     uint32_t total_;
     uint64_t done_ = 0;
     uint64_t start_;          // performance counter ticks
     uint64_t frequency_;
     uint64_t lastDrawn_ = 0;  // ticks
-    int lastPercent_ = -1;
     size_t widest_ = 0;       // a shorter line blanks what the longer one left
 };
 

@@ -18,7 +18,12 @@ void WireFromDump(const uint8_t* dump, uint32_t size, uint8_t* wire)
 
 void DumpInPlace(uint8_t* buffer, uint32_t size)
 {
-    for (uint32_t i = 0; i < size; ++i)
+    DumpInPlace(buffer, 0, size);
+}
+
+void DumpInPlace(uint8_t* buffer, uint32_t first, uint32_t end)
+{
+    for (uint32_t i = first; i < end; ++i)
         buffer[i] = buffer[2 * i];
 }
 

@@ -26,6 +26,10 @@ void WireFromDump(const uint8_t* dump, uint32_t size, uint8_t* wire);
 // overwrites it); WireInPlace expands the dump held in the first `size` bytes
 // (going backward, for the same reason).
 void DumpInPlace(uint8_t* buffer, uint32_t size);
+// Dump bytes first..end-1 of DumpInPlace, for a wire image converted as it
+// arrives: needs wire bytes up to 2 * end and all dump bytes before `first`
+// converted, and touches no byte at or past `end`.
+void DumpInPlace(uint8_t* buffer, uint32_t first, uint32_t end);
 void WireInPlace(uint8_t* buffer, uint32_t size);
 
 }  // namespace dump

@@ -229,7 +229,7 @@ TEST_F(TransferTest, ProgressReachesTheWholeLength)
 {
     UxferResult read = RunUxfer("read " + Quoted(File("dump.bin")) + " --size 300K --progress");
     EXPECT_EQ(0u, read.exitCode) << read.err;
-    // One update per chunk of 64 KiB on the wire: 600 KiB give ten.
+    // Drawn a few times a second and at the end, never going back.
     std::vector<int> percents;
     for (size_t at = read.err.find('\r'); at != std::string::npos; at = read.err.find('\r', at + 1))
         percents.push_back(std::atoi(read.err.c_str() + at + 1));

@@ -2,6 +2,7 @@
 // give, for sizes around the vector widths the compiler may use.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -42,6 +43,27 @@ TEST(DumpInPlace, LeavesTheDumpInTheFirstHalf)
         dump::DumpInPlace(buffer.data(), size);
         EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + size), expected) << "size " << size;
     }
+}
+
+TEST(DumpInPlace, InPiecesAsTheWireImageArrivesGivesTheSameDump)
+{
+    const uint32_t size = 1000;
+    const std::vector<uint8_t> wire = Pattern(2 * size);
+    std::vector<uint8_t> whole = wire;
+    dump::DumpInPlace(whole.data(), size);
+    // Pieces of odd lengths, each converted once its wire bytes are in and
+    // checked not to touch what is still to arrive.
+    std::vector<uint8_t> buffer(2 * size, 0xEE);
+    uint32_t done = 0;
+    for (uint32_t end : {1u, 7u, 8u, 300u, 301u, 999u, size}) {
+        std::copy(wire.begin() + 2 * done, wire.begin() + 2 * end, buffer.begin() + 2 * done);
+        dump::DumpInPlace(buffer.data(), done, end);
+        EXPECT_TRUE(std::all_of(buffer.begin() + 2 * end, buffer.end(), [](uint8_t b) { return b == 0xEE; }))
+            << "up to " << end;
+        done = end;
+    }
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + size),
+              std::vector<uint8_t>(whole.begin(), whole.begin() + size));
 }
 
 TEST(WireInPlace, RoundTripsThroughDumpInPlace)

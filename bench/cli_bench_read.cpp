@@ -1,0 +1,33 @@
+// uxfer_bench_read.exe SIZE: the device requests of `uxfer read --size SIZE`
+// and nothing else, the baseline of uxfer_bench: a fresh buffer for the wire
+// image, the connection, the reset command, one uXferRead of 2 x SIZE bytes,
+// uClose.  Exit 0 when all of it succeeded.
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+#include "uXfer.h"
+
+namespace {
+
+// The debug write a read sends before its transfer.
+const uint8_t kResetCommand[12] = {0x05, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x05, 0x00, 0x00, 0x00, 0xFF, 0xFF};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const uint32_t size = argc > 1 ? std::strtoul(argv[1], nullptr, 0) : 0;
+    if (size == 0)
+        return 1;
+    std::unique_ptr<uint8_t[]> wire(new (std::nothrow) uint8_t[2 * size_t(size)]);
+    if (!wire || uCreate(OPEN_ALL) != RESULT_OK)
+        return 2;
+    TransferDesc reset = {0, 0, 0, sizeof kResetCommand, 4, 1, 1};
+    TransferDesc read = {0, 0, 0, 2 * size, 4, 1, 0};
+    uint32_t resetCount = 0, count = 0;
+    const bool ok = uDebugWriteCmd(&reset, kResetCommand, &resetCount) == RESULT_OK &&
+                    uXferRead(&read, wire.get(), &count) == RESULT_OK && count == 2 * size;
+    uClose();
+    return ok ? 0 : 3;
+}

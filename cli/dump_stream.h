@@ -1,0 +1,52 @@
+// The store of a read: the wire image is converted and written to the dump's
+// temporary file as it arrives, so that little is left to do once the last
+// chunk is in.
+//
+// The library reads the whole range into one buffer, a chunk at a time, and
+// reports each chunk with a progress message on the transfer's own thread,
+// between two chunks.  There the chunk is converted in place (dump byte i is
+// wire byte 2i: it lands at or before its wire byte, never past the bytes
+// received) and appended to the temporary file.  The work stays on the
+// transfer's thread: converting bytes just received is cheap, and a thread of
+// its own would cost the process most of a megabyte, more than a read may hold
+// beyond its wire image.  Standard output gets the dump only once the whole
+// transfer succeeded.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "files.h"
+
+namespace uxfer {
+
+class DumpStream {
+public:
+    // `wire`: the transfer's buffer of `wireBytes`; raw: stored as it is.
+    DumpStream(DumpOutput& output, uint8_t* wire, uint32_t wireBytes, bool raw)
+        : output_(output), wire_(wire), wireBytes_(wireBytes), raw_(raw)
+    {
+    }
+
+    // The next `bytes` wire bytes are in the buffer.
+    void Received(uint32_t bytes);
+    // After the whole transfer succeeded: stores the rest and puts the dump in
+    // place.  Prints the error and returns the exit code.
+    int Finish();
+
+private:
+    // Converts and appends wire bytes [stored_, to).
+    bool Store(uint32_t to);
+
+    DumpOutput& output_;
+    uint8_t* wire_;
+    uint32_t wireBytes_;
+    bool raw_;
+    uint32_t received_ = 0;  // wire bytes in the buffer
+    uint32_t stored_ = 0;    // of them, converted and appended
+    bool failed_ = false;    // an append failed, for error_: nothing more is stored
+    DWORD error_ = 0;
+};
+
+}  // namespace uxfer

@@ -6,14 +6,8 @@
 #include <memory>
 #include <new>
 
+#include "dump_requests.h"
 #include "uXfer.h"
-
-namespace {
-
-// The debug write a read sends before its transfer.
-const uint8_t kResetCommand[12] = {0x05, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x05, 0x00, 0x00, 0x00, 0xFF, 0xFF};
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -23,10 +17,10 @@ int main(int argc, char** argv)
     std::unique_ptr<uint8_t[]> wire(new (std::nothrow) uint8_t[2 * size_t(size)]);
     if (!wire || uCreate(OPEN_ALL) != RESULT_OK)
         return 2;
-    TransferDesc reset = {0, 0, 0, sizeof kResetCommand, 4, 1, 1};
-    TransferDesc read = {0, 0, 0, 2 * size, 4, 1, 0};
+    const TransferDesc reset = dump::ResetCommandDesc();
+    const TransferDesc read = dump::DeviceDesc(0, size, 0);
     uint32_t resetCount = 0, count = 0;
-    const bool ok = uDebugWriteCmd(&reset, kResetCommand, &resetCount) == RESULT_OK &&
+    const bool ok = uDebugWriteCmd(&reset, dump::kResetCommand, &resetCount) == RESULT_OK &&
                     uXferRead(&read, wire.get(), &count) == RESULT_OK && count == 2 * size;
     uClose();
     return ok ? 0 : 3;

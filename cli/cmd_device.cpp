@@ -3,6 +3,7 @@
 #include <string>
 
 #include "commands.h"
+#include "dump_requests.h"
 #include "errors.h"
 #include "instance_lock.h"
 #include "output.h"
@@ -13,10 +14,6 @@
 namespace uxfer {
 
 namespace {
-
-// Read, write and verify requests carry 4-byte units and the value word 1.
-constexpr uint32_t kUnitSize = 4;
-constexpr uint16_t kCmdValue = 1;
 
 std::string HexBytes(const uint8_t* bytes, size_t count)
 {
@@ -75,12 +72,7 @@ int RunVerify(const Options& options)
     DeviceSession session(options.instance, options.loaderVersion.value_or(0));
     if (const int code = session.Open(OPEN_ALL))
         return code;
-    TransferDesc desc = {};
-    desc.address = addr * 2;
-    desc.length = size * 2;
-    desc.unitSize = kUnitSize;
-    desc.cmdValue = kCmdValue;
-    desc.cmdIndex = static_cast<uint16_t>(options.mode.value_or(0));
+    const TransferDesc desc = dump::DeviceDesc(addr, size, options.mode.value_or(0));
     uint8_t value[4] = {};
     const uint32_t result = uXferVerify(&desc, value);
     if (result != RESULT_OK)

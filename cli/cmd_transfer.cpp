@@ -14,6 +14,7 @@
 #include "cancel.h"
 #include "commands.h"
 #include "dump_stream.h"
+#include "dump_requests.h"
 #include "errors.h"
 #include "files.h"
 #include "output.h"
@@ -26,11 +27,6 @@
 namespace uxfer {
 
 namespace {
-
-// Sent as a debug write before every transfer, as the dump tool does.
-const uint8_t kResetCommand[12] = {0x05, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x05, 0x00, 0x00, 0x00, 0xFF, 0xFF};
-constexpr uint32_t kUnitSize = 4;
-constexpr uint16_t kCmdValue = 1;
 
 using Buffer = std::unique_ptr<uint8_t[]>;
 
@@ -93,28 +89,13 @@ int Allocate(uint32_t bytes, Buffer& buffer)
     return kExitOk;
 }
 
-TransferDesc DeviceDesc(uint32_t addr, uint32_t size, uint32_t mode)
-{
-    TransferDesc desc = {};
-    desc.address = addr * 2;
-    desc.length = size * 2;
-    desc.unitSize = kUnitSize;
-    desc.cmdValue = kCmdValue;
-    desc.cmdIndex = static_cast<uint16_t>(mode);
-    return desc;
-}
-
 int SendResetCommand(const Options& options)
 {
     if (options.noReset)
         return kExitOk;
-    TransferDesc desc = {};
-    desc.length = sizeof kResetCommand;
-    desc.unitSize = kUnitSize;
-    desc.cmdValue = kCmdValue;
-    desc.cmdIndex = 1;
+    const TransferDesc desc = dump::ResetCommandDesc();
     uint32_t count = 0;
-    const uint32_t result = uDebugWriteCmd(&desc, kResetCommand, &count);
+    const uint32_t result = uDebugWriteCmd(&desc, dump::kResetCommand, &count);
     if (result != RESULT_OK)
         return Fail(kExitDevice, "the reset command to instance " + std::to_string(options.instance) +
                                      " failed: " + ResultText(result) +
@@ -125,6 +106,18 @@ int SendResetCommand(const Options& options)
 int Cancelled()
 {
     return Fail(kExitCancelled, "cancelled");
+}
+
+// The steps before every read or write: the connection (unless Ctrl+C came
+// first), the clock of the summary, the reset command.
+int BeginTransfer(const Options& options, DeviceSession& session, LARGE_INTEGER& start)
+{
+    if (ConsoleBreak::Requested())
+        return Cancelled();
+    if (const int code = session.Open(OPEN_ALL))
+        return code;
+    QueryPerformanceCounter(&start);
+    return SendResetCommand(options);
 }
 
 // One uXferRead or uXferWrite of the whole range, with the progress line;
@@ -243,17 +236,12 @@ int RunRead(const Options& options)
     if (const int code = Allocate(size * 2, wire))
         return code;
 
-    if (ConsoleBreak::Requested())
-        return Cancelled();
     DeviceSession session(options.instance, options.loaderVersion.value_or(0));
-    if (const int code = session.Open(OPEN_ALL))
-        return code;
     LARGE_INTEGER start;
-    QueryPerformanceCounter(&start);
-    if (const int code = SendResetCommand(options))
+    if (const int code = BeginTransfer(options, session, start))
         return code;
     DumpStream stream(output, wire.get(), size * 2, options.raw);
-    if (const int code = Transfer(options, true, DeviceDesc(plan.addr, size, plan.mode), wire.get(),
+    if (const int code = Transfer(options, true, dump::DeviceDesc(plan.addr, size, plan.mode), wire.get(),
                                   [&stream](uint32_t bytes) { stream.Received(bytes); }))
         return code;
     const double seconds = Seconds(start);
@@ -309,22 +297,17 @@ int RunWrite(const Options& options)
         if (const int code = Allocate(size * 2, readBack))
             return code;
 
-    if (ConsoleBreak::Requested())
-        return Cancelled();
     DeviceSession session(options.instance, options.loaderVersion.value_or(0));
-    if (const int code = session.Open(OPEN_ALL))
-        return code;
     LARGE_INTEGER start;
-    QueryPerformanceCounter(&start);
-    if (const int code = SendResetCommand(options))
+    if (const int code = BeginTransfer(options, session, start))
         return code;
-    if (const int code = Transfer(options, false, DeviceDesc(plan.addr, size, plan.mode), wire.get()))
+    if (const int code = Transfer(options, false, dump::DeviceDesc(plan.addr, size, plan.mode), wire.get()))
         return code;
     if (options.verify) {
         // Read back the way a read does, with the read mode word.
         if (const int code = SendResetCommand(options))
             return code;
-        if (const int code = Transfer(options, true, DeviceDesc(plan.addr, size, plan.readMode), readBack.get()))
+        if (const int code = Transfer(options, true, dump::DeviceDesc(plan.addr, size, plan.readMode), readBack.get()))
             return code;
         if (const int code = Compare(options, plan, wire.get(), readBack.get()))
             return code;

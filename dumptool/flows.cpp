@@ -3,41 +3,13 @@
 #include <cstdlib>
 #include <memory>
 
+#include "dump_requests.h"
 #include "framework/file.h"
 #include "wire.h"
 
 namespace dump {
 
 namespace {
-
-// Sent as a debug write before every transfer.
-const uint8_t kResetCommand[12] = {0x05, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x05, 0x00, 0x00, 0x00, 0xFF, 0xFF};
-
-constexpr uint32_t kUnitSize = 4;
-constexpr uint16_t kCmdValue = 1;
-
-TransferDesc ResetCommandDesc()
-{
-    TransferDesc desc = {};
-    desc.length = sizeof(kResetCommand);
-    desc.unitSize = kUnitSize;
-    desc.cmdValue = kCmdValue;
-    desc.cmdIndex = 1;
-    return desc;
-}
-
-// A read or write of `size` file bytes at device word `addr`: the descriptor
-// counts host bytes, so both double (wrapping, as 32-bit shifts do).
-TransferDesc DeviceDesc(uint32_t addr, uint32_t size, uint32_t mode)
-{
-    TransferDesc desc = {};
-    desc.address = addr << 1;
-    desc.length = size << 1;
-    desc.unitSize = kUnitSize;
-    desc.cmdValue = kCmdValue;
-    desc.cmdIndex = static_cast<uint16_t>(mode);
-    return desc;
-}
 
 struct FreeBlock {
     void operator()(uint8_t* block) const { std::free(block); }

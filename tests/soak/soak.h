@@ -96,7 +96,9 @@ Driver* NewTalvixDriver(Context& ctx);
 // too), Talvix's module heaps, and Talvix calls the main program makes.
 struct XferConn;
 XferConn& SharedXferConn();
-const std::vector<HANDLE>& TalvixHeaps();
+// Busy blocks of Talvix's module heaps at the last settle point, when no
+// TVXDevice object was alive.
+size_t TalvixSettledBlocks();
 // A cancel from the helper thread through a second TVXDevice object.
 bool TalvixCancelFromHelper();
 // A faultless status request that must find the device idle (after a reset).

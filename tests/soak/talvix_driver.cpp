@@ -43,23 +43,33 @@ public:
     ~TalvixDriver() override;
     const char* Name() const override { return "Talvix"; }
     void Step(Context& ctx) override;
-    void Settle(Context&) override
+    // Besides the records, the objects go and come back: each holds the
+    // device path of its last enumeration, so only a module without objects
+    // has a size to compare.
+    void Settle(Context& ctx) override
     {
         for (Record* r : {&control_, &in_, &out_})
             r->Close();
+        disp_.Reset();
+        tvx_.Reset();
+        helper_.Reset();
+        settledBlocks_ = 0;
+        for (HANDLE heap : server_.ModuleHeaps())
+            settledBlocks_ += UseOf(heap).blocks;
+        MakeObjects(ctx);
     }
+    size_t SettledBlocks() const { return settledBlocks_; }
+    // Through the helper's object, so that the cancelled flag of the object
+    // under test changes only by its own calls.
     bool ResetDevice(Context& ctx) override
     {
-        if (!control_.open)
-            return false;
         ParamRecord param = MakeParam(0, static_cast<uint16_t>(ctx.rng.Next()));
-        Carrier d(&control_.rec), p(&param);
+        Carrier d(&helperRecord_.rec), p(&param);
         ULONG status = 0xDEAD;
         ctx.Note("ResetOrCancel");
-        ctx.Expect(tvx_->ResetOrCancel(&d.value, &p.value, &status) == S_OK && status == 0, "ResetOrCancel: %08lX",
+        ctx.Expect(helper_->ResetOrCancel(&d.value, &p.value, &status) == S_OK && status == 0, "ResetOrCancel: %08lX",
                    status);
         ctx.model.Vendor(REQ_RESET, 0, nullptr, 0);
-        cancelled_ = true;
         return true;
     }
     bool CancelFromHelper()
@@ -69,7 +79,6 @@ public:
         ULONG status = 0xDEAD;
         return helper_->ResetOrCancel(&d.value, &p.value, &status) == S_OK && status == 0;
     }
-    const std::vector<HANDLE>& Heaps() const { return server_.ModuleHeaps(); }
     // A status request on the helper's own path, without faults: the device answers and is idle.
     void Probe(Context& ctx)
     {
@@ -94,6 +103,7 @@ private:
     uint32_t ExpectCommand(Context& ctx, uint8_t request, bool handle, uint32_t byteCount);
     void BulkTransfer(Context& ctx, bool read);
     void DebugCommand(Context& ctx, bool read);
+    void MakeObjects(Context& ctx);
 
     TalvixServer server_;
     Ref<ITVXDevice> tvx_, helper_;
@@ -101,6 +111,7 @@ private:
     Record control_, in_, out_, helperRecord_;
     bool cancelled_ = false;
     bool comInitialised_ = false;
+    size_t settledBlocks_ = 0;
 };
 
 TalvixDriver* theDriver = nullptr;
@@ -112,17 +123,23 @@ TalvixDriver::TalvixDriver(Context& ctx)
         reinterpret_cast<void*>(GetProcAddress(server_.Module(), "DllRegisterServer")));
     if (!server_.Loaded() || !reg || FAILED(reg()))
         ctx.Fail("Talvix.dll could not be loaded and registered");
+    MakeObjects(ctx);
+    Carrier d(&helperRecord_.rec);
+    ULONG status = 0xDEAD;
+    helperRecord_.open = helper_->CreateDevice(&d.value, &status) == S_OK && status == 0;
+    if (!helperRecord_.open)
+        ctx.Fail("the helper's control path could not be opened");
+}
+
+void TalvixDriver::MakeObjects(Context& ctx)
+{
+    cancelled_ = false;
     for (Ref<ITVXDevice>* object : {&tvx_, &helper_})
         if (FAILED(CoCreateInstance(CLSID_TVXDevice, nullptr, CLSCTX_INPROC_SERVER, IID_ITVXDevice,
                                     object->OutVoid())))
             ctx.Fail("CoCreateInstance of TVXDevice failed");
     if (FAILED(tvx_->QueryInterface(IID_IDispatch, disp_.OutVoid())))
         ctx.Fail("TVXDevice gives no IDispatch");
-    Carrier d(&helperRecord_.rec);
-    ULONG status = 0xDEAD;
-    helperRecord_.open = helper_->CreateDevice(&d.value, &status) == S_OK && status == 0;
-    if (!helperRecord_.open)
-        ctx.Fail("the helper's control path could not be opened");
 }
 
 TalvixDriver::~TalvixDriver()
@@ -426,9 +443,9 @@ bool TalvixCancelFromHelper()
     return theDriver->CancelFromHelper();
 }
 
-const std::vector<HANDLE>& TalvixHeaps()
+size_t TalvixSettledBlocks()
 {
-    return theDriver->Heaps();
+    return theDriver->SettledBlocks();
 }
 
 void TalvixProbe(Context& ctx)

@@ -129,11 +129,14 @@ private:
     {
         std::unique_lock<std::mutex> hold(lock_);
         while (!wake_.wait_for(hold, std::chrono::milliseconds(250), [this] { return quit_; })) {
-            std::lock_guard<std::mutex> j(journal.lock);
-            if (journal.running && GetTickCount() - journal.opStart > boundMs) {
+            bool overdue;
+            {
+                std::lock_guard<std::mutex> j(journal.lock);
+                overdue = journal.running && GetTickCount() - journal.opStart > boundMs;
+            }
+            if (overdue) {
                 char text[128];
                 std::snprintf(text, sizeof text, "blocked for more than %lu ms", static_cast<unsigned long>(boundMs));
-                journal.lock.unlock();
                 EndWithFailure(text);
             }
         }

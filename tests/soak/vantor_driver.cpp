@@ -62,7 +62,11 @@ TransferDesc FlowDesc(uint32_t addr, uint32_t size, uint32_t mode)
 
 class VantorDriver : public Driver {
 public:
-    explicit VantorDriver(Context& ctx) : dumpPath_(ctx.folder + "dump.bin"), sourcePath_(ctx.folder + "source.bin") {}
+    // A dump left by an earlier run would make a replay start elsewhere.
+    explicit VantorDriver(Context& ctx) : dumpPath_(ctx.folder + "dump.bin"), sourcePath_(ctx.folder + "source.bin")
+    {
+        DeleteFileA(dumpPath_.c_str());
+    }
     const char* Name() const override { return "Vantor"; }
     void Step(Context& ctx) override;
     void Settle(Context&) override {}

@@ -1,0 +1,608 @@
+// soak.exe [--seed S] [--ops N | --seconds T] [--bound-ms B]
+//
+// Runs random operations of uXfer, the dump tool's flows and Talvix against
+// instance 0 of the virtual device, with random faults armed on the device,
+// and checks after each one what the model allows.  A failure or a call that
+// blocks longer than the bound prints the seed, the operation and the ones
+// before it; the same seed and count replay the run.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "comserver/talvix_support.h"
+#include "soak.h"
+#include "uXfer.h"
+#include "usb_protocol.h"
+#include "vdev_shim.h"
+
+namespace soak {
+
+namespace {
+
+constexpr size_t kRingSize = 40;
+constexpr uint32_t kSettleEvery = 100;
+constexpr uint32_t kMemoryBytesAfterRun = VDEV_DEFAULT_MEMORY_BYTES;
+// The soak's own three locks (journal, watchdog, helper) may each get an
+// event from the threads library the first time two threads meet on them,
+// at any moment of the run; nothing else may add a handle.
+constexpr DWORD kLazyLockHandles = 3;
+
+const char* const kFaultNames[] = {"failed control request", "failed read", "failed write", "short read",
+                                   "held read", "active polls", "error at poll", "pending driver state",
+                                   "failed driver-state request"};
+constexpr size_t kFaultKinds = sizeof kFaultNames / sizeof *kFaultNames;
+
+// The description of the last operations, shared with the watchdog.
+struct Journal {
+    std::mutex lock;
+    std::deque<std::string> ring;
+    uint64_t opNumber = 0;
+    DWORD opStart = 0;
+    bool running = false;
+    uint32_t seed = 0;
+
+    void Begin(uint64_t number, const char* driver)
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        opNumber = number;
+        opStart = GetTickCount();
+        running = true;
+        ring.push_back("#" + std::to_string(number) + " " + driver + ":");
+        if (ring.size() > kRingSize)
+            ring.pop_front();
+    }
+    void End()
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        running = false;
+    }
+    void Append(const std::string& text)
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (ring.empty())
+            ring.push_back("(before the first operation):");
+        ring.back() += " " + text;
+    }
+    // Printed without the lock: the process ends right after.
+    void Print(const std::string& headline)
+    {
+        std::fprintf(stderr, "\nSOAK FAILURE (seed %u, operation #%llu): %s\nThe last operations:\n", seed,
+                     static_cast<unsigned long long>(opNumber), headline.c_str());
+        for (const std::string& line : ring)
+            std::fprintf(stderr, "  %s\n", line.c_str());
+        std::fprintf(stderr, "Replay: soak.exe --seed %u --ops %llu\n", seed,
+                     static_cast<unsigned long long>(opNumber + 1));
+        std::fflush(stderr);
+    }
+};
+
+Journal journal;
+std::string Format(const char* format, va_list args)
+{
+    char text[1024];
+    std::vsnprintf(text, sizeof text, format, args);
+    return text;
+}
+
+// The device as the next test expects to find it, as far as the back channel can.
+void RestoreDevice(vdev::Device& device)
+{
+    device.Reset();
+    device.SetMemorySize(kMemoryBytesAfterRun);
+    uSetInstance(0);
+    uSetDelay(100);
+}
+
+[[noreturn]] void EndWithFailure(const std::string& headline)
+{
+    journal.Print(headline);
+    vdev::Device device;
+    if (device.Open(0))
+        RestoreDevice(device);
+    // Threads may be blocked in the device: end without running the modules' teardown.
+    TerminateProcess(GetCurrentProcess(), 1);
+    for (;;) {
+    }
+}
+
+// Ends the process when an operation takes longer than the bound.
+class Watchdog {
+public:
+    explicit Watchdog(DWORD boundMs) : thread_([this, boundMs] { Run(boundMs); }) {}
+    ~Watchdog()
+    {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+private:
+    void Run(DWORD boundMs)
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        while (!wake_.wait_for(hold, std::chrono::milliseconds(250), [this] { return quit_; })) {
+            bool overdue;
+            {
+                std::lock_guard<std::mutex> j(journal.lock);
+                overdue = journal.running && GetTickCount() - journal.opStart > boundMs;
+            }
+            if (overdue) {
+                char text[128];
+                std::snprintf(text, sizeof text, "blocked for more than %lu ms", static_cast<unsigned long>(boundMs));
+                EndWithFailure(text);
+            }
+        }
+    }
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool quit_ = false;
+    std::thread thread_;
+};
+
+// The second thread: acts on a read the device holds during an operation.
+class Helper {
+public:
+    Helper() : thread_([this] { Run(); }) {}
+    ~Helper()
+    {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    void Expect(HeldRead action)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        action_ = action;
+        job_ = true;
+        done_ = false;
+        wake_.notify_all();
+    }
+    // At the end of the operation: stops looking and says what went wrong.
+    std::string Finish()
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        done_ = true;
+        wake_.wait(hold, [this] { return !job_; });
+        std::string problem;
+        problem.swap(problem_);
+        return problem;
+    }
+    uint32_t acted = 0;
+
+private:
+    void Run()
+    {
+        vdev::Device device;
+        device.Open(0);
+        std::unique_lock<std::mutex> hold(lock_);
+        for (;;) {
+            wake_.wait(hold, [this] { return quit_ || job_; });
+            if (quit_)
+                return;
+            HeldRead action = action_;
+            bool held = false;
+            while (!held && !done_) {
+                hold.unlock();
+                VdevInfo info{};
+                held = device.Info(info) && info.readPending;
+                if (held)
+                    Act(device, action);
+                else
+                    Sleep(1);
+                hold.lock();
+            }
+            job_ = false;
+            wake_.notify_all();
+        }
+    }
+    void Act(vdev::Device& device, HeldRead action)
+    {
+        bool ok = true;
+        const char* what = "release";
+        if (action == HeldRead::CancelXfer) {
+            what = "uSetCancel";
+            ok = uSetCancel(2) == RESULT_OK;
+        } else if (action == HeldRead::CancelTalvix) {
+            what = "ResetOrCancel";
+            ok = TalvixCancelFromHelper();
+        }
+        if (!ok) {
+            std::lock_guard<std::mutex> hold(lock_);
+            problem_ = std::string(what) + " from the helper thread failed on a held read";
+        }
+        if (action == HeldRead::Release || !ok)
+            device.ReleaseRead();
+        ++acted;
+    }
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool quit_ = false, job_ = false, done_ = true;
+    HeldRead action_ = HeldRead::Release;
+    std::string problem_;
+    std::thread thread_;
+};
+
+Helper* theHelper = nullptr;
+uint64_t faultCounts[kFaultKinds] = {};
+
+// Wine answers GetProcessHandleCount with 0; there the process's entries in
+// the system handle table are counted instead.
+DWORD HandleCount()
+{
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count)
+        return count;
+    struct Entry {
+        ULONG ownerPid;
+        BYTE objectType, flags;
+        USHORT value;
+        PVOID object;
+        ULONG access;
+    };
+    using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    constexpr ULONG kSystemHandleInformation = 16;
+    std::vector<uint8_t> table(1 << 16);
+    ULONG needed = 0;
+    LONG status;
+    while ((status = query(kSystemHandleInformation, table.data(), static_cast<ULONG>(table.size()), &needed)) ==
+           static_cast<LONG>(0xC0000004))  // STATUS_INFO_LENGTH_MISMATCH
+        table.resize(table.size() * 2);
+    if (status != 0)
+        return 0;
+    const ULONG entries = *reinterpret_cast<const ULONG*>(table.data());
+    const Entry* entry = reinterpret_cast<const Entry*>(table.data() + sizeof(ULONG_PTR));
+    for (ULONG i = 0; i < entries; ++i)
+        count += entry[i].ownerPid == GetCurrentProcessId();
+    return count;
+}
+
+
+}  // namespace
+
+uint32_t Rng::Next()
+{
+    state_ ^= state_ >> 12;
+    state_ ^= state_ << 25;
+    state_ ^= state_ >> 27;
+    return static_cast<uint32_t>((state_ * 0x2545F4914F6CDD1Dull) >> 32);
+}
+
+void Context::Note(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    journal.Append(Format(format, args));
+    va_end(args);
+}
+
+void Context::Fail(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string text = Format(format, args);
+    va_end(args);
+    EndWithFailure(text);
+}
+
+void Context::Expect(bool holds, const char* format, ...)
+{
+    if (holds)
+        return;
+    va_list args;
+    va_start(args, format);
+    std::string text = Format(format, args);
+    va_end(args);
+    EndWithFailure(text);
+}
+
+void Context::CheckMemory(uint32_t offset, uint32_t size)
+{
+    std::vector<uint8_t> actual(size);
+    Expect(device.ReadMemory(offset, actual.data(), size), "device memory could not be read");
+    const std::vector<uint8_t>& expected = model.Memory();
+    for (uint32_t i = 0; i < size; ++i)
+        if (actual[i] != expected[offset + i])
+            Fail("device memory at byte %u holds %02X, the model %02X", offset + i, actual[i], expected[offset + i]);
+}
+
+HeldReadPlan Context::ArmFaults(uint32_t allowed, uint32_t most, std::vector<HeldRead> cancels)
+{
+    HeldReadPlan plan;
+    const uint32_t count = rng.Percent(35) ? 0 : rng.Range(1, most);
+    uint32_t armed = 0;
+    for (uint32_t n = 0; n < count; ++n) {
+        const uint32_t kind = rng.Below(kFaultKinds);
+        const uint32_t bit = 1u << kind;
+        if (!(allowed & bit) || (armed & bit))
+            continue;
+        // A held read is let go by a reset request, which a failing control request could swallow.
+        if ((bit == kPendRead && (armed & kFailControl)) || (bit == kFailControl && (armed & kPendRead)))
+            continue;
+        armed |= bit;
+        static const uint32_t ids[] = {VDEV_KNOB_FAIL_CONTROL, VDEV_KNOB_FAIL_READ, VDEV_KNOB_FAIL_WRITE,
+                                       VDEV_KNOB_SHORT_READ, VDEV_KNOB_PEND_READ, VDEV_KNOB_ACTIVE_POLLS,
+                                       VDEV_KNOB_ERROR_AT_POLL, VDEV_KNOB_PENDING_POLLS, VDEV_KNOB_FAIL_DRIVER_STATE};
+        static const uint8_t requests[] = {0, 0, REQ_READ, REQ_WRITE, REQ_STATUS, REQ_RESET, REQ_DEBUG};
+        uint32_t value = rng.Range(1, 4), value2 = 0;
+        if (kind == 0)
+            value2 = requests[rng.Below(sizeof requests)];
+        if (kind == 3)
+            value2 = rng.Percent(50) ? rng.Below(64) : rng.Below(70000);
+        if (kind == 6)
+            value = rng.Range(1, 8);
+        if (kind == 4)
+            value = rng.Range(1, 2);
+        device.Knob(ids[kind], value, value2);
+        model.Knob(ids[kind], value, value2);
+        ++faultCounts[kind];
+        ++faultsArmed;
+        Note("[%s %u/%u]", kFaultNames[kind], value, value2);
+        if (kind == 4) {
+            plan.armed = true;
+            cancels.push_back(HeldRead::Release);
+            plan.action = cancels[rng.Below(static_cast<uint32_t>(cancels.size()))];
+            static const char* const actions[] = {"release", "uSetCancel", "ResetOrCancel"};
+            Note("[then %s]", actions[static_cast<int>(plan.action)]);
+        }
+    }
+    if (plan.armed) {
+        model.OnHeldRead(plan.action);
+        theHelper->Expect(plan.action);
+    }
+    return plan;
+}
+
+namespace {
+
+struct Options {
+    uint32_t seed = 0;
+    uint64_t ops = 0;
+    uint32_t seconds = 0;
+    DWORD boundMs = 30000;
+};
+
+bool ParseOptions(int argc, char** argv, Options& options)
+{
+    options.seed = GetTickCount();
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i];
+        const unsigned long long value = std::strtoull(argv[i + 1], nullptr, 0);
+        if (name == "--seed")
+            options.seed = static_cast<uint32_t>(value);
+        else if (name == "--ops")
+            options.ops = value;
+        else if (name == "--seconds")
+            options.seconds = static_cast<uint32_t>(value);
+        else if (name == "--bound-ms")
+            options.boundMs = static_cast<DWORD>(value);
+        else
+            return false;
+    }
+    if (argc % 2 == 0)
+        return false;
+    if (!options.ops && !options.seconds)
+        options.ops = 1000;
+    return true;
+}
+
+class Soak {
+public:
+    Soak(Context& ctx) : ctx_(ctx)
+    {
+        drivers_[0].reset(NewXferDriver(ctx));
+        drivers_[1].reset(NewVantorDriver(ctx));
+        drivers_[2].reset(NewTalvixDriver(ctx));
+    }
+    void Step(uint64_t number);
+    void Summary(uint64_t ops, DWORD elapsedMs) const;
+
+private:
+    void Environment();
+    void ResetDevice();
+    void AfterOperation();
+    void Settle();
+
+    Context& ctx_;
+    std::unique_ptr<Driver> drivers_[3];
+    uint64_t perDriver_[4] = {};
+    uint64_t resets_ = 0, plugs_ = 0, resizes_ = 0, settles_ = 0;
+    DWORD baseHandles_ = 0;
+    size_t baseBlocks_ = 0;
+    bool baseline_ = false;
+};
+
+void Soak::Step(uint64_t number)
+{
+    const uint32_t pick = ctx_.rng.Below(100);
+    const int which = pick < 40 ? 0 : pick < 58 ? 1 : pick < 90 ? 2 : 3;
+    journal.Begin(number, which < 3 ? drivers_[which]->Name() : "device");
+    ++perDriver_[which];
+    if (which < 3)
+        drivers_[which]->Step(ctx_);
+    else
+        Environment();
+    const std::string problem = theHelper->Finish();
+    if (!problem.empty())
+        ctx_.Fail("%s", problem.c_str());
+    ctx_.device.Knob(VDEV_KNOB_FAIL_CONTROL, 0);
+    for (uint32_t id : {VDEV_KNOB_FAIL_READ, VDEV_KNOB_FAIL_WRITE, VDEV_KNOB_SHORT_READ, VDEV_KNOB_PEND_READ,
+                        VDEV_KNOB_ACTIVE_POLLS, VDEV_KNOB_ERROR_AT_POLL, VDEV_KNOB_PENDING_POLLS,
+                        VDEV_KNOB_FAIL_DRIVER_STATE})
+        ctx_.device.Knob(id, 0);
+    ctx_.model.ClearKnobs();
+    AfterOperation();
+    if (number % kSettleEvery == kSettleEvery - 1)
+        Settle();
+    journal.End();
+}
+
+void Soak::Environment()
+{
+    switch (ctx_.rng.Below(4)) {
+    case 0: {
+        const bool plugged = !ctx_.model.plugged || ctx_.rng.Percent(60);
+        ctx_.Note(plugged ? "plug" : "unplug");
+        ctx_.Expect(ctx_.device.SetPlugged(plugged) && vdev::WaitInterfaces(vdev::kDefaultClass, plugged, 10000),
+                    "the product interface did not follow the plug knob");
+        ctx_.model.plugged = plugged;
+        ++plugs_;
+        break;
+    }
+    case 1: {
+        const uint32_t sizes[] = {4096, 65536, 65538, 131072, 200000, 256 * 1024, 512 * 1024,
+                                  2 * ctx_.rng.Range(1, 300000)};
+        const uint32_t bytes = sizes[ctx_.rng.Below(8)];
+        ctx_.Note("memory size %u", bytes);
+        ctx_.Expect(ctx_.device.SetMemorySize(bytes), "memory size knob refused");
+        ctx_.model.Resize(bytes);
+        ++resizes_;
+        break;
+    }
+    default:
+        ResetDevice();
+        break;
+    }
+}
+
+// A reset through one of the deliverables or the back channel; then the
+// device must be idle and answer.
+void Soak::ResetDevice()
+{
+    ++resets_;
+    const uint32_t first = ctx_.rng.Below(4);
+    bool done = false;
+    for (uint32_t i = 0; i < 3 && !done; ++i)
+        done = drivers_[(first + i) % 3]->ResetDevice(ctx_);
+    if (!done || first == 3) {
+        ctx_.Note("back-channel reset");
+        ctx_.Expect(ctx_.device.Reset() && vdev::WaitInterfaces(vdev::kDefaultClass, 1, 10000),
+                    "back-channel reset failed");
+        ctx_.model.Reset();
+    }
+    VdevInfo info{};
+    ctx_.Expect(ctx_.device.Info(info), "device info");
+    ctx_.Expect(!info.active && !info.readPending, "after a reset the device is not idle (active %u, held read %u)",
+                info.active, info.readPending);
+    TalvixProbe(ctx_);
+}
+
+void Soak::AfterOperation()
+{
+    VdevInfo info{};
+    ctx_.Expect(ctx_.device.Info(info), "device info");
+    ctx_.Expect(!info.readPending, "a read is still held after the operation");
+    ctx_.Expect((info.active != 0) == ctx_.model.PhaseOpen(), "device data phase %s, the model's %s",
+                info.active ? "open" : "closed", ctx_.model.PhaseOpen() ? "open" : "closed");
+    ctx_.Expect(info.memoryBytes == ctx_.model.MemoryBytes(), "memory size %u, the model's %u", info.memoryBytes,
+                ctx_.model.MemoryBytes());
+    ctx_.CheckMemory(0, ctx_.model.MemoryBytes());
+    // Talvix's waits would wait for an open phase for ever: close it first.
+    if (ctx_.model.PhaseOpen())
+        ResetDevice();
+}
+
+void Soak::Settle()
+{
+    ++settles_;
+    ctx_.Note("| settle");
+    for (auto& driver : drivers_)
+        driver->Settle(ctx_);
+    const DWORD handles = HandleCount();
+    const size_t blocks = TalvixSettledBlocks();
+    ctx_.Note("handles %lu, Talvix heap blocks %u", static_cast<unsigned long>(handles), static_cast<unsigned>(blocks));
+    // The first settle point is the baseline: by then every system DLL and
+    // cache the operations touch has been loaded.
+    if (!baseline_) {
+        baseline_ = true;
+        baseHandles_ = handles;
+        baseBlocks_ = blocks;
+        return;
+    }
+    ctx_.Expect(handles <= baseHandles_ + kLazyLockHandles, "the process holds %lu handles, %lu at the first settle point",
+                static_cast<unsigned long>(handles), static_cast<unsigned long>(baseHandles_));
+    ctx_.Expect(blocks == baseBlocks_, "Talvix's module heaps hold %u blocks, %u at the first settle point",
+                static_cast<unsigned>(blocks), static_cast<unsigned>(baseBlocks_));
+}
+
+void Soak::Summary(uint64_t ops, DWORD elapsedMs) const
+{
+    std::printf("soak: seed %u, %llu operations in %.1f s (uXfer %llu, Vantor %llu, Talvix %llu, device %llu)\n",
+                ctx_.seed, static_cast<unsigned long long>(ops), elapsedMs / 1000.0,
+                static_cast<unsigned long long>(perDriver_[0]), static_cast<unsigned long long>(perDriver_[1]),
+                static_cast<unsigned long long>(perDriver_[2]), static_cast<unsigned long long>(perDriver_[3]));
+    std::printf("soak: %llu faults armed:", static_cast<unsigned long long>(ctx_.faultsArmed));
+    for (size_t i = 0; i < kFaultKinds; ++i)
+        std::printf("%s %llu %s", i ? "," : "", static_cast<unsigned long long>(faultCounts[i]), kFaultNames[i]);
+    std::printf("\nsoak: %llu held reads acted on, %llu resets, %llu plug changes, %llu memory sizes, "
+                "%llu settle points\n",
+                static_cast<unsigned long long>(theHelper->acted), static_cast<unsigned long long>(resets_),
+                static_cast<unsigned long long>(plugs_), static_cast<unsigned long long>(resizes_),
+                static_cast<unsigned long long>(settles_));
+}
+
+}  // namespace
+
+}  // namespace soak
+
+int main(int argc, char** argv)
+{
+    using namespace soak;
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr, "usage: soak.exe [--seed S] [--ops N | --seconds T] [--bound-ms B]\n");
+        return 2;
+    }
+    if (!VdevShimInstall()) {
+        std::fprintf(stderr, "pipe-name shim could not be installed\n");
+        return 2;
+    }
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string folder = std::string(temp) + "usbsoak\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+
+    journal.seed = options.seed;
+    Context ctx(options.seed, folder);
+    if (!ctx.device.Open(0) || !ctx.device.Reset() || !ctx.device.SetMemorySize(ctx.model.MemoryBytes()) ||
+        !vdev::WaitInterfaces(vdev::kDefaultClass, 1, 10000) || vdev::CountInterfaces(vdev::kDefaultClass) != 1) {
+        std::fprintf(stderr, "soak: needs the test bed with exactly one device instance\n");
+        return 2;
+    }
+    uSetInstance(0);
+    uSetKVVersion(0x0130);
+    std::printf("soak: seed %u\n", options.seed);
+    std::fflush(stdout);
+
+    Watchdog watchdog(options.boundMs);
+    Helper helper;
+    theHelper = &helper;
+    // One round trip with the helper before the first settle point, so that
+    // the handles its synchronisation makes once are part of the baseline.
+    helper.Expect(HeldRead::Release);
+    helper.Finish();
+    uint64_t done = 0;
+    const DWORD start = GetTickCount();
+    {
+        Soak soak(ctx);
+        while ((options.ops && done < options.ops) ||
+               (!options.ops && GetTickCount() - start < options.seconds * 1000u))
+            soak.Step(done++);
+        soak.Summary(done, GetTickCount() - start);
+    }
+    RestoreDevice(ctx.device);
+    std::fflush(stdout);
+    return 0;
+}

@@ -1,0 +1,198 @@
+// The dump tool's Read and Write flows, run in this process on real files:
+// the outcome each flow reports, device memory after a Write, and the dump
+// file after a Read (a Read that did not succeed leaves the previous dump as
+// it was).
+#include <fstream>
+#include <iterator>
+
+#include "flows.h"
+#include "oracle.h"
+#include "soak.h"
+
+namespace soak {
+
+namespace {
+
+// Sent as a debug write before every transfer.
+const uint8_t kResetCommand[12] = {0x05, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x05, 0x00, 0x00, 0x00, 0xFF, 0xFF};
+
+class Reported : public dump::Reporter {
+public:
+    void Show(dump::Outcome outcome) override
+    {
+        ++shown;
+        last = outcome;
+    }
+    int shown = 0;
+    dump::Outcome last = dump::Outcome::OpenFileFailed;
+};
+
+// A file's bytes, or nothing when it does not exist.
+struct FileState {
+    bool exists = false;
+    std::vector<uint8_t> bytes;
+};
+
+FileState Snapshot(const std::string& path)
+{
+    FileState state;
+    std::ifstream file(path, std::ios::binary);
+    state.exists = file.good();
+    if (state.exists)
+        state.bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return state;
+}
+
+void StoreFile(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+TransferDesc FlowDesc(uint32_t addr, uint32_t size, uint32_t mode)
+{
+    TransferDesc desc = {};
+    desc.address = addr << 1;
+    desc.length = size << 1;
+    desc.unitSize = 4;
+    desc.cmdValue = 1;
+    desc.cmdIndex = static_cast<uint16_t>(mode);
+    return desc;
+}
+
+class VantorDriver : public Driver {
+public:
+    // A dump left by an earlier run would make a replay start elsewhere.
+    explicit VantorDriver(Context& ctx) : dumpPath_(ctx.folder + "dump.bin"), sourcePath_(ctx.folder + "source.bin")
+    {
+        DeleteFileA(dumpPath_.c_str());
+    }
+    const char* Name() const override { return "Vantor"; }
+    void Step(Context& ctx) override;
+    void Settle(Context&) override {}
+    bool ResetDevice(Context&) override { return false; }
+
+private:
+    // uCreate(7) and the reset command, as both flows begin; the outcome when
+    // they stop the flow.
+    bool ExpectOpening(Context& ctx, dump::Outcome& outcome);
+    void Read(Context& ctx, dump::DumpSettings& settings);
+    void Write(Context& ctx, dump::DumpSettings& settings);
+
+    std::string dumpPath_, sourcePath_;
+};
+
+bool VantorDriver::ExpectOpening(Context& ctx, dump::Outcome& outcome)
+{
+    XferConn& conn = SharedXferConn();
+    if (ExpectCreate(ctx.model, conn, OPEN_ALL) != RESULT_OK) {
+        outcome = dump::Outcome::OpenUsbFailed;
+        return false;
+    }
+    TransferDesc reset = {};
+    reset.length = sizeof kResetCommand;
+    reset.unitSize = 4;
+    reset.cmdValue = 1;
+    reset.cmdIndex = 1;
+    std::vector<uint8_t> bytes(kResetCommand, kResetCommand + sizeof kResetCommand);
+    if (ExpectDebug(ctx.model, conn, reset, false, bytes).result != RESULT_OK) {
+        outcome = dump::Outcome::ResetFailed;  // the connection stays open
+        return false;
+    }
+    return true;
+}
+
+void VantorDriver::Read(Context& ctx, dump::DumpSettings& s)
+{
+    const bool creatable = ctx.rng.Percent(95);
+    s.forWrite = creatable ? dumpPath_ : ctx.folder + "missing\\dump.bin";
+    if (creatable && ctx.rng.Percent(20))
+        DeleteFileA(dumpPath_.c_str());
+    const FileState before = Snapshot(s.forWrite);
+    std::vector<HeldRead> cancels = {HeldRead::CancelTalvix};
+    if (ctx.model.plugged && SharedXferConn().instance == 0)
+        cancels.push_back(HeldRead::CancelXfer);
+    ctx.ArmFaults(kFailControl | kFailRead | kFailWrite | kShortRead | kPendRead, 2, cancels);
+
+    dump::Outcome expected = dump::Outcome::OpenFileFailed;
+    std::vector<uint8_t> dump;
+    XferConn& conn = SharedXferConn();
+    if (creatable && ExpectOpening(ctx, expected)) {
+        TransferDesc desc = FlowDesc(s.Addr, s.Size, s.readMode);
+        XferOutcome wire = ExpectRead(ctx.model, conn, desc, std::vector<uint8_t>(desc.length, 0));
+        expected = wire.result == RESULT_OK ? dump::Outcome::ReadSuccess : dump::Outcome::ReadFailed;
+        for (uint32_t i = 0; i < s.Size; ++i)
+            dump.push_back(wire.buffer[2 * i]);
+        ExpectClose(conn);
+    }
+    Reported reported;
+    dump::ReadFlow(s, reported);
+    ctx.Note("-> \"%s\"", dump::OutcomeText(reported.last));
+    ctx.Expect(reported.shown == 1, "Read flow showed %d outcomes", reported.shown);
+    ctx.Expect(reported.last == expected, "Read flow: \"%s\", expected \"%s\"", dump::OutcomeText(reported.last),
+               dump::OutcomeText(expected));
+    const FileState after = Snapshot(s.forWrite);
+    if (expected == dump::Outcome::ReadSuccess) {
+        ctx.Expect(after.exists && after.bytes == dump, "Read flow: the dump file (%u bytes) differs from the model",
+                   static_cast<unsigned>(after.bytes.size()));
+    } else if (before.exists) {
+        ctx.Expect(after.exists && after.bytes == before.bytes, "Read flow failed and changed the previous dump");
+    } else {
+        ctx.Expect(!after.exists || after.bytes.empty(), "Read flow failed and left a non-empty dump");
+    }
+}
+
+void VantorDriver::Write(Context& ctx, dump::DumpSettings& s)
+{
+    const bool present = ctx.rng.Percent(95);
+    s.forRead = present ? sourcePath_ : ctx.folder + "absent.bin";
+    std::vector<uint8_t> file = Bytes(ctx.rng.Percent(70) ? s.Size : ctx.rng.Below(s.Size + 100), ctx.rng.Next());
+    if (present)
+        StoreFile(sourcePath_, file);
+    ctx.ArmFaults(kFailControl | kFailWrite, 2);
+
+    dump::Outcome expected = dump::Outcome::OpenFileFailed;
+    if (present && ExpectOpening(ctx, expected)) {
+        // A short file leaves the rest of the dump zero; each byte goes out as (byte, 0xFF).
+        file.resize(s.Size, 0);
+        std::vector<uint8_t> wire;
+        for (uint8_t b : file) {
+            wire.push_back(b);
+            wire.push_back(0xFF);
+        }
+        TransferDesc desc = FlowDesc(s.Addr, s.Size, s.writeMode);
+        XferOutcome out = ExpectWrite(ctx.model, SharedXferConn(), desc, wire.data());
+        expected = out.result == RESULT_OK ? dump::Outcome::WriteSuccess : dump::Outcome::WriteFailed;
+        ExpectClose(SharedXferConn());
+    }
+    Reported reported;
+    dump::WriteFlow(s, reported);
+    ctx.Note("-> \"%s\"", dump::OutcomeText(reported.last));
+    ctx.Expect(reported.shown == 1, "Write flow showed %d outcomes", reported.shown);
+    ctx.Expect(reported.last == expected, "Write flow: \"%s\", expected \"%s\"", dump::OutcomeText(reported.last),
+               dump::OutcomeText(expected));
+}
+
+void VantorDriver::Step(Context& ctx)
+{
+    dump::DumpSettings s;
+    s.Size = ctx.rng.Percent(10) ? ctx.rng.Below(8) : ctx.rng.Range(1, 100 * 1024);
+    s.Addr = ctx.rng.Below(ctx.model.MemoryBytes() / 2 + 1024);
+    s.readMode = ctx.rng.Next();
+    s.writeMode = ctx.rng.Next();
+    const bool read = ctx.rng.Percent(50);
+    ctx.Note("%s flow Size=%u Addr=%u", read ? "Read" : "Write", s.Size, s.Addr);
+    if (read)
+        Read(ctx, s);
+    else
+        Write(ctx, s);
+}
+
+}  // namespace
+
+Driver* NewVantorDriver(Context& ctx)
+{
+    return new VantorDriver(ctx);
+}
+
+}  // namespace soak

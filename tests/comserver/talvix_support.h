@@ -15,6 +15,7 @@
 
 #include "Talvix.h"
 #include "common/device_log.h"
+#include "common/import_patch.h"
 #include "talvix_records.h"
 #include "usb_protocol.h"
 #include "vdev_client.h"
@@ -164,23 +165,6 @@ HANDLE HeapHolding(const std::vector<HANDLE>& heaps, const void* data);
 
 // A CreateFileA that fails with ERROR_ACCESS_DENIED, for import patches.
 HANDLE WINAPI FailingCreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
-
-// Replaces one imported function in a module's import address table for the
-// life of the object.  Talvix.dll binds its imports by name.
-class ImportPatch {
-public:
-    ImportPatch(HMODULE module, const char* dll, const char* function, void* replacement);
-    ~ImportPatch();
-    ImportPatch(const ImportPatch&) = delete;
-    ImportPatch& operator=(const ImportPatch&) = delete;
-
-    bool Applied() const { return slot_ != nullptr; }
-    void* Original() const { return original_; }
-
-private:
-    void** slot_ = nullptr;
-    void* original_ = nullptr;
-};
 
 // Replaces one function in the export table of a loaded system DLL for the
 // life of the object: modules loaded meanwhile bind their import to the

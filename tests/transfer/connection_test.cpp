@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/import_patch.h"
 #include "usb_protocol.h"
 #include "xfer_support.h"
 
@@ -175,6 +176,81 @@ TEST_F(XferConnection, PartialOpensGiveOnlyTheirPipes)
     EXPECT_EQ(uDebugReadCmd(&desc, buffer, &count), RESULT_IO_FAILED);
     EXPECT_EQ(uDebugWriteCmd(&desc, buffer, &count), RESULT_OK);
     EXPECT_EQ(Trace(Log()), (std::vector<std::string>{"ctl AA", "ctl AA", "write 64>64"}));
+}
+
+// ReadFile and WriteFile as uXfer.dll calls them, counted and passed on.
+LONG readFileCalls = 0;
+LONG writeFileCalls = 0;
+decltype(&ReadFile) realReadFile = nullptr;
+decltype(&WriteFile) realWriteFile = nullptr;
+
+BOOL WINAPI CountedReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD moved, LPOVERLAPPED overlapped)
+{
+    InterlockedIncrement(&readFileCalls);
+    return realReadFile(file, buffer, size, moved, overlapped);
+}
+
+BOOL WINAPI CountedWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD moved, LPOVERLAPPED overlapped)
+{
+    InterlockedIncrement(&writeFileCalls);
+    return realWriteFile(file, buffer, size, moved, overlapped);
+}
+
+// Counts the pipe calls of uXfer.dll for the life of the object.
+class PipeCallCounter {
+public:
+    PipeCallCounter()
+        : read_(GetModuleHandleA("uXfer.dll"), "kernel32.dll", "ReadFile", reinterpret_cast<void*>(&CountedReadFile)),
+          write_(GetModuleHandleA("uXfer.dll"), "kernel32.dll", "WriteFile",
+                 reinterpret_cast<void*>(&CountedWriteFile))
+    {
+        realReadFile = reinterpret_cast<decltype(&ReadFile)>(read_.Original());
+        realWriteFile = reinterpret_cast<decltype(&WriteFile)>(write_.Original());
+        readFileCalls = 0;
+        writeFileCalls = 0;
+    }
+    bool Applied() const { return read_.Applied() && write_.Applied(); }
+
+private:
+    ImportPatch read_;
+    ImportPatch write_;
+};
+
+// A pipe left out of the open flags is never handed to the system, not even
+// for the drain after a failed chunk: its handle is invalid, and a call on it
+// would fail the same way without ever reaching the device.
+TEST_F(XferConnection, PipesLeftOutOfTheFlagsMakeNoSystemCall)
+{
+    const PipeCallCounter counter;
+    ASSERT_TRUE(counter.Applied());
+    TransferDesc desc = Desc(0, 64);  // a whole packet, so a failed chunk drains the pipe
+    uint8_t buffer[64] = {};
+    uint32_t count = 0;
+
+    ASSERT_EQ(uCreate(OPEN_CONTROL | OPEN_WRITE), RESULT_OK);
+    ASSERT_TRUE(device.Reset());
+    EXPECT_EQ(uXferRead(&desc, buffer, &count), RESULT_IO_FAILED);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(uXferVerify(&desc, buffer), RESULT_IO_FAILED);
+    EXPECT_EQ(uDebugReadCmd(&desc, buffer, &count), RESULT_IO_FAILED);
+    EXPECT_EQ(readFileCalls, 0) << "no read pipe";
+    // The failed read resets the device as after any failed chunk.
+    EXPECT_EQ(Trace(Log()), (std::vector<std::string>{"ctl A0", "ctl A3", "reset 2", "ctl AA", "ctl AA"}));
+
+    ASSERT_EQ(uCreate(OPEN_CONTROL | OPEN_READ), RESULT_OK);
+    ASSERT_TRUE(device.Reset());
+    EXPECT_EQ(uXferWrite(&desc, buffer, &count), RESULT_IO_FAILED);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(uDebugWriteCmd(&desc, buffer, &count), RESULT_IO_FAILED);
+    EXPECT_EQ(writeFileCalls, 0) << "no write pipe";
+    EXPECT_EQ(Trace(Log()), (std::vector<std::string>{"ctl A1", "ctl A3", "reset 2", "ctl AA"}));
+
+    // With both pipes open the same calls reach the system.
+    ASSERT_EQ(uCreate(OPEN_ALL), RESULT_OK);
+    EXPECT_EQ(uXferRead(&desc, buffer, &count), RESULT_OK);
+    EXPECT_EQ(uXferWrite(&desc, buffer, &count), RESULT_OK);
+    EXPECT_EQ(readFileCalls, 1);
+    EXPECT_EQ(writeFileCalls, 1);
 }
 
 TEST_F(XferConnection, MissingInstanceLeavesTheOpenConnection)

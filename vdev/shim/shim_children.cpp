@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "vdev_handle.h"
 #include "vdev_shim.h"
 
 namespace {
@@ -30,22 +31,6 @@ public:
 private:
     HANDLE process_;
     void* address_;
-};
-
-class ThreadHandle {
-public:
-    explicit ThreadHandle(HANDLE h) : h_(h) {}
-    ~ThreadHandle()
-    {
-        if (h_)
-            CloseHandle(h_);
-    }
-    ThreadHandle(const ThreadHandle&) = delete;
-    ThreadHandle& operator=(const ThreadHandle&) = delete;
-    HANDLE Get() const { return h_; }
-
-private:
-    HANDLE h_;
 };
 
 #ifndef _WIN64
@@ -122,7 +107,7 @@ extern "C" bool VdevShimInject(HANDLE process, const char* dllPath)
         return false;
     auto loadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
-    ThreadHandle thread(CreateRemoteThread(process, nullptr, 0, loadLibrary, name.Address(), 0, nullptr));
+    VdevHandle thread(CreateRemoteThread(process, nullptr, 0, loadLibrary, name.Address(), 0, nullptr));
     if (!thread.Get() || WaitForSingleObject(thread.Get(), 30000) != WAIT_OBJECT_0)
         return false;
     DWORD module = 0;

@@ -9,21 +9,10 @@
 #include <cstdio>
 #include <string>
 
+#include "vdev_handle.h"
 #include "vdev_shim.h"
 
 namespace {
-
-struct Handle {
-    HANDLE h;
-    explicit Handle(HANDLE v = nullptr) : h(v) {}
-    ~Handle()
-    {
-        if (h && h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-};
 
 // The command line after our own program name, as the system keeps it.
 const wchar_t* ChildCommandLine()
@@ -72,15 +61,15 @@ int main()
         std::fprintf(stderr, "vdevrun: cannot start program (error %lu)\n", GetLastError());
         return 126;
     }
-    Handle process(pi.hProcess), thread(pi.hThread);
-    if (!VdevShimInject(process.h, ShimPath().c_str())) {
+    VdevHandle process(pi.hProcess), thread(pi.hThread);
+    if (!VdevShimInject(process.Get(), ShimPath().c_str())) {
         std::fprintf(stderr, "vdevrun: cannot load the shim into the program\n");
-        TerminateProcess(process.h, 127);
+        TerminateProcess(process.Get(), 127);
         return 127;
     }
-    ResumeThread(thread.h);
-    WaitForSingleObject(process.h, INFINITE);
+    ResumeThread(thread.Get());
+    WaitForSingleObject(process.Get(), INFINITE);
     DWORD code = 0;
-    GetExitCodeProcess(process.h, &code);
+    GetExitCodeProcess(process.Get(), &code);
     return static_cast<int>(code);
 }

@@ -269,6 +269,18 @@ TEST_F(ReadFlowTest, UncreatableFileIsReportedBeforeTheDevice)
     EXPECT_TRUE(device.Log().empty()) << Dump(device.Log());
 }
 
+TEST_F(ReadFlowTest, PathLongerThanAnAnsiPathFailsAtTheOpen)
+{
+    // Cut to the settings buffer, it would name another file of the folder.
+    const std::string path = scratch.File(std::string(280 - scratch.File("").size(), 'p'));
+    WriteSettings("[Dump]\r\nforWrite=" + path + "\r\nSize=16\r\n");
+    settings = dump::LoadSettings();
+    RemoveSettings();
+    EXPECT_EQ(RunRead(), Outcome::OpenFileFailed);
+    EXPECT_TRUE(scratch.Names().empty());
+    EXPECT_TRUE(device.Log().empty()) << Dump(device.Log());
+}
+
 TEST_F(ReadFlowTest, SizesWithoutMemoryStopBeforeTheDevice)
 {
     const auto previous = Bytes({9, 8, 7});

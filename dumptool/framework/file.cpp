@@ -129,6 +129,11 @@ bool CFile::TakeAttributesOf(const std::wstring& path)
     basic.FileAttributes = (attributes & kKept) ? attributes & kKept : FILE_ATTRIBUTE_NORMAL;
     if (!SetFileInformationByHandle(handle_, FileBasicInfo, &basic, sizeof basic))
         return false;
+    // A volume without access rights (FAT, most memory sticks) has none to take.
+    DWORD volumeFlags = 0;
+    if (!GetVolumeInformationByHandleW(handle_, nullptr, 0, nullptr, nullptr, &volumeFlags, nullptr, 0) ||
+        !(volumeFlags & FILE_PERSISTENT_ACLS))
+        return true;
 
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;

@@ -72,7 +72,7 @@ int RunList(const Options& options)
     if (options.json) {
         Json instances = Json::array();
         for (uint32_t i = 0; i < count; ++i)
-            instances.push_back({{"index", i}, {"path", JsonText(paths[i])}});
+            instances.push_back({{"index", i}, {"path", paths[i]}});
         PrintJson({{"interface", GuidText(cls)}, {"count", count}, {"instances", instances}});
     } else {
         for (uint32_t i = 0; i < count; ++i)

@@ -42,11 +42,12 @@ struct Plan {
 int ResolvePlan(const Options& options, bool read, Plan& plan)
 {
     if (!options.settings.empty()) {
-        const std::string path = FullPath(options.settings);
+        const std::wstring path = FullPath(options.settings);
         if (!FileExists(path))
-            return Fail(kExitFile, "can't read the settings file " + path + ": there is no such file");
+            return Fail(kExitFile, "can't read the settings file " + Shown(path) + ": there is no such file");
         const dump::DumpSettings s = dump::LoadSettings(path);
-        plan.file = read ? s.forWrite : s.forRead;
+        // The dump tool's settings file is ANSI text.
+        plan.file = Narrow(Widen(read ? s.forWrite : s.forRead, CP_ACP), CP_UTF8);
         plan.addr = s.Addr;
         plan.size = s.Size;
         plan.mode = read ? s.readMode : s.writeMode;
@@ -170,7 +171,7 @@ void PrintSummary(const Options& options, bool read, const Plan& plan, uint32_t 
     const uint32_t size = *plan.size;
     if (options.json) {
         Json summary = {{"command", read ? "read" : "write"},
-                        {"file", JsonText(plan.file)},
+                        {"file", plan.file},
                         {"instance", options.instance},
                         {"addr", plan.addr},
                         {"size", size},

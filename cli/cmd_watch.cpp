@@ -83,7 +83,7 @@ int RunWatch(const Options& options)
         const char* event = wParam == DBT_DEVICEARRIVAL ? "arrival" : "removal";
         const std::string path = DevicePath(record);
         if (options.json)
-            PrintJson({{"event", event}, {"path", JsonText(path)}});
+            PrintJson({{"event", event}, {"path", path}});
         else
             PrintLine(std::string(event) + "  " + path);
         result = TRUE;

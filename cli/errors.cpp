@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "framework/file.h"
+#include "output.h"
 #include "uXfer.h"
 
 namespace uxfer {
@@ -35,24 +37,23 @@ std::string ResultText(uint32_t result)
 
 std::string SystemErrorText(unsigned long error)
 {
-    char buffer[256] = {};
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                  buffer, sizeof buffer, nullptr);
+    wchar_t buffer[256] = {};
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                  buffer, sizeof buffer / sizeof buffer[0], nullptr);
     // The system's texts end in a line break and often a full stop.
-    while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' || buffer[length - 1] == ' ' ||
-                          buffer[length - 1] == '.'))
+    while (length > 0 && (buffer[length - 1] == L'\r' || buffer[length - 1] == L'\n' || buffer[length - 1] == L' ' ||
+                          buffer[length - 1] == L'.'))
         --length;
     std::string text = "error " + std::to_string(error);
     if (length > 0)
-        text += ": " + std::string(buffer, length);
+        text += ": " + Narrow(std::wstring(buffer, length), CP_UTF8);
     return text;
 }
 
 int Fail(int code, const std::string& message)
 {
     std::fflush(stdout);
-    std::fprintf(stderr, "uxfer: %s\n", message.c_str());
-    std::fflush(stderr);
+    WriteLine(stderr, "uxfer: " + message);
     return code;
 }
 

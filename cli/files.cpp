@@ -11,7 +11,7 @@ namespace uxfer {
 
 namespace {
 
-const char kTempPrefix[] = "uxf";
+const wchar_t kTempPrefix[] = L"uxf";
 constexpr DWORD kStdinChunk = 1u << 20;
 
 bool WriteAll(HANDLE handle, const uint8_t* data, uint32_t bytes)
@@ -28,20 +28,37 @@ bool WriteAll(HANDLE handle, const uint8_t* data, uint32_t bytes)
 
 }  // namespace
 
-std::string FullPath(const std::string& path)
+std::wstring FullPath(const std::string& path)
 {
-    const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    const std::wstring wide = Widen(path, CP_UTF8);
+    const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     if (needed == 0)
-        return path;
-    std::string full(needed, '\0');
-    const DWORD length = GetFullPathNameA(path.c_str(), needed, &full[0], nullptr);
+        return wide;
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(wide.c_str(), needed, &full[0], nullptr);
     full.resize(length < needed ? length : 0);
-    return full.empty() ? path : full;
+    if (full.empty())
+        return wide;
+    // Device names ("\\.\NUL") and paths given with a prefix stay as they are.
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\')
+        return L"\\\\?\\" + full;
+    if (full.size() > 2 && full.compare(0, 2, L"\\\\") == 0 && full[2] != L'.' && full[2] != L'?')
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return full;
 }
 
-bool FileExists(const std::string& path)
+std::string Shown(const std::wstring& path)
 {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        return Narrow(L"\\\\" + path.substr(8), CP_UTF8);
+    if (path.compare(0, 4, L"\\\\?\\") == 0)
+        return Narrow(path.substr(4), CP_UTF8);
+    return Narrow(path, CP_UTF8);
+}
+
+bool FileExists(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -50,13 +67,15 @@ int DumpOutput::Prepare(const std::string& file)
     name_ = file;
     if (file == "-")
         return kExitOk;
-    const std::string path = FullPath(file);
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const std::wstring path = FullPath(file);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY)
             return Fail(kExitFile, "can't write the dump to " + name_ + ": it is a folder; give a file name");
+        // Moving the dump over it takes delete access: a file another program
+        // holds without sharing that is refused here, before the device is touched.
         CFile existing;
-        if (!existing.Open(path, CFile::modeWrite))
+        if (!existing.Open(path, CFile::modeWrite | CFile::modeDelete))
             return Fail(kExitFile, "can't replace " + name_ + " (" + SystemErrorText(GetLastError()) +
                                        "); is it read-only or open in another program?");
     }
@@ -79,7 +98,7 @@ int DumpOutput::WriteFailed(DWORD error)
 {
     if (!file_)
         return Fail(kExitFile, "can't write the dump to standard output (" + SystemErrorText(error) + ")");
-    return Fail(kExitFile, "can't write the dump to " + file_->Path() + " (" + SystemErrorText(error) +
+    return Fail(kExitFile, "can't write the dump to " + Shown(file_->Path()) + " (" + SystemErrorText(error) +
                                "); is the disk full?");
 }
 
@@ -115,16 +134,16 @@ int WriteSource::Open(const std::string& file, uint64_t& length)
         length = stdinData_.size();
         return kExitOk;
     }
-    path_ = FullPath(file);
+    const std::wstring path = FullPath(file);
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &data))
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
         return Fail(kExitFile, "can't read " + name_ + " (" + SystemErrorText(GetLastError()) +
                                    "); does the file exist?");
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return Fail(kExitFile, "can't read " + name_ + ": it is a folder; give a file name");
     length = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     // Opened now, so that an unreadable file is reported before the device is touched.
-    if (!file_.Open(path_, CFile::modeRead))
+    if (!file_.Open(path, CFile::modeRead))
         return Fail(kExitFile, "can't read " + name_ + " (" + SystemErrorText(GetLastError()) + ")");
     return kExitOk;
 }

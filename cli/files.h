@@ -1,5 +1,6 @@
 // The files of a read or write.  "-" stands for standard output (read) or
-// standard input (write), both binary.
+// standard input (write), both binary.  Names come in UTF-8 and go to the
+// wide file functions.
 #pragma once
 
 #include <cstdint>
@@ -12,11 +13,15 @@
 namespace uxfer {
 
 // The full path of `path`; the profile functions and the checks below need
-// one (a bare name would be looked for in the Windows folder).
-std::string FullPath(const std::string& path);
+// one (a bare name would be looked for in the Windows folder).  A path on a
+// drive or share comes with the \\?\ prefix, so that it may be longer than
+// MAX_PATH.
+std::wstring FullPath(const std::string& path);
+// A full path as the user reads it: UTF-8, without the prefix.
+std::string Shown(const std::wstring& path);
 
 // True when `path` names an existing file (not a folder).
-bool FileExists(const std::string& path);
+bool FileExists(const std::wstring& path);
 
 // The destination of a dump.  A file is written to a temporary file in its
 // folder that replaces it only once the whole dump is stored; until then, and
@@ -58,7 +63,6 @@ public:
 
 private:
     std::string name_;
-    std::string path_;
     CFile file_;
     std::vector<uint8_t> stdinData_;
     bool fromStdin_ = false;

@@ -2,23 +2,9 @@
 
 #include <windows.h>
 
-#include <cstdio>
-#include <vector>
+#include "framework/file.h"
 
 namespace uxfer {
-
-std::string JsonText(const std::string& ansi)
-{
-    if (ansi.empty())
-        return ansi;
-    const int wide = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-    std::vector<wchar_t> w(wide);
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), w.data(), wide);
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
-    std::string utf8(bytes, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, &utf8[0], bytes, nullptr, nullptr);
-    return utf8;
-}
 
 void PrintJson(const Json& object)
 {
@@ -27,16 +13,28 @@ void PrintJson(const Json& object)
 
 void PrintLine(const std::string& line)
 {
-    std::fputs(line.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    WriteLine(stdout, line);
 }
 
 void PrintInfo(const std::string& line)
 {
-    std::fputs(line.c_str(), stderr);
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
+    WriteLine(stderr, line);
+}
+
+void WriteLine(FILE* stream, const std::string& line)
+{
+    std::fflush(stream);
+    const HANDLE handle = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(handle, &mode)) {
+        const std::wstring text = Widen(line + "\n", CP_UTF8);
+        DWORD written = 0;
+        WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    std::fputs(line.c_str(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
 }
 
 }  // namespace uxfer

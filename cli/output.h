@@ -1,10 +1,14 @@
 // What the tool prints on standard output: text lines for people, or one JSON
 // object a line for scripts.  Both are flushed at once, so that a script
 // reading a pipe sees each line when it happens (watch).
+//
+// Text is UTF-8 inside the tool.  A console gets it in UTF-16, as the
+// console's own characters; a file or pipe gets the UTF-8 bytes.
 #pragma once
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <string>
 
 namespace uxfer {
@@ -12,12 +16,11 @@ namespace uxfer {
 // Keys stay in the order they were added.
 using Json = nlohmann::ordered_json;
 
-// Text of the system code page (paths, file names) as the UTF-8 JSON wants.
-std::string JsonText(const std::string& ansi);
-
 void PrintJson(const Json& object);
 void PrintLine(const std::string& line);
 // An informational line on standard error (not printed under --quiet).
 void PrintInfo(const std::string& line);
+// A line of text on `stream`, standard output or standard error.
+void WriteLine(FILE* stream, const std::string& line);
 
 }  // namespace uxfer

@@ -58,10 +58,12 @@ private:
 // else, so that a path that can't be written is reported before the device is
 // touched; its old contents are replaced only by a dump that was read, written
 // and flushed in full.  A file that the flow created and never filled is
-// removed again.
+// removed again.  The probe asks for the delete access that moving the new
+// dump over the file takes, so that a file another program holds without
+// sharing that is refused before the device is touched too.
 class DumpTarget {
 public:
-    explicit DumpTarget(const std::string& path) : path_(path) {}
+    explicit DumpTarget(const std::wstring& path) : path_(path) {}
     ~DumpTarget()
     {
         if (created_ && !stored_)
@@ -73,7 +75,7 @@ public:
     bool Open()
     {
         CFile file;
-        if (!file.Open(path_, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite))
+        if (!file.Open(path_, CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite | CFile::modeDelete))
             return false;
         created_ = file.Created();
         return true;
@@ -86,7 +88,7 @@ public:
     }
 
 private:
-    std::string path_;
+    std::wstring path_;
     bool created_ = false;
     bool stored_ = false;
 };
@@ -150,7 +152,7 @@ void ReadFlow(const DumpSettings& s, Reporter& reporter)
     // Declared in reverse order of release: the dump buffer goes first, then
     // a dump file that was created and not filled, then the connection.
     Connection usb;
-    DumpTarget target(s.forWrite);
+    DumpTarget target(WidePath(s.forWrite));
     if (!target.Open())
         return reporter.Show(Outcome::OpenFileFailed);
     Block dump = WireFits(s.Size) ? Allocate(s.Size) : nullptr;
@@ -170,7 +172,7 @@ void WriteFlow(const DumpSettings& s, Reporter& reporter)
     Block dump;
     {
         CFile source;
-        if (!source.Open(s.forRead, CFile::modeRead))
+        if (!source.Open(WidePath(s.forRead), CFile::modeRead))
             return reporter.Show(Outcome::OpenFileFailed);
         dump = WireFits(s.Size) ? Allocate(s.Size) : nullptr;
         if (!dump)

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "framework/file.h"
+
 namespace dump {
 
 const char kKeyForRead[] = "forRead";
@@ -14,13 +16,27 @@ namespace {
 
 const char kSection[] = "Dump";
 constexpr DWORD kPathBuffer = 260;
+constexpr size_t kLongestValue = 1u << 16;
 constexpr UINT kDefaultSize = 0x2000;
 
-std::string ReadString(const char* key, const std::string& file)
+// The whole value, however long: a value that fills the buffer is read again
+// into a larger one.  Longer than any path: none.
+std::string ReadString(const char* key, const std::wstring& file)
 {
-    char value[kPathBuffer] = {};
-    GetPrivateProfileStringA(kSection, key, "", value, kPathBuffer, file.c_str());
-    return value;
+    const std::wstring section = Widen(kSection, CP_ACP), name = Widen(key, CP_ACP);
+    for (std::vector<wchar_t> value(kPathBuffer); value.size() <= kLongestValue; value.resize(value.size() * 2)) {
+        const DWORD length = GetPrivateProfileStringW(section.c_str(), name.c_str(), L"", value.data(),
+                                                      static_cast<DWORD>(value.size()), file.c_str());
+        if (length + 1 < value.size())
+            return Narrow(std::wstring(value.data(), length), CP_ACP);
+    }
+    return std::string();
+}
+
+UINT ReadNumber(const char* key, UINT fallback, const std::wstring& file)
+{
+    return GetPrivateProfileIntW(Widen(kSection, CP_ACP).c_str(), Widen(key, CP_ACP).c_str(), fallback,
+                                 file.c_str());
 }
 
 }  // namespace
@@ -38,18 +54,18 @@ std::string SettingsPath()
 
 DumpSettings LoadSettings()
 {
-    return LoadSettings(SettingsPath());
+    return LoadSettings(WidePath(SettingsPath()));
 }
 
-DumpSettings LoadSettings(const std::string& path)
+DumpSettings LoadSettings(const std::wstring& path)
 {
     DumpSettings s;
     s.forRead = ReadString(kKeyForRead, path);
     s.forWrite = ReadString(kKeyForWrite, path);
-    s.Size = GetPrivateProfileIntA(kSection, "Size", kDefaultSize, path.c_str());
-    s.Addr = GetPrivateProfileIntA(kSection, "Addr", 0, path.c_str());
-    s.readMode = GetPrivateProfileIntA(kSection, "readMode", 0, path.c_str());
-    s.writeMode = GetPrivateProfileIntA(kSection, "writeMode", 0, path.c_str());
+    s.Size = ReadNumber("Size", kDefaultSize, path);
+    s.Addr = ReadNumber("Addr", 0, path);
+    s.readMode = ReadNumber("readMode", 0, path);
+    s.writeMode = ReadNumber("writeMode", 0, path);
     return s;
 }
 

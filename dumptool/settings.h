@@ -26,8 +26,9 @@ std::string SettingsPath();
 // Every key missing from the file takes its default.
 DumpSettings LoadSettings();
 // The same from a settings file elsewhere; `path` must be a full path, since
-// the profile functions look for a bare name in the Windows folder.
-DumpSettings LoadSettings(const std::string& path);
+// the profile functions look for a bare name in the Windows folder.  The
+// paths come in the ANSI code page, whole, however long.
+DumpSettings LoadSettings(const std::wstring& path);
 
 // The text of the summary static.
 std::string ComposeSummary(const DumpSettings& settings);

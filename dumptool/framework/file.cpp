@@ -1,20 +1,73 @@
 #include "file.h"
 
+#include <aclapi.h>
+
+#include <atomic>
+#include <vector>
+
 CFile::WriteFunction CFile::systemWrite = WriteFile;
 
-bool CFile::Open(const std::string& path, UINT flags)
+std::wstring Widen(const std::string& text, UINT codePage)
+{
+    if (text.empty())
+        return std::wstring();
+    const int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(length, L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
+}
+
+std::string Narrow(const std::wstring& text, UINT codePage)
+{
+    if (text.empty())
+        return std::string();
+    const int length =
+        WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string narrow(length, '\0');
+    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &narrow[0], length, nullptr, nullptr);
+    return narrow;
+}
+
+std::wstring WidePath(const std::string& ansiPath)
+{
+    const std::wstring wide = Widen(ansiPath, CP_ACP);
+    return wide.size() < MAX_PATH ? wide : std::wstring();
+}
+
+bool CFile::Open(const std::wstring& path, UINT flags)
 {
     Close();
     created_ = false;
-    const DWORD access = (flags & modeWrite) ? GENERIC_WRITE : GENERIC_READ;
+    DWORD access = (flags & (modeWrite | modeTemporary)) ? GENERIC_WRITE : GENERIC_READ;
+    DWORD sharing = FILE_SHARE_READ;
     DWORD disposition = OPEN_EXISTING;
     if (flags & modeCreate)
         disposition = (flags & modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
-    handle_ = CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
-                          nullptr);
+    if (flags & modeDelete) {
+        access |= DELETE;
+        sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    }
+    if (flags & modeTemporary) {
+        // Delete access for the disposition; the access rights are set on it
+        // before it takes another file's place.
+        access |= DELETE | WRITE_DAC;
+        disposition = CREATE_NEW;
+    }
+    handle_ = CreateFileW(path.c_str(), access, sharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle_ == INVALID_HANDLE_VALUE)
         return false;
-    created_ = (flags & modeCreate) && GetLastError() != ERROR_ALREADY_EXISTS;
+    created_ = (flags & (modeCreate | modeTemporary)) && GetLastError() != ERROR_ALREADY_EXISTS;
+    if (flags & modeTemporary) {
+        // Marked at once: from here on, a killed process leaves nothing behind.
+        FILE_DISPOSITION_INFO gone{TRUE};
+        if (!SetFileInformationByHandle(handle_, FileDispositionInfo, &gone, sizeof gone)) {
+            const DWORD error = GetLastError();
+            Close();
+            DeleteFileW(path.c_str());
+            SetLastError(error);
+            return false;
+        }
+    }
     return true;
 }
 
@@ -58,49 +111,100 @@ bool CFile::Flush()
     return FlushFileBuffers(handle_) != FALSE;
 }
 
-bool CFile::Remove(const std::string& path)
+bool CFile::Keep()
 {
-    return DeleteFileA(path.c_str()) != FALSE;
+    FILE_DISPOSITION_INFO kept{FALSE};
+    return SetFileInformationByHandle(handle_, FileDispositionInfo, &kept, sizeof kept) != FALSE;
+}
+
+bool CFile::TakeAttributesOf(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                            FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    FILE_BASIC_INFO basic{};
+    // Zero would leave the new file's own attributes.
+    basic.FileAttributes = (attributes & kKept) ? attributes & kKept : FILE_ATTRIBUTE_NORMAL;
+    if (!SetFileInformationByHandle(handle_, FileBasicInfo, &basic, sizeof basic))
+        return false;
+    // A volume without access rights (FAT, most memory sticks) has none to take.
+    DWORD volumeFlags = 0;
+    if (!GetVolumeInformationByHandleW(handle_, nullptr, 0, nullptr, nullptr, &volumeFlags, nullptr, 0) ||
+        !(volumeFlags & FILE_PERSISTENT_ACLS))
+        return true;
+
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD error = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                        &dacl, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return false;
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED)
+                                                                       ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    error = SetSecurityInfo(handle_, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+    LocalFree(descriptor);
+    SetLastError(error);
+    return error == ERROR_SUCCESS;
+}
+
+bool CFile::Remove(const std::wstring& path)
+{
+    return DeleteFileW(path.c_str()) != FALSE;
 }
 
 namespace {
 
-// The folder part of a path, for the temporary file beside it: "." when the
-// path names a file of the current folder.
-std::string FolderOf(const std::string& path)
+// The folder part of a path, with its separator, for the temporary file
+// beside it: empty for a file of the current folder, "C:" for one of the
+// current folder of drive C.
+std::wstring FolderOf(const std::wstring& path)
 {
-    const size_t slash = path.find_last_of("\\/");
-    if (slash != std::string::npos)
+    const size_t slash = path.find_last_of(L"\\/");
+    if (slash != std::wstring::npos)
         return path.substr(0, slash + 1);
-    if (path.size() >= 2 && path[1] == ':')
-        return path.substr(0, 2);  // the current folder of that drive
-    return ".";
+    if (path.size() >= 2 && path[1] == L':')
+        return path.substr(0, 2);
+    return std::wstring();
 }
 
 }  // namespace
 
-CReplacementFile::~CReplacementFile()
-{
-    file_.Close();
-    if (!path_.empty() && !committed_)
-        CFile::Remove(path_);
-}
-
 bool CReplacementFile::Open()
 {
-    char name[MAX_PATH];
-    // Makes the file under a name no other file of the folder has.
-    if (!GetTempFileNameA(FolderOf(target_).c_str(), prefix_, 0, name))
-        return false;
-    path_ = name;
-    return file_.Open(path_, CFile::modeCreate | CFile::modeWrite);
+    // Named here rather than by GetTempFileName, which takes no folder of
+    // MAX_PATH characters or more.  A name left by a dead process of the same
+    // id is passed over.
+    static std::atomic<unsigned> serial{0};
+    const std::wstring folder = FolderOf(target_);
+    const std::wstring process = std::to_wstring(GetCurrentProcessId());
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        path_ = folder + prefix_ + process + L"-" + std::to_wstring(++serial) + L".tmp";
+        if (file_.Open(path_, CFile::modeTemporary))
+            return true;
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    path_.clear();
+    return false;
 }
 
 bool CReplacementFile::Commit()
 {
-    if (!file_.Flush())
+    if (!file_.Flush() || !file_.TakeAttributesOf(target_) || !file_.Keep())
         return false;
     file_.Close();
-    committed_ = MoveFileExA(path_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-    return committed_;
+    if (MoveFileExW(path_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    const DWORD error = GetLastError();
+    CFile::Remove(path_);
+    SetLastError(error);
+    return false;
 }

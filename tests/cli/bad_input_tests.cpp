@@ -14,7 +14,8 @@ struct BadInput {
     const char* arguments;  // {dir} stands for the scratch folder
     DWORD exitCode;
     const char* message;  // a part of the one line on standard error
-    bool imageLocked = false;  // image.bin held open by another program without sharing
+    const char* held = nullptr;  // a file held open by another program (reading), sharing only this:
+    DWORD sharing = 0;
 };
 
 void PrintTo(const BadInput& input, std::ostream* os)
@@ -34,10 +35,11 @@ TEST_P(BadInputTest, RefusedWithItsMessageBeforeTouchingAnything)
     std::string arguments = GetParam().arguments;
     for (size_t at; (at = arguments.find("{dir}")) != std::string::npos;)
         arguments.replace(at, 5, File("").substr(0, File("").size() - 1));
-    FileHandle lock(GetParam().imageLocked ? CreateFileA(File("image.bin").c_str(), GENERIC_READ, 0, nullptr,
-                                                         OPEN_EXISTING, 0, nullptr)
-                                           : INVALID_HANDLE_VALUE);
-    ASSERT_EQ(GetParam().imageLocked, lock.valid());
+    const bool held = GetParam().held != nullptr;
+    FileHandle lock(held ? CreateFileA(File(GetParam().held).c_str(), GENERIC_READ, GetParam().sharing, nullptr,
+                                       OPEN_EXISTING, 0, nullptr)
+                         : INVALID_HANDLE_VALUE);
+    ASSERT_EQ(held, lock.valid());
     UxferResult result = RunUxfer(arguments);
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(GetParam().exitCode, result.exitCode) << result.err;
@@ -66,7 +68,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"OddRawLength", "write {dir}\\dump.bin --raw --size 3", 1, "dump.bin"},
         BadInput{"MissingInputFile", "write {dir}\\missing.bin", 4, "missing.bin"},
         BadInput{"InputIsAFolder", "write {dir}", 4, "folder"},
-        BadInput{"UnreadableInputFile", "write {dir}\\image.bin", 4, "image.bin", true},
+        BadInput{"UnreadableInputFile", "write {dir}\\image.bin", 4, "image.bin", "image.bin"},
+        // Moving the dump over it would fail, after the whole transfer.
+        BadInput{"OutputHeldWithoutDeleteSharing", "read {dir}\\dump.bin --size 4", 4, "dump.bin", "dump.bin",
+                 FILE_SHARE_READ | FILE_SHARE_WRITE},
         BadInput{"MissingOutputFolder", "read {dir}\\nowhere\\dump.bin --size 4", 4, "nowhere"},
         BadInput{"UnwritableOutputFolder", "read {dir}\\image.bin\\dump.bin --size 4", 4, "image.bin"},
         BadInput{"MissingSettingsFile", "read --settings {dir}\\DumpSet.ini", 4, "DumpSet.ini"}),

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "common/processes.h"
+#include "framework/file.h"
 #include "uXfer.h"
 #include "vdev_shim.h"
 
@@ -65,16 +66,17 @@ bool UxferProcess::Start(const std::string& arguments, const std::string& input,
     FileHandle out(Inheritable(outFile_, true)), err(Inheritable(errFile_, true));
     if (!in.valid() || !out.valid() || !err.valid())
         return false;
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = in.get();
     startup.hStdOutput = out.get();
     startup.hStdError = err.get();
     PROCESS_INFORMATION info{};
-    std::string line = Quoted(ProgramFolder() + "uxfer.exe") + " " + arguments;
-    const std::string folder = ProgramFolder();
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, flags, nullptr, folder.c_str(), &startup, &info))
+    // The program folder is ANSI, the arguments UTF-8.
+    std::wstring line = Widen(Quoted(ProgramFolder() + "uxfer.exe"), CP_ACP) + L" " + Widen(arguments, CP_UTF8);
+    const std::wstring folder = Widen(ProgramFolder(), CP_ACP);
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, flags, nullptr, folder.c_str(), &startup, &info))
         return false;
     CloseHandle(info.hThread);
     process_.reset(info.hProcess);

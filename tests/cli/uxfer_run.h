@@ -31,7 +31,8 @@ public:
     UxferProcess(const UxferProcess&) = delete;
     UxferProcess& operator=(const UxferProcess&) = delete;
 
-    // `flags` go to CreateProcess (CREATE_NO_WINDOW gives the program a console of its own).
+    // `arguments` in UTF-8; `flags` go to CreateProcess (CREATE_NO_WINDOW gives
+    // the program a console of its own).
     bool Start(const std::string& arguments, const std::string& input = "", DWORD flags = 0);
     DWORD Id() const { return id_; }
     // Standard error so far, while the program runs.

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "device_fixture.h"
 #include "device_log.h"
 #include "flows.h"
 #include "framework/file.h"
@@ -267,6 +268,37 @@ TEST_F(ReadFlowTest, UncreatableFileIsReportedBeforeTheDevice)
     settings.forWrite = scratch.File("no such folder\\dump.bin");
     EXPECT_EQ(RunRead(), Outcome::OpenFileFailed);
     EXPECT_TRUE(device.Log().empty()) << Dump(device.Log());
+}
+
+TEST_F(ReadFlowTest, PathLongerThanAnAnsiPathFailsAtTheOpen)
+{
+    // Cut to the settings buffer, it would name another file of the folder.
+    const std::string path = scratch.File(std::string(280 - scratch.File("").size(), 'p'));
+    WriteSettings("[Dump]\r\nforWrite=" + path + "\r\nSize=16\r\n");
+    settings = dump::LoadSettings();
+    RemoveSettings();
+    EXPECT_EQ(RunRead(), Outcome::OpenFileFailed);
+    EXPECT_TRUE(scratch.Names().empty());
+    EXPECT_TRUE(device.Log().empty()) << Dump(device.Log());
+}
+
+TEST_F(ReadFlowTest, AFileHeldWithoutDeleteSharingIsRefusedFirstAndAttributesAreKept)
+{
+    const auto previous = Bytes({1, 2, 3});
+    ASSERT_TRUE(WriteAll(settings.forWrite, previous));
+    FileHandle held(CreateFileA(settings.forWrite.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.valid());
+    EXPECT_EQ(RunRead(), Outcome::OpenFileFailed);
+    held.reset(INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(device.Log().empty()) << Dump(device.Log());
+
+    const DWORD attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+    ASSERT_TRUE(SetFileAttributesA(settings.forWrite.c_str(), attributes));
+    LoadPattern(16);
+    EXPECT_EQ(RunRead(), Outcome::ReadSuccess);
+    EXPECT_EQ(ReadAll(settings.forWrite).size(), 16u);
+    EXPECT_EQ(GetFileAttributesA(settings.forWrite.c_str()), attributes);
 }
 
 TEST_F(ReadFlowTest, SizesWithoutMemoryStopBeforeTheDevice)

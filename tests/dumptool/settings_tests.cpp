@@ -2,6 +2,7 @@
 // chosen path writes back.
 #include <gtest/gtest.h>
 
+#include "framework/file.h"
 #include "settings.h"
 #include "test_files.h"
 
@@ -62,7 +63,7 @@ TEST_F(SettingsTest, ReadsASettingsFileElsewhereByItsPath)
     const std::string text = "[Dump]\r\nforRead=C:\\in.bin\r\nforWrite=C:\\out.bin\r\nSize=512\r\nAddr=16\r\n"
                              "readMode=2\r\nwriteMode=3\r\n";
     ASSERT_TRUE(WriteAll(other, std::vector<uint8_t>(text.begin(), text.end())));
-    const dump::DumpSettings s = dump::LoadSettings(other);
+    const dump::DumpSettings s = dump::LoadSettings(WidePath(other));
     EXPECT_EQ(s.forRead, "C:\\in.bin");
     EXPECT_EQ(s.forWrite, "C:\\out.bin");
     EXPECT_EQ(s.Size, 512u);
@@ -70,17 +71,17 @@ TEST_F(SettingsTest, ReadsASettingsFileElsewhereByItsPath)
     EXPECT_EQ(s.readMode, 2u);
     EXPECT_EQ(s.writeMode, 3u);
 
-    const dump::DumpSettings missing = dump::LoadSettings(folder.File("Missing.ini"));
+    const dump::DumpSettings missing = dump::LoadSettings(WidePath(folder.File("Missing.ini")));
     EXPECT_EQ(missing.Size, 0x2000u) << "a missing file gives the defaults";
     EXPECT_EQ(missing.Addr, 0u);
     EXPECT_EQ(missing.forWrite, "");
 }
 
-TEST_F(SettingsTest, LongPathIsCutTo259Characters)
+TEST_F(SettingsTest, LongPathIsReadWhole)
 {
-    const std::string path = "C:\\" + std::string(300, 'p');
+    const std::string path = "C:\\" + std::string(300, 'p') + "\\" + std::string(600, 'q');
     WriteSettings("[Dump]\r\nforWrite=" + path + "\r\n");
-    EXPECT_EQ(dump::LoadSettings().forWrite, path.substr(0, 259));
+    EXPECT_EQ(dump::LoadSettings().forWrite, path);
 }
 
 TEST_F(SettingsTest, StoringAPathWritesOnlyItsKey)

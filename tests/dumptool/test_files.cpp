@@ -5,6 +5,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "framework/file.h"
+
 namespace dumptest {
 
 std::string ProgramFolder()
@@ -67,8 +69,18 @@ ScratchFolder::ScratchFolder()
 
 ScratchFolder::~ScratchFolder()
 {
-    for (const std::string& name : Names())
-        DeleteFileA(File(name).c_str());
+    // Wide and with the prefix: names outside the ANSI code page and paths
+    // longer than MAX_PATH go too.
+    const std::wstring folder = L"\\\\?\\" + Widen(path_, CP_ACP) + L"\\";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileW((folder + found.cFileName).c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
     RemoveDirectoryA(path_.c_str());
 }
 

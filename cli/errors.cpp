@@ -4,9 +4,15 @@
 
 #include <cstdio>
 
+#include "output.h"
 #include "uXfer.h"
 
 namespace uxfer {
+
+namespace {
+bool failAsJson = false;
+Json jsonCommand;  // null: no command
+}  // namespace
 
 std::string ResultText(uint32_t result)
 {
@@ -48,8 +54,18 @@ std::string SystemErrorText(unsigned long error)
     return text;
 }
 
+void FailAsJson(const char* command)
+{
+    failAsJson = true;
+    jsonCommand = command ? Json(command) : Json();
+}
+
 int Fail(int code, const std::string& message)
 {
+    if (failAsJson) {
+        PrintJson({{"command", jsonCommand}, {"error", JsonText(message)}, {"exit", code}});
+        return code;
+    }
     std::fflush(stdout);
     std::fprintf(stderr, "uxfer: %s\n", message.c_str());
     std::fflush(stderr);

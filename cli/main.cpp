@@ -38,7 +38,7 @@ int main(int argc, char** argv)
             return RunWatch(options);
         }
     } catch (const std::bad_alloc&) {
-        return Fail(kExitUsage, "out of memory");
+        return Fail(kExitNoMemory, "not enough memory");
     }
     return kExitUsage;
 }

@@ -65,11 +65,6 @@ int ResolvePlan(const Options& options, bool read, Plan& plan)
         return Fail(kExitUsage, std::string(read ? "read" : "write") + " needs FILE, or --settings naming one in " +
                                     (read ? "forWrite" : "forRead") + "; run 'uxfer " + (read ? "read" : "write") +
                                     " --help'");
-    // The mode words of a settings file: the request carries 16 bits.
-    for (const uint32_t mode : {plan.mode, plan.readMode})
-        if (mode > 0xFFFF)
-            return Fail(kExitUsage, "the mode word " + HexText(mode) + " of " + options.settings +
-                                        " doesn't fit the request's 16-bit index word (at most 0xFFFF)");
     return kExitOk;
 }
 

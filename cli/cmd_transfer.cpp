@@ -73,7 +73,7 @@ int Allocate(uint32_t bytes, Buffer& buffer)
     buffer.reset(new (std::nothrow) uint8_t[bytes]);
     if (!buffer)
         return Fail(kExitNoMemory, "not enough memory for a transfer of " + std::to_string(bytes) +
-                                    " bytes; use a smaller --size");
+                                       " bytes; use a smaller --size");
     return kExitOk;
 }
 

@@ -1,7 +1,9 @@
 #include "cancel.h"
 
 #include <atomic>
+#include <string>
 
+#include "errors.h"
 #include "instance_lock.h"
 #include "uXfer.h"
 
@@ -11,30 +13,54 @@ namespace {
 
 // The reset code of a cancel: the one the library uses for a stopped transfer.
 constexpr uint32_t kCancelResetCode = 2;
+// After the console's close, logoff or shutdown the system ends the process
+// once the handler returns, and without asking after about 5 s: the main
+// thread gets a little less to put the files back.
+constexpr DWORD kCleanupMs = 4500;
+constexpr DWORD kCleanupPollMs = 10;
 
 // The handler is a plain function, so what it acts on lives here; only one
 // ConsoleBreak exists at a time.
 std::atomic<bool> requested{false};
 std::atomic<bool> transferRunning{false};
+std::atomic<bool> timedOut{false};
+std::atomic<bool> cleanedUp{false};
 uint32_t cancelInstance = 0;
 HWND notifyWindow = nullptr;
 UINT notifyMessage = 0;
 
+void CancelTransfer()
+{
+    // The instance index is shared between processes: select ours and
+    // cancel without another uxfer selecting in between.  Without the lock
+    // the reset could reach another process's device: better not sent.
+    InstanceLock lock;
+    if (!lock.Held())
+        return;
+    uSetInstance(cancelInstance);
+    uSetCancel(kCancelResetCode);
+}
+
 BOOL WINAPI Handler(DWORD event)
 {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-        return FALSE;  // closing or logging off: the system's default
     requested = true;
-    if (notifyWindow) {
+    if (notifyWindow)
         PostMessageA(notifyWindow, notifyMessage, 0, 0);
-    } else if (transferRunning) {
-        // The instance index is shared between processes: select ours and
-        // cancel without another uxfer selecting in between.
-        InstanceLock lock;
-        uSetInstance(cancelInstance);
-        uSetCancel(kCancelResetCode);
-    }
+    else if (transferRunning)
+        CancelTransfer();
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
+        return TRUE;
+    // Closing, logoff, shutdown: the process ends when this returns.
+    for (DWORD waited = 0; !cleanedUp && waited < kCleanupMs; waited += kCleanupPollMs)
+        Sleep(kCleanupPollMs);
     return TRUE;
+}
+
+void CALLBACK Expired(void*, BOOLEAN)
+{
+    timedOut = true;
+    if (transferRunning)
+        CancelTransfer();
 }
 
 }  // namespace
@@ -54,6 +80,8 @@ ConsoleBreak::ConsoleBreak(HWND window, UINT message)
 
 ConsoleBreak::~ConsoleBreak()
 {
+    // First: the system may hold its handler lock while the handler waits.
+    cleanedUp = true;
     SetConsoleCtrlHandler(Handler, FALSE);
     notifyWindow = nullptr;
 }
@@ -63,14 +91,40 @@ bool ConsoleBreak::Requested()
     return requested;
 }
 
-ConsoleBreak::Transfer::Transfer()
+int Cancelled()
 {
-    transferRunning = true;
+    return Fail(kExitCancelled, "cancelled");
 }
 
-ConsoleBreak::Transfer::~Transfer()
+int RunCancellable(uint32_t timeoutSeconds, const std::function<void()>& transfer)
 {
+    transferRunning = true;
+    if (ConsoleBreak::Requested()) {
+        transferRunning = false;
+        return Cancelled();
+    }
+    timedOut = false;
+    HANDLE timer = nullptr;
+    if (timeoutSeconds &&
+        !CreateTimerQueueTimer(&timer, nullptr, Expired, nullptr, timeoutSeconds * 1000, 0, WT_EXECUTEONLYONCE)) {
+        transferRunning = false;
+        return Fail(kExitNoMemory, "can't start the timer of --timeout (" + SystemErrorText(GetLastError()) + ")");
+    }
+    transfer();
     transferRunning = false;
+    // Waits for a cancel the timer is sending.
+    if (timer)
+        DeleteTimerQueueTimer(nullptr, timer, INVALID_HANDLE_VALUE);
+    if (timedOut)
+        return Fail(kExitDevice, "no answer from the device in " + std::to_string(timeoutSeconds) +
+                                     " s, so the transfer was stopped; try 'uxfer status' and 'uxfer reset', or a "
+                                     "longer --timeout (0: no limit)");
+    // A cancelled transfer returns RESULT_OK with the bytes moved so far.  A
+    // cancel that came just before the library started is only seen here,
+    // after the transfer ran in full; it is a cancel all the same.
+    if (ConsoleBreak::Requested())
+        return Cancelled();
+    return kExitOk;
 }
 
 }  // namespace uxfer

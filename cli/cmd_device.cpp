@@ -2,10 +2,12 @@
 #include <cstdio>
 #include <string>
 
+#include "cancel.h"
 #include "commands.h"
 #include "dump_requests.h"
 #include "errors.h"
 #include "instance_lock.h"
+#include "numbers.h"
 #include "output.h"
 #include "session.h"
 #include "uXfer.h"
@@ -50,7 +52,8 @@ int RunStatus(const Options& options)
     const bool active = status.bytes[0] & STATUS_ACTIVE;
     const bool error = status.bytes[0] & STATUS_ERROR;
     if (options.json)
-        PrintJson({{"instance", options.instance},
+        PrintJson({{"command", "status"},
+                   {"instance", options.instance},
                    {"bytes", ByteArray(status.bytes, sizeof status.bytes)},
                    {"active", active},
                    {"error", error}});
@@ -62,24 +65,29 @@ int RunStatus(const Options& options)
 
 int RunVerify(const Options& options)
 {
+    // First made, last gone: a console event is handled until the end.
+    ConsoleBreak consoleBreak(options.instance);
     if (!options.size)
         return Fail(kExitUsage, "verify needs --size; run 'uxfer verify --help'");
     const uint32_t addr = options.addr.value_or(0);
     const uint32_t size = *options.size;
-    if (size == 0 || size > 0x7FFFFFFFu || addr > 0x7FFFFFFFu)
-        return Fail(kExitUsage, "--addr and --size must give a range whose byte image (2 bytes a word) fits in "
-                                "32 bits, and --size can't be 0");
+    if (const int code = CheckRange(addr, size))
+        return code;
     DeviceSession session(options.instance, options.loaderVersion.value_or(0));
     if (const int code = session.Open(OPEN_ALL))
         return code;
     const TransferDesc desc = dump::DeviceDesc(addr, size, options.mode.value_or(0));
     uint8_t value[4] = {};
-    const uint32_t result = uXferVerify(&desc, value);
+    uint32_t result = RESULT_OK;
+    if (const int code =
+            RunCancellable(TransferTimeout(options, desc.length), [&] { result = uXferVerify(&desc, value); }))
+        return code;
     if (result != RESULT_OK)
         return Fail(kExitDevice, "the verify request to instance " + std::to_string(options.instance) +
                                      " failed: " + ResultText(result) + "; try 'uxfer status' and 'uxfer reset'");
     if (options.json)
-        PrintJson({{"instance", options.instance},
+        PrintJson({{"command", "verify"},
+                   {"instance", options.instance},
                    {"addr", addr},
                    {"size", size},
                    {"value", ByteArray(value, sizeof value)}});
@@ -94,6 +102,9 @@ int RunReset(const Options& options)
     {
         // As a cancel does: select our instance and send, with no other uxfer selecting between.
         InstanceLock lock;
+        if (!lock.Held())
+            return Fail(kExitNoDevice, "can't select instance " + std::to_string(options.instance) + ": " +
+                                           lock.Problem());
         uSetInstance(options.instance);
         result = uSetCancel(options.resetCode);
     }

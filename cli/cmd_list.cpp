@@ -50,7 +50,7 @@ public:
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
         if (!SetupDiGetDeviceInterfaceDetailA(set_, &data, detail, needed, nullptr, nullptr))
             return {};
-        return detail->DevicePath;
+        return ListedPath(detail->DevicePath);
     }
 
 private:
@@ -69,17 +69,17 @@ int RunList(const Options& options)
         for (uint32_t i = 0; i < count; ++i)
             paths.push_back(set.Path(cls, i));
     }
+    if (count == 0)
+        return Fail(kExitNoDevice, "no device of interface class " + GuidText(cls) + " is present");
     if (options.json) {
         Json instances = Json::array();
         for (uint32_t i = 0; i < count; ++i)
             instances.push_back({{"index", i}, {"path", paths[i]}});
-        PrintJson({{"interface", GuidText(cls)}, {"count", count}, {"instances", instances}});
+        PrintJson({{"command", "list"}, {"interface", GuidText(cls)}, {"count", count}, {"instances", instances}});
     } else {
         for (uint32_t i = 0; i < count; ++i)
             PrintLine(std::to_string(i) + "  " + paths[i]);
     }
-    if (count == 0)
-        return Fail(kExitNoDevice, "no device of interface class " + GuidText(cls) + " is present");
     return kExitOk;
 }
 

@@ -17,6 +17,7 @@
 #include "dump_requests.h"
 #include "errors.h"
 #include "files.h"
+#include "numbers.h"
 #include "output.h"
 #include "progress.h"
 #include "session.h"
@@ -65,19 +66,6 @@ int ResolvePlan(const Options& options, bool read, Plan& plan)
         return Fail(kExitUsage, std::string(read ? "read" : "write") + " needs FILE, or --settings naming one in " +
                                     (read ? "forWrite" : "forRead") + "; run 'uxfer " + (read ? "read" : "write") +
                                     " --help'");
-    if (plan.addr > dump::kMaxDumpSize)
-        return Fail(kExitUsage, "--addr " + std::to_string(plan.addr) +
-                                    ": the byte address of that word doesn't fit in 32 bits");
-    return kExitOk;
-}
-
-int CheckSize(uint32_t size)
-{
-    if (size == 0)
-        return Fail(kExitUsage, "--size can't be 0");
-    if (!dump::WireFits(size))
-        return Fail(kExitUsage, "--size " + std::to_string(size) + ": its wire image (" + std::to_string(size) +
-                                    " words of 2 bytes) doesn't fit in 32 bits");
     return kExitOk;
 }
 
@@ -85,8 +73,8 @@ int Allocate(uint32_t bytes, Buffer& buffer)
 {
     buffer.reset(new (std::nothrow) uint8_t[bytes]);
     if (!buffer)
-        return Fail(kExitUsage, "not enough memory for a transfer of " + std::to_string(bytes) +
-                                    " bytes; use a smaller --size");
+        return Fail(kExitNoMemory, "not enough memory for a transfer of " + std::to_string(bytes) +
+                                       " bytes; use a smaller --size");
     return kExitOk;
 }
 
@@ -102,11 +90,6 @@ int SendResetCommand(const Options& options)
                                      " failed: " + ResultText(result) +
                                      "; try 'uxfer status' and 'uxfer reset', or --no-reset");
     return kExitOk;
-}
-
-int Cancelled()
-{
-    return Fail(kExitCancelled, "cancelled");
 }
 
 // The steps before every read or write: the connection (unless Ctrl+C came
@@ -127,19 +110,12 @@ int Transfer(const Options& options, bool read, const TransferDesc& desc, uint8_
              ProgressLine::ChunkHandler onChunk = nullptr)
 {
     uint32_t count = 0;
-    uint32_t result;
-    {
-        ConsoleBreak::Transfer cancellable;
-        if (ConsoleBreak::Requested())
-            return Cancelled();
-        ProgressLine progress(ProgressWanted(options), desc.length, std::move(onChunk));
-        result = read ? uXferRead(&desc, wire, &count) : uXferWrite(&desc, wire, &count);
-    }
-    // A cancelled transfer returns RESULT_OK with the bytes moved so far.  A
-    // cancel that came just before the library started is only seen here,
-    // after the transfer ran in full; it is a cancel all the same.
-    if (ConsoleBreak::Requested())
-        return Cancelled();
+    uint32_t result = RESULT_OK;
+    if (const int code = RunCancellable(TransferTimeout(options, desc.length), [&] {
+            ProgressLine progress(ProgressWanted(options), desc.length, std::move(onChunk));
+            result = read ? uXferRead(&desc, wire, &count) : uXferWrite(&desc, wire, &count);
+        }))
+        return code;
     const std::string what = std::string(read ? "the read of " : "the write of ") + std::to_string(desc.length) +
                              " wire bytes " + (read ? "from" : "to") + " instance " + std::to_string(options.instance);
     if (result != RESULT_OK)
@@ -156,13 +132,6 @@ double Seconds(const LARGE_INTEGER& start)
     QueryPerformanceCounter(&now);
     QueryPerformanceFrequency(&frequency);
     return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-std::string Hex(uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
-    return text;
 }
 
 void PrintSummary(const Options& options, bool read, const Plan& plan, uint32_t fileBytes, double seconds,
@@ -186,7 +155,7 @@ void PrintSummary(const Options& options, bool read, const Plan& plan, uint32_t 
     if (options.quiet)
         return;
     const std::string wire = std::to_string(fileBytes) + " bytes (" + std::to_string(size * 2) + " on the wire) ";
-    const std::string device = "instance " + std::to_string(options.instance) + ", address " + Hex(plan.addr);
+    const std::string device = "instance " + std::to_string(options.instance) + ", address " + HexText(plan.addr);
     const std::string file = plan.file == "-" ? "standard input" : plan.file;
     if (read)
         PrintLine("read " + wire + "from " + device + " into " + file);
@@ -211,7 +180,7 @@ int Compare(const Options& options, const Plan& plan, const uint8_t* written, co
     std::snprintf(detail, sizeof detail, " (wrote %02X %02X, read %02X %02X)", written[2 * first],
                   written[2 * first + 1], readBack[2 * first], readBack[2 * first + 1]);
     return Fail(kExitMismatch, "verification found " + std::to_string(differing) + " of " + std::to_string(size) +
-                                   " words different, the first at word address " + Hex(plan.addr + first) + detail);
+                                   " words different, the first at word address " + HexText(plan.addr + first) + detail);
 }
 
 }  // namespace
@@ -225,7 +194,7 @@ int RunRead(const Options& options)
         return code;
     if (!plan.size)
         return Fail(kExitUsage, "read needs --size (or --settings); run 'uxfer read --help'");
-    if (const int code = CheckSize(*plan.size))
+    if (const int code = CheckRange(plan.addr, *plan.size))
         return code;
     const uint32_t size = *plan.size;
     const uint32_t fileBytes = options.raw ? size * 2 : size;
@@ -272,10 +241,12 @@ int RunWrite(const Options& options)
         if (words == 0)
             return Fail(kExitUsage, plan.file + " is empty: there is nothing to write");
         if (words > dump::kMaxDumpSize)
-            return CheckSize(UINT32_MAX);
+            return Fail(kExitUsage, plan.file + " has " + std::to_string(length) +
+                                        " bytes, more than one transfer carries (" + HexText(dump::kMaxDumpSize) +
+                                        " words); give a --size");
         plan.size = static_cast<uint32_t>(words);
     }
-    if (const int code = CheckSize(*plan.size))
+    if (const int code = CheckRange(plan.addr, *plan.size))
         return code;
     const uint32_t size = *plan.size;
     const uint32_t fileBytes = options.raw ? size * 2 : size;

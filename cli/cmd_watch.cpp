@@ -6,6 +6,7 @@
 #include <dbt.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "cancel.h"
@@ -61,6 +62,26 @@ std::string DevicePath(const DEV_BROADCAST_DEVICEINTERFACE_A* record)
     return std::string(name, std::find(name, name + bytes, '\0'));
 }
 
+// The local time with its offset from UTC, ISO 8601: "2024-05-01T14:03:07.250+02:00".
+std::string TimeStamp()
+{
+    FILETIME utc, local;
+    GetSystemTimeAsFileTime(&utc);
+    FileTimeToLocalFileTime(&utc, &local);
+    const auto ticks = [](const FILETIME& t) {
+        return static_cast<long long>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    };
+    const long long offsetMinutes = (ticks(local) - ticks(utc)) / 600000000;
+    const long long offset = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+    SYSTEMTIME t;
+    FileTimeToSystemTime(&local, &t);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03u%c%02lld:%02lld", t.wYear, t.wMonth, t.wDay,
+                  t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, offsetMinutes < 0 ? '-' : '+', offset / 60,
+                  offset % 60);
+    return text;
+}
+
 }  // namespace
 
 int RunWatch(const Options& options)
@@ -81,11 +102,12 @@ int RunWatch(const Options& options)
         if (!IsEqualGUID(record->dbcc_classguid, cls))
             return false;
         const char* event = wParam == DBT_DEVICEARRIVAL ? "arrival" : "removal";
-        const std::string path = DevicePath(record);
+        const std::string path = ListedPath(DevicePath(record));
+        const std::string time = TimeStamp();
         if (options.json)
-            PrintJson({{"event", event}, {"path", path}});
+            PrintJson({{"command", "watch"}, {"time", time}, {"event", event}, {"path", path}});
         else
-            PrintLine(std::string(event) + "  " + path);
+            PrintLine(time + "  " + event + "  " + path);
         result = TRUE;
         return true;
     });
@@ -97,7 +119,7 @@ int RunWatch(const Options& options)
         return Fail(kExitDevice, "can't register for notifications of interface class " + GuidText(cls) + " (" +
                                      SystemErrorText(GetLastError()) + ")");
     ConsoleBreak consoleBreak(window.Handle(), kStopMessage);
-    if (options.timeoutSeconds)
+    if (options.timeoutSeconds.value_or(0) > 0)
         SetTimer(window.Handle(), kTimeoutTimer,
                  static_cast<UINT>(std::min<uint64_t>(*options.timeoutSeconds * 1000ull, USER_TIMER_MAXIMUM)),
                  nullptr);

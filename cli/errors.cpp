@@ -10,6 +10,11 @@
 
 namespace uxfer {
 
+namespace {
+bool failAsJson = false;
+Json jsonCommand;  // null: no command
+}  // namespace
+
 std::string ResultText(uint32_t result)
 {
     const char* name = nullptr;
@@ -50,8 +55,18 @@ std::string SystemErrorText(unsigned long error)
     return text;
 }
 
+void FailAsJson(const char* command)
+{
+    failAsJson = true;
+    jsonCommand = command ? Json(command) : Json();
+}
+
 int Fail(int code, const std::string& message)
 {
+    if (failAsJson) {
+        PrintJson({{"command", jsonCommand}, {"error", message}, {"exit", code}});
+        return code;
+    }
     std::fflush(stdout);
     WriteLine(stderr, "uxfer: " + message);
     return code;

@@ -13,6 +13,7 @@ enum ExitCode : int {
     kExitDevice = 3,       // a device request or transfer failed
     kExitFile = 4,         // a file can't be read or written
     kExitMismatch = 5,     // verification found a difference
+    kExitNoMemory = 6,     // not enough memory for the transfer
     kExitCancelled = 130,  // Ctrl+C or Ctrl+Break
 };
 
@@ -23,6 +24,10 @@ std::string ResultText(uint32_t result);
 std::string SystemErrorText(unsigned long error);
 
 // Prints "uxfer: <message>" as one line on standard error and returns `code`.
+// After FailAsJson, prints {"command", "error", "exit"} on standard output
+// instead, so that a script reads every outcome in one format.
 int Fail(int code, const std::string& message);
+// `command`: the command's name, or null when the line names none.
+void FailAsJson(const char* command);
 
 }  // namespace uxfer

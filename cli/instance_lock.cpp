@@ -1,18 +1,52 @@
 #include "instance_lock.h"
 
+#include "errors.h"
+
 namespace uxfer {
 
 namespace {
-const char kMutexName[] = "Local\\uXferInstanceSelect";
+
+const wchar_t kMutexName[] = L"Global\\uXferInstanceSelect";
+constexpr DWORD kWaitMs = 10000;
+// What a process of any user needs to take and give back the lock.
+constexpr DWORD kLockRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+
+// Opens the mutex, or makes it with a DACL that lets every user wait on it.
+HANDLE OpenLockMutex()
+{
+    if (HANDLE existing = OpenMutexW(kLockRights, FALSE, kMutexName))
+        return existing;
+    BYTE everyone[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof everyone;
+    BYTE aclBuffer[sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE];
+    auto* acl = reinterpret_cast<ACL*>(aclBuffer);
+    SECURITY_DESCRIPTOR descriptor;
+    if (!CreateWellKnownSid(WinWorldSid, nullptr, everyone, &sidSize) ||
+        !InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION) ||
+        !AddAccessAllowedAce(acl, ACL_REVISION, kLockRights, everyone) ||
+        !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE))
+        return nullptr;
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+    if (HANDLE made = CreateMutexW(&attributes, FALSE, kMutexName))
+        return made;
+    // Made by another process in between: asking for all rights is denied, fewer are not.
+    return OpenMutexW(kLockRights, FALSE, kMutexName);
 }
 
-InstanceLock::InstanceLock() : mutex_(CreateMutexA(nullptr, FALSE, kMutexName))
+}  // namespace
+
+InstanceLock::InstanceLock() : mutex_(OpenLockMutex())
 {
-    if (!mutex_)
+    if (!mutex_) {
+        error_ = GetLastError();
         return;
+    }
     // An abandoned mutex (its holder died) is ours all the same.
-    const DWORD wait = WaitForSingleObject(mutex_, INFINITE);
+    const DWORD wait = WaitForSingleObject(mutex_, kWaitMs);
     owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    if (!owned_ && wait != WAIT_TIMEOUT)
+        error_ = GetLastError();
 }
 
 InstanceLock::~InstanceLock()
@@ -21,6 +55,14 @@ InstanceLock::~InstanceLock()
         ReleaseMutex(mutex_);
     if (mutex_)
         CloseHandle(mutex_);
+}
+
+std::string InstanceLock::Problem() const
+{
+    if (error_)
+        return "can't take the instance lock Global\\uXferInstanceSelect (" + SystemErrorText(error_) + ")";
+    return "another program has held the instance lock Global\\uXferInstanceSelect for " +
+           std::to_string(kWaitMs / 1000) + " s; try again, or end the uxfer that hangs";
 }
 
 }  // namespace uxfer

@@ -1,25 +1,34 @@
 // The instance index is one value shared by every process that loads uXfer:
 // selecting it and then opening (or cancelling) must not interleave with
 // another uxfer process doing the same, or one process would reach the
-// other's device.  A named mutex serialises the two steps across processes.
+// other's device.  A named mutex serialises the two steps across processes,
+// in the global namespace: the library's shared section is shared by the
+// processes of every session, so the lock must be too.
 #pragma once
 
 #include <windows.h>
+
+#include <string>
 
 namespace uxfer {
 
 class InstanceLock {
 public:
-    // Waits until the lock is ours.  Without the mutex (it can't be made)
-    // the steps run unserialised rather than not at all.
+    // Waits until the lock is ours, for a bounded time: a holder keeps it
+    // only for the two steps.
     InstanceLock();
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
+    // False: the steps must not run; Problem() says why.
+    bool Held() const { return owned_; }
+    std::string Problem() const;
+
 private:
-    HANDLE mutex_;
+    HANDLE mutex_ = nullptr;
     bool owned_ = false;
+    DWORD error_ = 0;  // of opening the mutex; 0: the wait timed out
 };
 
 }  // namespace uxfer

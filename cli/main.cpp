@@ -50,7 +50,7 @@ int wmain(int argc, wchar_t** wargv)
             return RunWatch(options);
         }
     } catch (const std::bad_alloc&) {
-        return Fail(kExitUsage, "out of memory");
+        return Fail(kExitNoMemory, "not enough memory");
     }
     return kExitUsage;
 }

@@ -1,8 +1,20 @@
 #include "numbers.h"
 
+#include <cstdio>
+
+#include "errors.h"
+#include "wire.h"
+
 namespace uxfer {
 
-bool ParseNumber(const std::string& text, bool allowUnit, uint32_t& value)
+namespace {
+
+// The first word address whose byte address no longer fits in 32 bits.
+constexpr uint64_t kWordSpace = 0x80000000u;
+
+}  // namespace
+
+std::optional<uint64_t> ParseNumber(const std::string& text, bool allowUnit)
 {
     size_t pos = 0;
     unsigned base = 10;
@@ -23,26 +35,51 @@ bool ParseNumber(const std::string& text, bool allowUnit, uint32_t& value)
             digit = c - 'A' + 10;
         else
             break;
-        number = number * base + digit;
-        if (number > UINT32_MAX)
-            return false;
+        // Saturates: a value this large is refused as too large, not wrapped into range.
+        number = number > (UINT64_MAX - digit) / base ? UINT64_MAX : number * base + digit;
     }
     if (pos == firstDigit)
-        return false;
+        return std::nullopt;
     if (allowUnit && pos + 1 == text.size()) {
         const char unit = text[pos];
+        unsigned shift;
         if (unit == 'K' || unit == 'k')
-            number <<= 10;
+            shift = 10;
         else if (unit == 'M' || unit == 'm')
-            number <<= 20;
+            shift = 20;
         else
-            return false;
+            return std::nullopt;
+        number = number > (UINT64_MAX >> shift) ? UINT64_MAX : number << shift;
         ++pos;
     }
-    if (pos != text.size() || number > UINT32_MAX)
-        return false;
-    value = static_cast<uint32_t>(number);
-    return true;
+    if (pos != text.size())
+        return std::nullopt;
+    return number;
+}
+
+std::string HexText(uint64_t value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+int CheckRange(uint32_t addr, uint32_t size)
+{
+    if (size == 0)
+        return Fail(kExitUsage, "--size can't be 0");
+    if (!dump::WireFits(size))
+        return Fail(kExitUsage, "--size " + HexText(size) + " (" + std::to_string(size) +
+                                    " words) is too large: one transfer carries at most " +
+                                    HexText(dump::kMaxDumpSize) + " words, whose wire image (2 bytes a word) has a "
+                                    "32-bit length");
+    const uint64_t end = static_cast<uint64_t>(addr) + size;
+    if (end > kWordSpace)
+        return Fail(kExitUsage, "--addr " + HexText(addr) + " --size " + HexText(size) + ": the range " +
+                                    HexText(addr) + ".." + HexText(end - 1) +
+                                    " crosses the top of the device's address space (the last word is " +
+                                    HexText(kWordSpace - 1) + ")");
+    return kExitOk;
 }
 
 }  // namespace uxfer

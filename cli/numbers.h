@@ -1,14 +1,24 @@
 // Numbers on the command line: decimal or 0x hexadecimal; sizes may end in
-// K or M (KiB, MiB).
+// K or M (KiB, MiB).  And the limits the device's requests put on them.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace uxfer {
 
-// False when the text is empty, holds anything else, or the value doesn't
-// fit in 32 bits.
-bool ParseNumber(const std::string& text, bool allowUnit, uint32_t& value);
+// The value of `text`, or nothing when the text is empty or holds anything
+// else.  A value beyond 64 bits comes back as UINT64_MAX, above every limit.
+std::optional<uint64_t> ParseNumber(const std::string& text, bool allowUnit);
+
+// "0x1F"
+std::string HexText(uint64_t value);
+
+// A read, write or verify of `size` device words from word `addr`: the
+// requests carry the range's byte image (2 bytes a word) in a 32-bit address
+// and a 32-bit length, so the range must end below word 0x80000000 and can't
+// be empty.  Prints the error and returns the exit code.
+int CheckRange(uint32_t addr, uint32_t size);
 
 }  // namespace uxfer

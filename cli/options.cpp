@@ -2,10 +2,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstring>
 #include <vector>
 
 #include "errors.h"
 #include "numbers.h"
+#include "wire.h"
 
 namespace uxfer {
 
@@ -14,12 +16,25 @@ namespace {
 const char kExitCodes[] =
     "Exit codes:\n"
     "  0    success\n"
-    "  1    bad usage (unknown command or option, missing or bad value, short write file without --pad)\n"
+    "  1    bad usage (unknown command or option, missing or bad value, a range beyond the device's address\n"
+    "       space, short write file without --pad)\n"
     "  2    no device at the instance, or it can't be opened\n"
-    "  3    a device request or transfer failed\n"
+    "  3    a device request or transfer failed, or the device gave no answer within --timeout\n"
     "  4    a file can't be read or written\n"
     "  5    verification found a difference\n"
-    "  130  cancelled (Ctrl+C or Ctrl+Break)\n";
+    "  6    not enough memory for the transfer\n"
+    "  130  cancelled (Ctrl+C, Ctrl+Break, the console closed, logoff or shutdown)\n"
+    "With --json, every outcome is one JSON object on standard output; a failure has \"error\" and \"exit\".\n";
+
+// The longest --delay: the library sleeps it, uninterruptibly, between the
+// steps of every request of every process using it.
+constexpr uint32_t kMaxDelayMs = 10000;
+// The longest --timeout: a timer's milliseconds must fit in 31 bits.
+constexpr uint32_t kMaxTimeoutSeconds = 2147483;
+// The default --timeout of a transfer: a minute, and a second for every
+// 128 KiB on the wire (a healthy device moves far more than that).
+constexpr uint32_t kBaseTimeoutSeconds = 60;
+constexpr uint32_t kWireBytesPerSecond = 128 * 1024;
 
 // Number options are taken as text and converted after parsing, so that
 // every bad value gets the same message and exit code.
@@ -27,8 +42,16 @@ struct NumberOption {
     const char* name;
     std::optional<std::string> text;
     bool allowUnit;
+    uint32_t max;
+    const char* limit;  // why `max` is the most, for the message
     std::optional<uint32_t>* target;
 };
+
+// What a number reaching the device may hold, and why.
+constexpr uint32_t kMax16 = 0xFFFF;
+constexpr char kLimit16[] = "the request carries it in a 16-bit word: at most 0xFFFF";
+constexpr char kLimit32[] = "at most 0xFFFFFFFF";
+constexpr char kLimitWords[] = "the byte image of a range, 2 bytes a word, must fit in 32 bits: at most 0x7FFFFFFF";
 
 class Parser {
 public:
@@ -42,14 +65,18 @@ public:
         app.require_subcommand(1);
         app.footer(kExitCodes);
 
-        Add(app, "list", "list the present instances of the interface class", Command::List);
+        // list and watch cover every instance: they take no --instance.
+        Add(app, "list", "list the present instances of the interface class", Command::List, false);
         CLI::App* read = Add(app, "read", "dump device memory into FILE ('-': standard output)", Command::Read);
         CLI::App* write = Add(app, "write", "write FILE ('-': standard input) into device memory", Command::Write);
         CLI::App* verify = Add(app, "verify", "print the device's 4-byte verification value of a range", Command::Verify);
         Add(app, "status", "print the device's 8-byte status block", Command::Status);
-        CLI::App* reset = Add(app, "reset", "send the reset request with CODE (default 2)", Command::Reset);
+        CLI::App* reset = Add(app, "reset",
+                              "send the reset request with CODE (default 2); it also ends a transfer another uxfer "
+                              "is waiting on",
+                              Command::Reset);
         CLI::App* watch = Add(app, "watch", "print a line for each arrival and removal of a device of the class",
-                              Command::Watch);
+                              Command::Watch, false);
 
         for (CLI::App* cmd : {read, write, verify})
             AddRange(*cmd);
@@ -58,13 +85,25 @@ public:
                                              : "the file to write (default: forRead of --settings)");
         write->add_flag("--pad", options_.pad, "fill with zeros what a short FILE lacks");
         write->add_flag("--verify", options_.verify, "read the range back and compare");
-        reset->add_option("CODE", resetCodeText_, "the reset code (default 2)");
-        Number(*watch, "--timeout", "stop after this many seconds (default: at Ctrl+C)", "SECONDS", false,
-               options_.timeoutSeconds);
+        Number(*reset, "CODE", "the reset code, 0 to 0xFFFF (default 2)", "CODE", false, kMax16, kLimit16,
+               resetCode_);
+        for (CLI::App* cmd : {read, write, verify})
+            Number(*cmd, "--timeout",
+                   "give up, cancelling as Ctrl+C does, when the device hasn't finished a transfer after this many "
+                   "seconds (exit 3); 0: wait for ever; default: 60 plus 1 for every 128 KiB on the wire",
+                   "SECONDS", false, kMaxTimeoutSeconds, "at most 2147483", options_.timeoutSeconds);
+        Number(*watch, "--timeout", "stop after this many seconds (default, and 0: at Ctrl+C)", "SECONDS", false,
+               kMaxTimeoutSeconds, "at most 2147483", options_.timeoutSeconds);
+
+        const auto named = [&](const CLI::App* cmd) { return cmd->check_name(argv[1]); };
+        const bool known = argc > 1 && !app.get_subcommands(named).empty();
+        // Errors found while parsing are JSON already when --json is anywhere on the line.
+        for (int i = 1; i < argc; ++i)
+            if (std::strcmp(argv[i], "--json") == 0)
+                FailAsJson(known ? argv[1] : nullptr);
 
         // CLI11 would take an unknown command for a stray argument.
-        const auto named = [&](const CLI::App* cmd) { return cmd->check_name(argv[1]); };
-        if (argc > 1 && argv[1][0] != '-' && app.get_subcommands(named).empty())
+        if (argc > 1 && argv[1][0] != '-' && !known)
             return {false, Fail(kExitUsage, std::string("unknown command '") + argv[1] +
                                                 "' (list, read, write, verify, status, reset, watch); run 'uxfer --help'")};
         try {
@@ -80,16 +119,23 @@ public:
     }
 
 private:
-    CLI::App* Add(CLI::App& app, const char* name, const char* description, Command command)
+    CLI::App* Add(CLI::App& app, const char* name, const char* description, Command command,
+                  bool takesInstance = true)
     {
         CLI::App* cmd = app.add_subcommand(name, description);
         cmd->footer(kExitCodes);
         cmd->callback([this, command] { options_.command = command; });
-        Number(*cmd, "--instance", "the device instance (default 0)", "N", false, instance_);
-        Number(*cmd, "--loader-version", "the loader driver version: 272, 288 or 304", "V", false,
-               options_.loaderVersion);
-        Number(*cmd, "--delay", "the library's wait between status polls; shared by every process using the library",
-               "MS", false, options_.delay);
+        if (takesInstance)
+            Number(*cmd, "--instance", "the device instance (default 0)", "N", false, UINT32_MAX, kLimit32,
+                   instance_);
+        else  // taken only to be refused with a clear message
+            Number(*cmd, "--instance", "", "N", false, UINT32_MAX, kLimit32, strayInstance_)->group("");
+        Number(*cmd, "--loader-version", "the loader driver version: 272, 288 or 304", "V", false, UINT32_MAX,
+               kLimit32, options_.loaderVersion);
+        Number(*cmd, "--delay",
+               "the library's wait between status polls, at most 10000; shared by every process using the library",
+               "MS", false, kMaxDelayMs, "at most 10000 ms: the library sleeps it through Ctrl+C",
+               options_.delay);
         cmd->add_flag("--quiet", options_.quiet, "no progress, no informational lines; errors are still printed");
         cmd->add_flag("--json", options_.json, "print the result as one JSON object a line");
         return cmd;
@@ -97,10 +143,12 @@ private:
 
     void AddRange(CLI::App& cmd)
     {
-        Number(cmd, "--addr", "device word address (default 0)", "A", true, options_.addr);
+        Number(cmd, "--addr", "device word address (default 0); the range must end below word 0x80000000", "A",
+               true, dump::kMaxDumpSize, kLimitWords, options_.addr);
         Number(cmd, "--size", "number of device words (= file bytes in the default format); K, M: KiB, MiB", "S",
-               true, options_.size);
-        Number(cmd, "--mode", "index word of the request (low 16 bits)", "M", false, options_.mode);
+               true, dump::kMaxDumpSize, kLimitWords, options_.size);
+        Number(cmd, "--mode", "index word of the request, 0 to 0xFFFF", "M", false, kMax16, kLimit16,
+               options_.mode);
     }
 
     void AddFileOptions(CLI::App& cmd, const char* fileHelp)
@@ -114,13 +162,14 @@ private:
         cmd.add_flag("--progress", options_.progress, "show the progress line also when standard error is not a console");
     }
 
-    void Number(CLI::App& cmd, const char* name, const char* help, const char* typeName, bool allowUnit,
-                std::optional<uint32_t>& target)
+    CLI::Option* Number(CLI::App& cmd, const char* name, const char* help, const char* typeName, bool allowUnit,
+                        uint32_t max, const char* limit, std::optional<uint32_t>& target)
     {
-        numbers_.push_back({name, {}, allowUnit, &target});
-        cmd.add_option_function<std::string>(
-               name, [this, index = numbers_.size() - 1](const std::string& text) { numbers_[index].text = text; },
-               help)
+        numbers_.push_back({name, {}, allowUnit, max, limit, &target});
+        return cmd
+            .add_option_function<std::string>(
+                name, [this, index = numbers_.size() - 1](const std::string& text) { numbers_[index].text = text; },
+                help)
             ->type_name(typeName);
     }
 
@@ -129,17 +178,23 @@ private:
         for (NumberOption& n : numbers_) {
             if (!n.text)
                 continue;
-            uint32_t value = 0;
-            if (!ParseNumber(*n.text, n.allowUnit, value))
+            const std::optional<uint64_t> value = ParseNumber(*n.text, n.allowUnit);
+            if (!value)
                 return {false, Fail(kExitUsage, std::string(n.name) + ": '" + *n.text +
                                                     "' is not a number (decimal or 0x hexadecimal" +
                                                     (n.allowUnit ? ", K or M for KiB or MiB)" : ")"))};
-            *n.target = value;
+            if (*value > n.max)
+                return {false,
+                        Fail(kExitUsage, std::string(n.name) + ": '" + *n.text + "' is too large (" + n.limit + ")")};
+            *n.target = static_cast<uint32_t>(*value);
         }
+        if (strayInstance_)
+            return {false, Fail(kExitUsage, std::string(options_.command == Command::List ? "list" : "watch") +
+                                                " covers every instance of the class: it takes no --instance")};
         if (instance_)
             options_.instance = *instance_;
-        if (!resetCodeText_.empty() && !ParseNumber(resetCodeText_, false, options_.resetCode))
-            return {false, Fail(kExitUsage, "reset: CODE '" + resetCodeText_ + "' is not a number")};
+        if (resetCode_)
+            options_.resetCode = *resetCode_;
         if (options_.loaderVersion && *options_.loaderVersion != 272 && *options_.loaderVersion != 288 &&
             *options_.loaderVersion != 304)
             return {false, Fail(kExitUsage, "--loader-version: unknown loader version " +
@@ -150,10 +205,18 @@ private:
     Options& options_;
     std::vector<NumberOption> numbers_;
     std::optional<uint32_t> instance_;
-    std::string resetCodeText_;
+    std::optional<uint32_t> strayInstance_;  // given to list or watch
+    std::optional<uint32_t> resetCode_;
 };
 
 }  // namespace
+
+uint32_t TransferTimeout(const Options& options, uint32_t wireBytes)
+{
+    if (options.timeoutSeconds)
+        return *options.timeoutSeconds;
+    return kBaseTimeoutSeconds + wireBytes / kWireBytesPerSecond;
+}
 
 ParseResult ParseCommandLine(int argc, char** argv, Options& options)
 {

@@ -39,7 +39,7 @@ struct Options {
     // reset.
     uint32_t resetCode = 2;
 
-    // watch.
+    // read, write, verify: the longest wait for one transfer, 0: none; watch: how long it watches.
     std::optional<uint32_t> timeoutSeconds;
 };
 
@@ -49,5 +49,9 @@ struct ParseResult {
 };
 
 ParseResult ParseCommandLine(int argc, char** argv, Options& options);
+
+// The seconds a transfer of `wireBytes` may take: --timeout, or a default
+// that grows with the size; 0: no limit.
+uint32_t TransferTimeout(const Options& options, uint32_t wireBytes);
 
 }  // namespace uxfer

@@ -27,6 +27,14 @@ std::string GuidText(const GUID& g)
     return text;
 }
 
+std::string ListedPath(std::string path)
+{
+    for (char& c : path)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return path;
+}
+
 DeviceSession::~DeviceSession()
 {
     // Also after a failed uCreate: whatever it left open is closed.
@@ -39,6 +47,8 @@ int DeviceSession::Open(uint32_t flags)
     uint32_t result;
     {
         InstanceLock lock;
+        if (!lock.Held())
+            return Fail(kExitNoDevice, "can't select instance " + std::to_string(instance_) + ": " + lock.Problem());
         uSetInstance(instance_);
         result = uCreate(flags);
     }

@@ -15,6 +15,10 @@ GUID InterfaceClass(uint32_t loaderVersion);
 // "{F826D4FB-5152-40B0-B546-A6EDF2452F05}"
 std::string GuidText(const GUID& guid);
 
+// A device path as list and watch print it: in lower case, as SetupAPI
+// spells the paths it enumerates (a notification may spell one otherwise).
+std::string ListedPath(std::string path);
+
 class DeviceSession {
 public:
     DeviceSession(uint32_t instance, uint32_t loaderVersion) : instance_(instance), loaderVersion_(loaderVersion) {}

@@ -1,6 +1,8 @@
-// Bad input: each case gets its message and exit code, and changes nothing on
-// disk or in the device.
+// Bad input, ranges and numbers: each case gets its message and exit code,
+// and changes nothing on disk or in the device.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "device_log.h"
 #include "uxfer_run.h"
@@ -16,6 +18,7 @@ struct BadInput {
     const char* message;  // a part of the one line on standard error
     const char* held = nullptr;  // a file held open by another program (reading), sharing only this:
     DWORD sharing = 0;
+    const char* json = nullptr;  // with --json: the command named in the error object (empty: null)
 };
 
 void PrintTo(const BadInput& input, std::ostream* os)
@@ -43,9 +46,20 @@ TEST_P(BadInputTest, RefusedWithItsMessageBeforeTouchingAnything)
     UxferResult result = RunUxfer(arguments);
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(GetParam().exitCode, result.exitCode) << result.err;
-    EXPECT_EQ(0u, result.err.find("uxfer: ")) << result.err;
-    EXPECT_NE(result.err.find(GetParam().message), std::string::npos) << result.err;
-    EXPECT_EQ("", result.out);
+    if (const char* command = GetParam().json) {
+        // One object on standard output, nothing else anywhere.
+        const std::string named = *command ? std::string("\"") + command + "\"" : "null";
+        EXPECT_EQ(0u, result.out.find("{\"command\":" + named + ",\"error\":\"")) << result.out;
+        EXPECT_NE(result.out.find(GetParam().message), std::string::npos) << result.out;
+        EXPECT_NE(result.out.find("\"exit\":" + std::to_string(GetParam().exitCode) + "}\n"), std::string::npos)
+            << result.out;
+        EXPECT_EQ(1, std::count(result.out.begin(), result.out.end(), '\n')) << result.out;
+        EXPECT_EQ("", result.err);
+    } else {
+        EXPECT_EQ(0u, result.err.find("uxfer: ")) << result.err;
+        EXPECT_NE(result.err.find(GetParam().message), std::string::npos) << result.err;
+        EXPECT_EQ("", result.out);
+    }
 
     EXPECT_TRUE(device.Log().empty()) << Dump(device.Log());
     EXPECT_EQ(before, ScratchFiles());
@@ -61,7 +75,26 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"NonNumericValue", "read {dir}\\dump.bin --size lots", 1, "lots"},
         BadInput{"NonNumericAddress", "write {dir}\\image.bin --addr 0xZZ", 1, "0xZZ"},
         BadInput{"ZeroSize", "read {dir}\\dump.bin --size 0", 1, "--size"},
-        BadInput{"WireImageBeyond32Bits", "read {dir}\\dump.bin --size 0x80000000", 1, "2147483648"},
+        BadInput{"WireImageBeyond32Bits", "read {dir}\\dump.bin --size 0x80000000", 1, "'0x80000000' is too large"},
+        BadInput{"SizeBeyond64Bits", "read {dir}\\dump.bin --size 99999999999999999999", 1, "is too large"},
+        BadInput{"SizeBeyond32Bits", "verify --size 99999999999", 1, "'99999999999' is too large"},
+        BadInput{"ReadRangeCrossesTheTop", "read {dir}\\dump.bin --addr 0x7FFFFFFF --size 2", 1,
+                 "the range 0x7FFFFFFF..0x80000000 crosses the top"},
+        BadInput{"WriteRangeCrossesTheTop", "write {dir}\\image.bin --addr 0x7FFFFFF8 --size 16 --pad", 1,
+                 "the range 0x7FFFFFF8..0x80000007 crosses the top"},
+        BadInput{"WriteRangeOfTheFileCrossesTheTop", "write {dir}\\image.bin --addr 0x7FFFFFFE", 1,
+                 "the range 0x7FFFFFFE..0x80000001 crosses the top"},
+        BadInput{"VerifyRangeCrossesTheTop", "verify --addr 0x40000000 --size 0x40000001", 1,
+                 "the range 0x40000000..0x80000000 crosses the top"},
+        BadInput{"ResetCodeBeyond16Bits", "reset 0x10000", 1, "'0x10000' is too large"},
+        BadInput{"ModeBeyond16Bits", "read {dir}\\dump.bin --size 4 --mode 65536", 1, "'65536' is too large"},
+        BadInput{"DelayAboveItsBound", "status --delay 10001", 1, "'10001' is too large (at most 10000 ms"},
+        BadInput{"TimeoutAboveItsBound", "verify --size 4 --timeout 2147484", 1, "'2147484' is too large"},
+        BadInput{"ListTakesNoInstance", "list --instance 1", 1, "takes no --instance"},
+        BadInput{"WatchTakesNoInstance", "watch --instance 0", 1, "takes no --instance"},
+        BadInput{"JsonRange", "verify --addr 0x7FFFFFFF --size 2 --json", 1, "crosses the top", nullptr, 0, "verify"},
+        BadInput{"JsonParseError", "read {dir}\\dump.bin --json --fast", 1, "--fast", nullptr, 0, "read"},
+        BadInput{"JsonUnknownCommand", "dump --json", 1, "dump", nullptr, 0, ""},
         BadInput{"ReadWithoutSize", "read {dir}\\dump.bin", 1, "--size"},
         BadInput{"ReadWithoutFile", "read --size 4", 1, "FILE"},
         BadInput{"UnknownLoaderVersion", "status --loader-version 300", 1, "300"},

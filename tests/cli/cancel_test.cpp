@@ -65,3 +65,26 @@ TEST_F(CancelTest, CtrlCStopsAHeldReadAtAChunkBoundary)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CancelTest, ATimeoutStopsAHeldReadLikeCtrlC)
+{
+    const std::vector<uint8_t> old = {0xAB, 0xCD};
+    ASSERT_TRUE(WriteAll(File("dump.bin"), old));
+    LoadWords(0, Pattern(2 * 256 * 1024, 9));
+    ASSERT_TRUE(device.PendRead(2));
+
+    UxferResult timedOut = RunUxfer("read " + Quoted(File("dump.bin")) + " --size 256K --timeout 2");
+    ASSERT_TRUE(timedOut.finished);
+    EXPECT_EQ(3u, timedOut.exitCode) << timedOut.err;
+    EXPECT_EQ(0u, timedOut.err.find("uxfer: no answer from the device in 2 s")) << timedOut.err;
+    EXPECT_EQ(old, ReadAll(File("dump.bin")));
+    EXPECT_EQ(std::vector<std::string>{"dump.bin"}, ScratchFiles());
+    unsigned resets = 0;
+    for (const auto& r : device.Log())
+        resets += r.type == VDEV_LOG_RESET && r.a == 2 && r.b == 1;
+    EXPECT_EQ(1u, resets) << "one reset, dropping the held read: " << Dump(device.Log());
+}
+
+}  // namespace

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <regex>
 
 #include "common/device_log.h"
 #include "common/processes.h"
@@ -152,10 +154,14 @@ TEST_F(CommandTest, WatchSeesAnInstanceAddedAndRemoved)
     UxferResult result = watch.Wait(120000);
     EXPECT_TRUE(result.finished);
     EXPECT_EQ(0u, result.exitCode) << result.err;
-    std::string lower = result.out, expected = path;
-    std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
-    std::transform(expected.begin(), expected.end(), expected.begin(), ::tolower);
-    EXPECT_EQ("arrival  " + expected + "\nremoval  " + expected + "\n", lower);
+    // Local time stamps, and each path spelled as list spells it.
+    const std::string stamp = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d  )";
+    std::string quoted;
+    for (char c : path)
+        quoted += std::string(std::strchr(R"(\^$.|?*+()[]{})", c) ? "\\" : "") + c;
+    EXPECT_TRUE(std::regex_match(result.out, std::regex(stamp + "arrival  " + quoted + "\n" + stamp + "removal  " +
+                                                        quoted + "\n")))
+        << result.out;
 }
 
 TEST_F(CommandTest, WatchEndsOnCtrlCWithSuccess)

@@ -1,8 +1,10 @@
 // Two uxfer processes at once, each on its own instance: the instance index is
-// shared by every process of the library, so each must still reach its own device.
+// shared by every process of the library, so each must still reach its own
+// device, and no process waits for the lock that guards it without end.
 #include <gtest/gtest.h>
 
 #include "common/device_log.h"
+#include "device_log.h"
 #include "uxfer_run.h"
 
 using namespace dumptest;
@@ -24,7 +26,10 @@ protected:
     vdev::Device second;
 };
 
-TEST_F(InstancesTest, TwoReadsAtOnceEachGetTheirOwnDevicesData)
+// The instance lock as every uxfer names it.
+const wchar_t kInstanceLock[] = L"Global\\uXferInstanceSelect";
+
+TEST_F(InstancesTest, TwoReadsContendingForTheInstanceLockEachGetTheirOwnDevicesData)
 {
     added = vdev::AddInstance();
     ASSERT_GE(added, 1);
@@ -36,24 +41,43 @@ TEST_F(InstancesTest, TwoReadsAtOnceEachGetTheirOwnDevicesData)
     ASSERT_TRUE(device.LoadMemory(0, first.data(), first.size()));
     ASSERT_TRUE(second.LoadMemory(0, other.data(), other.size()));
 
-    // The first read is held in its device while the second one runs from start to end.
+    // This process holds the lock, as a uxfer between selecting and opening
+    // does: both reads start and must wait for it, touching no device.
+    FileHandle lock(CreateMutexW(nullptr, FALSE, kInstanceLock));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock.get(), 0));
+    // The first read, once it has the lock, is held in its device while the second one runs from start to end.
     ASSERT_TRUE(device.PendRead(1));
     UxferProcess a, b;
     ASSERT_TRUE(a.Start("read " + Quoted(File("a.bin")) + " --size 200K --instance 0"));
-    VdevInfo info{};
-    for (int i = 0; i < 1200 && device.Info(info) && !info.readPending; ++i)
-        Sleep(50);
-    ASSERT_TRUE(info.readPending);
     ASSERT_TRUE(b.Start("read " + Quoted(File("b.bin")) + " --size 200K --instance 1"));
+    Sleep(2000);
+    EXPECT_TRUE(device.Log().empty()) << "a read went ahead without the lock: " << Dump(device.Log());
+    EXPECT_TRUE(second.Log().empty()) << "a read went ahead without the lock: " << Dump(second.Log());
+    ASSERT_TRUE(ReleaseMutex(lock.get()));
+
     UxferResult rb = b.Wait();
     EXPECT_EQ(0u, rb.exitCode) << rb.err;
     EXPECT_EQ(DumpOf(other), ReadAll(File("b.bin")));
-    EXPECT_FALSE(dumptest::Exists(File("a.bin"))) << "the first read is still held";
+    VdevInfo info{};
+    EXPECT_TRUE(device.Info(info) && info.readPending) << "the first read is still held";
+    EXPECT_FALSE(dumptest::Exists(File("a.bin")));
 
     ASSERT_TRUE(device.ReleaseRead());
     UxferResult ra = a.Wait();
     EXPECT_EQ(0u, ra.exitCode) << ra.err;
     EXPECT_EQ(DumpOf(first), ReadAll(File("a.bin")));
+}
+
+TEST_F(InstancesTest, ALockHeldTooLongIsAnErrorNotAHang)
+{
+    FileHandle lock(CreateMutexW(nullptr, FALSE, kInstanceLock));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock.get(), 0));
+    UxferResult status = RunUxfer("status");
+    ReleaseMutex(lock.get());
+    ASSERT_TRUE(status.finished);
+    EXPECT_EQ(2u, status.exitCode) << status.err;
+    EXPECT_NE(status.err.find("has held the instance lock"), std::string::npos) << status.err;
+    EXPECT_TRUE(device.Log().empty()) << Dump(device.Log());
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ Dim device, release, generation, driverVersion, driverStatus, verdict
 On Error Resume Next
 Set device = CreateObject("Talvix.TVXDevice")
 If Err.Number <> 0 Then
-    WScript.Echo "Talvix.TVXDevice can't be created (error 0x" & Right("0000000" & Hex(Err.Number), 8) & _
+    WScript.Echo "Talvix.TVXDevice can't be created (error " & Err.Number & _
         "): is Talvix.dll registered? On 64-bit Windows run the 32-bit cscript (%SystemRoot%\SysWOW64\cscript.exe)."
     WScript.Echo "device_info: done"
     WScript.Quit 1

@@ -72,7 +72,7 @@ TEST_P(TalvixSample, SaysWhyWithoutARegisteredServer)
 {
     RemoveRegistration();
     const std::string output = RunSample(1);
-    EXPECT_EQ(0u, output.find("Talvix.TVXDevice can't be created (error 0x")) << output;
+    EXPECT_EQ(0u, output.find("Talvix.TVXDevice can't be created (error ")) << output;
     EXPECT_NE(std::string::npos,
               output.find("): is Talvix.dll registered? On 64-bit Windows run the 32-bit cscript "
                           "(%SystemRoot%\\SysWOW64\\cscript.exe).\ndevice_info: done\n"))

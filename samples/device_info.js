@@ -3,6 +3,11 @@
 //
 //   regsvr32 Talvix.dll                   (once, to register the server)
 //   cscript //nologo device_info.js
+//
+// Talvix.dll is a 32-bit server: on a 64-bit Windows run the 32-bit script
+// host, %SystemRoot%\SysWOW64\cscript.exe (the plain cscript is the 64-bit one,
+// which can't create the object).  The last line is always "device_info: done";
+// the exit code is 1 when the object can't be created.
 
 function hexDigits(value, digits) {
     var text = "00000000" + (value >>> 0).toString(16).toUpperCase();
@@ -31,7 +36,15 @@ function driverFileVersion() {
     return "none";
 }
 
-var device = new ActiveXObject("Talvix.TVXDevice");
+var device;
+try {
+    device = new ActiveXObject("Talvix.TVXDevice");
+} catch (e) {
+    WScript.Echo("Talvix.TVXDevice can't be created (error " + hexDigits(e.number, 8) + "): is Talvix.dll registered? " +
+                 "On 64-bit Windows run the 32-bit cscript (%SystemRoot%\\SysWOW64\\cscript.exe).");
+    WScript.Echo("device_info: done");
+    WScript.Quit(1);
+}
 
 var release = device.DeviceDetect();
 WScript.Echo(failed(release) ? "bcdDevice: none (" + hexDigits(release, 8) + ")"

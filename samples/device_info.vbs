@@ -3,6 +3,11 @@
 '
 '   regsvr32 Talvix.dll                   (once, to register the server)
 '   cscript //nologo device_info.vbs
+'
+' Talvix.dll is a 32-bit server: on a 64-bit Windows run the 32-bit script
+' host, %SystemRoot%\SysWOW64\cscript.exe (the plain cscript is the 64-bit one,
+' which can't create the object).  The last line is always "device_info: done";
+' the exit code is 1 when the object can't be created.
 Option Explicit
 
 ' An unsigned 32-bit result as hexadecimal digits.  VBScript does no
@@ -21,7 +26,15 @@ Function Failed(value)
 End Function
 
 Dim device, release, generation, driverVersion, driverStatus, verdict
+On Error Resume Next
 Set device = CreateObject("Talvix.TVXDevice")
+If Err.Number <> 0 Then
+    WScript.Echo "Talvix.TVXDevice can't be created (error " & Err.Number & _
+        "): is Talvix.dll registered? On 64-bit Windows run the 32-bit cscript (%SystemRoot%\SysWOW64\cscript.exe)."
+    WScript.Echo "device_info: done"
+    WScript.Quit 1
+End If
+On Error GoTo 0
 
 release = device.DeviceDetect()
 If Failed(release) Then

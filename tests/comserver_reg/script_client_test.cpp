@@ -20,12 +20,12 @@ protected:
 
     // The sample's output.  The script host ends a failing script silently
     // with exit code 0: only the final line tells that it ran to its end.
-    std::string RunSample()
+    std::string RunSample(DWORD exitCode = 0)
     {
         const CommandResult run = RunCommand("\"" + ProgramFolder() + "vdevrun.exe\" cscript.exe //nologo \"" + ProgramFolder() +
                                              "samples\\" + GetParam() + "\"");
         EXPECT_TRUE(run.finished);
-        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_EQ(exitCode, run.exitCode);
         const std::string marker = "device_info: done\n";
         const bool complete = run.output.size() >= marker.size() &&
                               run.output.compare(run.output.size() - marker.size(), marker.size(), marker) == 0;
@@ -64,6 +64,18 @@ TEST_P(TalvixSample, ReportsAMissingDevice)
     const std::string output = RunSample();
     ASSERT_TRUE(device.SetPlugged(true));
     EXPECT_NE(std::string::npos, output.find("bcdDevice: none (0x80030000)\ngeneration: none (0x80030000)\n"))
+        << output;
+    EXPECT_EQ("", ControlTrace(device.Log()));
+}
+
+TEST_P(TalvixSample, SaysWhyWithoutARegisteredServer)
+{
+    RemoveRegistration();
+    const std::string output = RunSample(1);
+    EXPECT_EQ(0u, output.find("Talvix.TVXDevice can't be created (error ")) << output;
+    EXPECT_NE(std::string::npos,
+              output.find("): is Talvix.dll registered? On 64-bit Windows run the 32-bit cscript "
+                          "(%SystemRoot%\\SysWOW64\\cscript.exe).\ndevice_info: done\n"))
         << output;
     EXPECT_EQ("", ControlTrace(device.Log()));
 }

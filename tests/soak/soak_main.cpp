@@ -237,8 +237,9 @@ Helper* theHelper = nullptr;
 uint64_t faultCounts[kFaultKinds] = {};
 
 // Wine answers GetProcessHandleCount with 0; there the process's entries in
-// the system handle table are counted instead.
-DWORD HandleCount()
+// the system handle table are counted instead.  A count that can't be had
+// fails the run: a zero would turn the handle check off unseen.
+DWORD HandleCount(Context& ctx)
 {
     DWORD count = 0;
     if (GetProcessHandleCount(GetCurrentProcess(), &count) && count)
@@ -253,6 +254,8 @@ DWORD HandleCount()
     using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
     auto query = reinterpret_cast<Query>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query)
+        ctx.Fail("handle count: GetProcessHandleCount gave 0 and ntdll has no NtQuerySystemInformation");
     constexpr ULONG kSystemHandleInformation = 16;
     std::vector<uint8_t> table(1 << 16);
     ULONG needed = 0;
@@ -261,11 +264,16 @@ DWORD HandleCount()
            static_cast<LONG>(0xC0000004))  // STATUS_INFO_LENGTH_MISMATCH
         table.resize(table.size() * 2);
     if (status != 0)
-        return 0;
+        ctx.Fail("handle count: NtQuerySystemInformation(SystemHandleInformation) failed with 0x%08lX",
+                 static_cast<unsigned long>(status));
     const ULONG entries = *reinterpret_cast<const ULONG*>(table.data());
     const Entry* entry = reinterpret_cast<const Entry*>(table.data() + sizeof(ULONG_PTR));
     for (ULONG i = 0; i < entries; ++i)
         count += entry[i].ownerPid == GetCurrentProcessId();
+    if (count == 0)
+        ctx.Fail("handle count: NtQuerySystemInformation(SystemHandleInformation) lists no handle of this process "
+                 "among its %lu entries",
+                 static_cast<unsigned long>(entries));
     return count;
 }
 
@@ -520,7 +528,7 @@ void Soak::Settle()
     ctx_.Note("| settle");
     for (auto& driver : drivers_)
         driver->Settle(ctx_);
-    const DWORD handles = HandleCount();
+    const DWORD handles = HandleCount(ctx_);
     const size_t blocks = TalvixSettledBlocks();
     ctx_.Note("handles %lu, Talvix heap blocks %u", static_cast<unsigned long>(handles), static_cast<unsigned>(blocks));
     // The first settle point is the baseline: by then every system DLL and

@@ -1,7 +1,8 @@
 // The dump tool's Read and Write flows, run in this process on real files:
 // the outcome each flow reports, device memory after a Write, and the dump
-// file after a Read (a Read that did not succeed leaves the previous dump as
-// it was).
+// file after a Read (a Read that did not succeed leaves the previous dump
+// exactly as it was, or no file where there was none).  No flow leaves a
+// temporary file behind.
 #include <fstream>
 #include <iterator>
 
@@ -41,6 +42,17 @@ FileState Snapshot(const std::string& path)
     if (state.exists)
         state.bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     return state;
+}
+
+// The name of a temporary file of the dump tool's in `folder`, or "".
+std::string LeftoverTemporary(const std::string& folder)
+{
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA((folder + "vnt*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return "";
+    FindClose(search);
+    return found.cFileName;
 }
 
 void StoreFile(const std::string& path, const std::vector<uint8_t>& bytes)
@@ -120,7 +132,9 @@ void VantorDriver::Read(Context& ctx, dump::DumpSettings& s)
     if (creatable && ExpectOpening(ctx, expected)) {
         TransferDesc desc = FlowDesc(s.Addr, s.Size, s.readMode);
         XferOutcome wire = ExpectRead(ctx.model, conn, desc, std::vector<uint8_t>(desc.length, 0));
-        expected = wire.result == RESULT_OK ? dump::Outcome::ReadSuccess : dump::Outcome::ReadFailed;
+        // A read that delivers less than asked, without an error, fails too.
+        expected = wire.result == RESULT_OK && wire.count == desc.length ? dump::Outcome::ReadSuccess
+                                                                          : dump::Outcome::ReadFailed;
         for (uint32_t i = 0; i < s.Size; ++i)
             dump.push_back(wire.buffer[2 * i]);
         ExpectClose(conn);
@@ -138,7 +152,8 @@ void VantorDriver::Read(Context& ctx, dump::DumpSettings& s)
     } else if (before.exists) {
         ctx.Expect(after.exists && after.bytes == before.bytes, "Read flow failed and changed the previous dump");
     } else {
-        ctx.Expect(!after.exists || after.bytes.empty(), "Read flow failed and left a non-empty dump");
+        ctx.Expect(!after.exists, "Read flow failed and left a dump of %u bytes where there was none",
+                   static_cast<unsigned>(after.bytes.size()));
     }
 }
 
@@ -186,6 +201,8 @@ void VantorDriver::Step(Context& ctx)
         Read(ctx, s);
     else
         Write(ctx, s);
+    const std::string left = LeftoverTemporary(ctx.folder);
+    ctx.Expect(left.empty(), "%s flow left the temporary file %s", read ? "Read" : "Write", left.c_str());
 }
 
 }  // namespace

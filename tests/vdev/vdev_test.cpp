@@ -480,6 +480,43 @@ TEST(LauncherTest, ProgramsStartedByTheLaunchedProgramGetTheShimToo)
     EXPECT_EQ(3u, RunCommand(probe + " spawn", 30000).exitCode);
 }
 
+// vdevctl takes a knob by number or by name, and its help lists every name.
+TEST(VdevctlTest, KnobsByNameOrNumber)
+{
+    vdev::Device device;
+    ASSERT_TRUE(device.Open(0));
+    ASSERT_TRUE(device.Reset());
+    struct Case {
+        const char* arguments;
+        DWORD exitCode;
+        uint32_t plugged, memoryBytes;
+    };
+    const Case cases[] = {
+        {"knob PLUGGED 0", 0, 0, VDEV_DEFAULT_MEMORY_BYTES},
+        {"knob 9 1", 0, 1, VDEV_DEFAULT_MEMORY_BYTES},
+        {"knob memory_bytes 4096", 0, 1, 4096},
+        {"knob 10 0x2000", 0, 1, 8192},
+        {"knob NO_SUCH_KNOB 0", 2, 1, 8192},
+        {"knob 9x 0", 2, 1, 8192},
+    };
+    for (const Case& c : cases) {
+        const CommandResult run = RunProgram("vdevctl.exe", c.arguments);
+        EXPECT_EQ(c.exitCode, run.exitCode) << c.arguments << "\n" << run.output;
+        VdevInfo info{};
+        ASSERT_TRUE(device.Info(info));
+        EXPECT_EQ(c.plugged, info.plugged) << c.arguments;
+        EXPECT_EQ(c.memoryBytes, info.memoryBytes) << c.arguments;
+    }
+    ASSERT_TRUE(device.SetPlugged(true));
+    ASSERT_TRUE(device.SetMemorySize(VDEV_DEFAULT_MEMORY_BYTES));
+
+    const CommandResult help = RunProgram("vdevctl.exe", "help");
+    EXPECT_EQ(0u, help.exitCode);
+#define EXPECT_LISTED(name, values) EXPECT_NE(std::string::npos, help.output.find("  " #name " ")) << help.output;
+    VDEV_KNOB_NAMES(EXPECT_LISTED)
+#undef EXPECT_LISTED
+}
+
 TEST(DriverFileTest, VersionedFileUnderTheRealNameThatTestsMayReplace)
 {
     std::string file = DriversFolder() + "KelvaneV4.sys";

@@ -54,6 +54,26 @@ PROTO_STATIC_ASSERT(sizeof(VdevBind) == 272, "bind record size");
 #define VDEV_KNOB_FAIL_OPEN 15     /* value k: the k-th open of pipe value2 (VDEV_PIPE_IN or VDEV_PIPE_OUT) fails */
 #define VDEV_KNOB_DESCRIPTOR_BYTES 24  /* value n: descriptor replies move only their first n bytes (0: all) */
 
+/* Every knob by name, with the values it takes, for tools that take names:
+ * X(NAME, "values") for each VDEV_KNOB_NAME above. */
+#define VDEV_KNOB_NAMES(X)                      \
+    X(FAIL_CONTROL, "k [bRequest]")             \
+    X(FAIL_READ, "k")                           \
+    X(FAIL_WRITE, "k")                          \
+    X(SHORT_READ, "k bytes")                    \
+    X(PEND_READ, "k")                           \
+    X(ACTIVE_POLLS, "n")                        \
+    X(ERROR_AT_POLL, "k")                       \
+    X(PENDING_POLLS, "n")                       \
+    X(PLUGGED, "0|1")                           \
+    X(MEMORY_BYTES, "bytes")                    \
+    X(STATUS_BYTES, "bytes1-4 bytes5-7")        \
+    X(DESCRIPTOR, "vid|pid<<16 bcd")            \
+    X(RELEASE_READ, "any")                       \
+    X(FAIL_DRIVER_STATE, "k")                   \
+    X(FAIL_OPEN, "k pipe")                      \
+    X(DESCRIPTOR_BYTES, "n")
+
 typedef struct VdevKnob {
     uint32_t id;
     uint32_t value;

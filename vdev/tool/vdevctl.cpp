@@ -11,9 +11,18 @@
 
 namespace {
 
-int Usage()
+struct KnobName {
+    const char* name;
+    uint32_t id;
+    const char* values;
+};
+#define VDEV_KNOB_ENTRY(name, values) {#name, VDEV_KNOB_##name, values},
+const KnobName kKnobs[] = {VDEV_KNOB_NAMES(VDEV_KNOB_ENTRY)};
+#undef VDEV_KNOB_ENTRY
+
+void PrintUsage(std::FILE* out)
 {
-    std::fprintf(stderr,
+    std::fprintf(out,
                  "usage: vdevctl [-i instance] command [arguments]\n"
                  "  install <driver.sys>      install the driver and instance 0\n"
                  "  uninstall                 remove every instance and the driver service\n"
@@ -26,14 +35,38 @@ int Usage()
                  "  save <file> <offset> <n>  save n bytes of memory to a file\n"
                  "  memsize <bytes>           resize memory (zeroed)\n"
                  "  descriptor <vid> <pid> <bcd>  set idVendor, idProduct, bcdDevice\n"
-                 "  knob <id> <value> [value2]    set a fault or status knob\n"
-                 "  log [first]               print the receive log\n");
+                 "  knob <knob> <value> [value2]  set a fault or status knob, by name or number\n"
+                 "  log [first]               print the receive log\n"
+                 "  help                      this text and the knobs\n"
+                 "knobs (k counts from the moment the knob is set, 1-based; 0 turns it off):\n");
+    for (const KnobName& knob : kKnobs)
+        std::fprintf(out, "  %-18s %2u  %s\n", knob.name, static_cast<unsigned>(knob.id), knob.values);
+}
+
+int Usage()
+{
+    PrintUsage(stderr);
     return 2;
 }
 
 unsigned long Number(const char* text)
 {
     return std::strtoul(text, nullptr, 0);
+}
+
+// A knob by its number or its name (any case).
+bool KnobId(const char* text, uint32_t& id)
+{
+    char* end = nullptr;
+    id = std::strtoul(text, &end, 0);
+    if (end != text && *end == '\0')
+        return true;
+    for (const KnobName& knob : kKnobs)
+        if (_stricmp(knob.name, text) == 0) {
+            id = knob.id;
+            return true;
+        }
+    return false;
 }
 
 int Fail(const char* what)
@@ -84,8 +117,14 @@ int WithDevice(unsigned instance, int argc, char** argv)
         return device.SetMemorySize(Number(argv[1])) ? 0 : Fail("memsize");
     if (command == "descriptor" && argc >= 4)
         return device.SetDescriptor(Number(argv[1]), Number(argv[2]), Number(argv[3])) ? 0 : Fail("descriptor");
-    if (command == "knob" && argc >= 3)
-        return device.Knob(Number(argv[1]), Number(argv[2]), argc >= 4 ? Number(argv[3]) : 0) ? 0 : Fail("knob");
+    if (command == "knob" && argc >= 3) {
+        uint32_t id = 0;
+        if (!KnobId(argv[1], id)) {
+            std::fprintf(stderr, "vdevctl: no knob is named %s (vdevctl help lists them)\n", argv[1]);
+            return 2;
+        }
+        return device.Knob(id, Number(argv[2]), argc >= 4 ? Number(argv[3]) : 0) ? 0 : Fail("knob");
+    }
     if (command == "log") {
         for (const auto& record : device.Log(argc >= 2 ? Number(argv[1]) : 0))
             std::printf("%s\n", vdev::Describe(record).c_str());
@@ -107,6 +146,10 @@ int main(int argc, char** argv)
     if (first >= argc)
         return Usage();
     std::string command = argv[first];
+    if (command == "help") {
+        PrintUsage(stdout);
+        return 0;
+    }
     if (command == "install")
         return vdev::InstallDriver(first + 1 < argc ? argv[first + 1] : "") ? 0 : Fail("install");
     if (command == "uninstall")

@@ -91,6 +91,13 @@ private:
     bool stored_ = false;
 };
 
+// A name from the settings file is used whole or not at all: one of MAX_PATH
+// characters or more is refused before any file or the device is touched.
+bool NameFits(const std::string& path)
+{
+    return MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0) < MAX_PATH;
+}
+
 }  // namespace
 
 const char* OutcomeText(Outcome outcome)
@@ -128,6 +135,8 @@ uint32_t ReadDevice(uint32_t addr, uint32_t size, uint32_t mode, uint8_t* dump)
     const uint32_t result = uXferRead(&desc, wire.get(), &count);
     if (result != RESULT_OK)
         return result;
+    if (count != desc.length)
+        return RESULT_IO_FAILED;
     DumpFromWire(wire.get(), size, dump);
     return 0;
 }
@@ -142,7 +151,10 @@ uint32_t WriteDevice(uint32_t addr, uint32_t size, uint32_t mode, const uint8_t*
     WireFromDump(dump, size, wire.get());
     TransferDesc desc = DeviceDesc(addr, size, mode);
     uint32_t count = 0;
-    return uXferWrite(&desc, wire.get(), &count);
+    const uint32_t result = uXferWrite(&desc, wire.get(), &count);
+    if (result != RESULT_OK)
+        return result;
+    return count == desc.length ? 0 : RESULT_IO_FAILED;
 }
 
 void ReadFlow(const DumpSettings& s, Reporter& reporter)
@@ -151,7 +163,7 @@ void ReadFlow(const DumpSettings& s, Reporter& reporter)
     // a dump file that was created and not filled, then the connection.
     Connection usb;
     DumpTarget target(s.forWrite);
-    if (!target.Open())
+    if (!NameFits(s.forWrite) || !target.Open())
         return reporter.Show(Outcome::OpenFileFailed);
     Block dump = WireFits(s.Size) ? Allocate(s.Size) : nullptr;
     if (!dump)
@@ -170,7 +182,7 @@ void WriteFlow(const DumpSettings& s, Reporter& reporter)
     Block dump;
     {
         CFile source;
-        if (!source.Open(s.forRead, CFile::modeRead))
+        if (!NameFits(s.forRead) || !source.Open(s.forRead, CFile::modeRead))
             return reporter.Show(Outcome::OpenFileFailed);
         dump = WireFits(s.Size) ? Allocate(s.Size) : nullptr;
         if (!dump)

@@ -282,12 +282,15 @@ TEST_F(ReadFlowTest, NoDeviceLeavesNoNewFileAndKeepsAnOldOne)
 
 TEST_F(ReadFlowTest, UncreatableFileIsReportedBeforeTheDevice)
 {
-    // A name of MAX_PATH characters or more is refused whole, never cut.
-    const std::string tooLong = scratch.File(std::string(MAX_PATH, 'n'));
-    for (const std::string& path : {std::string(), scratch.File("no such folder\\dump.bin"), tooLong}) {
+    // A name of MAX_PATH characters or more, in a folder that exists, is refused whole.
+    const std::string folder = scratch.File(std::string(200, 'd'));
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    for (const std::string& path :
+         {std::string(), scratch.File("no such folder\\dump.bin"), folder + "\\" + std::string(80, 'n')}) {
         settings.forWrite = path;
         EXPECT_EQ(RunRead(), Outcome::OpenFileFailed) << path;
     }
+    EXPECT_TRUE(RemoveDirectoryA(folder.c_str())) << "a file was made in it";
     EXPECT_TRUE(scratch.Names().empty());
     EXPECT_TRUE(device.Log().empty()) << Dump(device.Log());
 }
@@ -397,8 +400,17 @@ TEST_F(WriteFlowTest, UnreadableFileStopsBeforeTheDevice)
     HangUpPipe pipe;
     settings.forRead = pipe.Name();
     EXPECT_EQ(RunWrite(), Outcome::OpenFileFailed);  // opened, then the read fails
-    settings.forRead = scratch.File(std::string(MAX_PATH, 'n'));
-    EXPECT_EQ(RunWrite(), Outcome::OpenFileFailed);  // too long to be used whole
+    // A file whose name is too long to be used whole, made through the prefix that allows it.
+    const std::string folder = scratch.File(std::string(200, 'd'));
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    settings.forRead = folder + "\\" + std::string(80, 'n');
+    const std::wstring extended = L"\\\\?\\" + std::wstring(settings.forRead.begin(), settings.forRead.end());
+    HANDLE file = CreateFileW(extended.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    EXPECT_EQ(RunWrite(), Outcome::OpenFileFailed);
+    DeleteFileW(extended.c_str());
+    RemoveDirectoryA(folder.c_str());
     EXPECT_TRUE(device.Log().empty()) << Dump(device.Log());
 }
 

@@ -7,8 +7,8 @@
 
 namespace {
 
-// Vantor keeps file names in an ANSI settings file and opens them with the
-// ANSI file functions: a name that changes on the way would be another file.
+// Vantor keeps file names in its ANSI settings file: a name that changes on
+// the way there would name another file.
 const char kNameNotAnsi[] =
     "The file name can't be used: it has characters outside the system code page, and DumpSet.ini can "
     "only hold names made of those. Pick a file whose name uses only characters of the system code page.";

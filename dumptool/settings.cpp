@@ -56,8 +56,7 @@ bool WritePath(const char* key, const std::wstring& path, const std::wstring& fi
     return WritePrivateProfileStringW(section.c_str(), name.c_str(), path.c_str(), file.c_str()) != FALSE;
 }
 
-}  // namespace
-
+// %APPDATA%\uXfer Tools\DumpSet.ini; empty when the folder is unknown.
 std::wstring UserSettingsPath()
 {
     wchar_t appData[MAX_PATH] = {};
@@ -65,6 +64,8 @@ std::wstring UserSettingsPath()
         return L"";
     return appData + std::wstring(kUserFolder) + kFileName;
 }
+
+}  // namespace
 
 std::wstring SettingsPath()
 {

@@ -23,8 +23,6 @@ struct DumpSettings {
 // The file Vantor reads, looked up afresh on every call: the user's own when
 // it exists, otherwise the one in the folder of the running executable.
 std::wstring SettingsPath();
-// %APPDATA%\uXfer Tools\DumpSet.ini; empty when the folder is unknown.
-std::wstring UserSettingsPath();
 
 // True when `name` survives the trip to the ANSI code page unchanged, with no
 // best-fit substitute and no default character; `ansi` then holds it.

@@ -7,6 +7,12 @@
 
 namespace {
 
+// Vantor keeps file names in its ANSI settings file: a name that changes on
+// the way there would name another file.
+const char kNameNotAnsi[] =
+    "The file name can't be used: it has characters outside the system code page, and DumpSet.ini can "
+    "only hold names made of those. Pick a file whose name uses only characters of the system code page.";
+
 class MessageBoxReporter : public dump::Reporter {
 public:
     void Show(dump::Outcome outcome) override { AfxMessageBox(dump::OutcomeText(outcome), MB_OK); }
@@ -114,13 +120,19 @@ bool CDumpDialog::OnCommand(WORD id)
 
 void CDumpDialog::PickFile(std::string& path, const char* key)
 {
-    CFileDialog picker("*.*", OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, "All Files (*.*)|*.*|", GetSafeHwnd());
+    CFileDialog picker(L"*.*", OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, L"All Files (*.*)|*.*|", GetSafeHwnd());
     if (picker.DoModal() != IDOK)
         return;
-    path = picker.GetPathName();
+    const std::wstring picked = picker.GetPathName();
+    std::string name;
+    if (!dump::AnsiName(picked, name)) {
+        AfxMessageBox(kNameNotAnsi, MB_OK);
+        return;
+    }
+    path = name;
     // The summary keeps the values loaded at start; only the path static changes.
     UpdateData();
-    dump::StorePath(key, path);
+    dump::StorePath(key, picked);
 }
 
 CAboutBox::CAboutBox() : CDialog(IDD_ABOUTBOX) {}

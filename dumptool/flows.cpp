@@ -130,6 +130,8 @@ uint32_t ReadDevice(uint32_t addr, uint32_t size, uint32_t mode, uint8_t* dump)
     const uint32_t result = uXferRead(&desc, wire.get(), &count);
     if (result != RESULT_OK)
         return result;
+    if (count != desc.length)
+        return RESULT_IO_FAILED;
     DumpFromWire(wire.get(), size, dump);
     return 0;
 }
@@ -144,7 +146,10 @@ uint32_t WriteDevice(uint32_t addr, uint32_t size, uint32_t mode, const uint8_t*
     WireFromDump(dump, size, wire.get());
     TransferDesc desc = DeviceDesc(addr, size, mode);
     uint32_t count = 0;
-    return uXferWrite(&desc, wire.get(), &count);
+    const uint32_t result = uXferWrite(&desc, wire.get(), &count);
+    if (result != RESULT_OK)
+        return result;
+    return count == desc.length ? 0 : RESULT_IO_FAILED;
 }
 
 void ReadFlow(const DumpSettings& s, Reporter& reporter)

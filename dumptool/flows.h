@@ -34,7 +34,8 @@ protected:
 };
 
 // The device side of a transfer on an open connection: 0 on success, 1 when
-// the wire buffer can't be had, otherwise the library's result.
+// the wire buffer can't be had, RESULT_IO_FAILED when fewer bytes moved than
+// asked, otherwise the library's result.
 uint32_t ReadDevice(uint32_t addr, uint32_t size, uint32_t mode, uint8_t* dump);
 uint32_t WriteDevice(uint32_t addr, uint32_t size, uint32_t mode, const uint8_t* dump);
 

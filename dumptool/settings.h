@@ -1,5 +1,6 @@
-// DumpSet.ini beside the executable, section [Dump]: the two file paths, the
-// device address, the transfer size and the two mode words.
+// DumpSet.ini, section [Dump]: the two file paths, the device address, the
+// transfer size and the two mode words.  A user's own file,
+// %APPDATA%\uXfer Tools\DumpSet.ini, wins over the one beside the executable.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +20,13 @@ struct DumpSettings {
     uint32_t writeMode = 0;  // its low 16 bits go with every device write
 };
 
-// The folder of the running executable plus "\DumpSet.ini", built afresh on
-// every call.
-std::string SettingsPath();
+// The file Vantor reads, looked up afresh on every call: the user's own when
+// it exists, otherwise the one in the folder of the running executable.
+std::wstring SettingsPath();
+
+// True when `name` survives the trip to the ANSI code page unchanged, with no
+// best-fit substitute and no default character; `ansi` then holds it.
+bool AnsiName(const std::wstring& name, std::string& ansi);
 
 // Every key missing from the file takes its default.
 DumpSettings LoadSettings();
@@ -33,7 +38,9 @@ DumpSettings LoadSettings(const std::wstring& path);
 // The text of the summary static.
 std::string ComposeSummary(const DumpSettings& settings);
 
-// Writes one path under its key; the other keys stay as they are.
-void StorePath(const char* key, const std::string& path);
+// Writes one path under its key of the file Vantor reads; the other keys stay
+// as they are.  When that file can't be written, the user's own file is made
+// from a copy of it and takes the path.
+void StorePath(const char* key, const std::wstring& path);
 
 }  // namespace dump

@@ -6,6 +6,9 @@
 ;   REMOVE_NSH     Delete and RMDir lines undoing FILES_NSH
 ;   SIZE_KB        installed size, for Add/Remove Programs
 ;   OUTFILE        the setup program to write
+; Nothing is granted beyond the programs folder's defaults: a user who may
+; not write DumpSet.ini there keeps settings of their own, which Vantor puts
+; in %APPDATA%\uXfer Tools\DumpSet.ini.  No installer step touches those.
 Unicode true
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
@@ -13,12 +16,6 @@ RequestExecutionLevel admin
 !define PRODUCT "uXfer Tools"
 !define PUBLISHER "uXfer Tools project"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\uXfer Tools"
-; Every user (Everyone, S-1-1-0) may change the settings file, as Vantor
-; writes the chosen file names back into it: read, write, execute and delete
-; ("modify", FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE |
-; DELETE).  Only this file: the programs beside it stay read-only for users.
-!define SETTINGS_USERS_SID "S-1-1-0"
-!define MODIFY_ACCESS 0x1301BF
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -27,6 +24,20 @@ InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 ShowInstDetails show
 ShowUninstDetails show
 
+!include "MUI2.nsh"
+; Where settings go, said once the files are in place.
+!define MUI_FINISHPAGE_TEXT "${PRODUCT} is installed in $INSTDIR.$\r$\n$\r$\n\
+DumpSet.ini in that folder holds Vantor's settings for every user; only administrators may change it. \
+When a file you pick in Vantor can't be saved there, Vantor saves your settings in a file of your own, \
+%APPDATA%\${PRODUCT}\DumpSet.ini (made from a copy of the shared one), and reads that file from then on. \
+Upgrading or removing ${PRODUCT} keeps your own settings file."
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_COMPONENTS
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT}"
 VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
@@ -34,11 +45,6 @@ VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} ${VERSION} setup"
 VIAddVersionKey /LANG=1033 "CompanyName" "${PUBLISHER}"
 VIAddVersionKey /LANG=1033 "LegalCopyright" "${PUBLISHER}"
-
-Page directory
-Page instfiles
-UninstPage components
-UninstPage instfiles
 
 Function .onInit
     SetShellVarContext all
@@ -58,7 +64,6 @@ Section "${PRODUCT}" SecProgram
     SetOverwrite off
     File "${STAGE}/DumpSet.ini"
     SetOverwrite on
-    Call GrantSettingsToUsers
 
     WriteUninstaller "$INSTDIR\uninstall.exe"
 
@@ -86,38 +91,6 @@ Section "-Register Talvix" SecRegister
         DetailPrint "Registering $INSTDIR\Talvix.dll failed"
         SetErrorLevel 3
 SectionEnd
-
-; Adds an entry for every user to the DACL of DumpSet.ini, keeping what is
-; there (the entries inherited from the programs folder).  Done with the
-; security functions themselves: the same calls work on every Windows
-; version and under Wine, whose icacls and cacls change nothing (and which
-; keeps only the entries it can express as Unix permissions: owner, Everyone).
-Function GrantSettingsToUsers
-    StrCpy $4 0
-    StrCpy $5 0
-    System::Call 'advapi32::ConvertStringSidToSidW(w "${SETTINGS_USERS_SID}", *p .r1) i .r0'
-    IntCmp $0 0 grant_failed
-    ; EXPLICIT_ACCESS_W: permissions, GRANT_ACCESS (1), NO_INHERITANCE (0), and
-    ; a TRUSTEE_W: no multiple trustee, NO_MULTIPLE_TRUSTEE (0), TRUSTEE_IS_SID
-    ; (0), TRUSTEE_IS_WELL_KNOWN_GROUP (5), the SID.
-    System::Call '*(i ${MODIFY_ACCESS}, i 1, i 0, p 0, i 0, i 0, i 5, p r1) p .r2'
-    ; SE_FILE_OBJECT (1), DACL_SECURITY_INFORMATION (4).
-    System::Call 'advapi32::GetNamedSecurityInfoW(w "$INSTDIR\DumpSet.ini", i 1, i 4, p 0, p 0, *p .r3, p 0, *p .r4) i .r0'
-    IntCmp $0 0 0 grant_free grant_free
-    System::Call 'advapi32::SetEntriesInAclW(i 1, p r2, p r3, *p .r5) i .r0'
-    IntCmp $0 0 0 grant_free grant_free
-    System::Call 'advapi32::SetNamedSecurityInfoW(w "$INSTDIR\DumpSet.ini", i 1, i 4, p 0, p 0, p r5, p 0) i .r0'
-grant_free:
-    StrCpy $6 $0
-    System::Free $2
-    System::Call 'kernel32::LocalFree(p r1)'
-    System::Call 'kernel32::LocalFree(p r4)'
-    System::Call 'kernel32::LocalFree(p r5)'
-    IntCmp $6 0 grant_done
-grant_failed:
-    DetailPrint "Could not give users write access to $INSTDIR\DumpSet.ini"
-grant_done:
-FunctionEnd
 
 Section "un.${PRODUCT}" SecUnProgram
     SectionIn RO
@@ -148,33 +121,39 @@ Section /o "un.My Vantor settings (DumpSet.ini)" SecUnSettings
     RMDir "$INSTDIR"
 SectionEnd
 
-; Pushes 1 when DumpSet.ini holds exactly what the installer put there.
+; Pushes 1 when DumpSet.ini holds exactly what the installer put there,
+; compared byte by byte with the shipped file the uninstaller carries: any
+; byte counts, NUL included, and so does any length.
 Function un.SettingsUnchanged
     Push $1
     Push $2
     Push $3
-    StrCpy $1 ""
+    Push $4
+    Push $5
+    StrCpy $1 "0"
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\DumpSet.shipped" "${STAGE}/DumpSet.ini"
     ClearErrors
     FileOpen $2 "$INSTDIR\DumpSet.ini" r
-    IfErrors differs
-read_line:
+    IfErrors compare_done
+    FileOpen $3 "$PLUGINSDIR\DumpSet.shipped" r
+    IfErrors compare_close
+compare_next:
+    ; At the end of a file the byte read is empty and the error flag set: the
+    ; files are the same when both end together.
     ClearErrors
-    FileRead $2 $3
-    IfErrors read_done
-    StrCpy $1 "$1$3"
-    StrLen $3 $1
-    IntCmp $3 1024 read_line read_line too_long
-too_long:
-    FileClose $2
-    Goto differs
-read_done:
-    FileClose $2
-    StrCmpS $1 "${SETTINGS_AS_SHIPPED}" 0 differs
+    FileReadByte $2 $4
+    FileReadByte $3 $5
+    StrCmp $4 $5 0 compare_close_both
+    IfErrors 0 compare_next
     StrCpy $1 "1"
-    Goto result
-differs:
-    StrCpy $1 "0"
-result:
+compare_close_both:
+    FileClose $3
+compare_close:
+    FileClose $2
+compare_done:
+    Pop $5
+    Pop $4
     Pop $3
     Pop $2
     Exch $1

@@ -121,11 +121,10 @@ done
     rel=${dir#./}
     printf 'RMDir "$INSTDIR\\%s"\n' "${rel//\//\\}" >>"$remove"
 done
-shipped=$(sed 's/\r$//' "$root/packaging/DumpSet.ini" | sed 's/$/$\\r$\\n/' | tr -d '\n')
 size_kb=$(du -sk "$stage" | cut -f1)
 makensis -V2 -NOCD \
     -DVERSION="$version" -DSTAGE="$stage" -DFILES_NSH="$files" -DREMOVE_NSH="$remove" \
-    -DSIZE_KB="$size_kb" -DSETTINGS_AS_SHIPPED="$shipped" -DOUTFILE="$dist/$name-setup.exe" \
+    -DSIZE_KB="$size_kb" -DOUTFILE="$dist/$name-setup.exe" \
     "$root/packaging/installer.nsi"
 rm -rf "$work"
 echo "package: $dist/$name-setup.exe"

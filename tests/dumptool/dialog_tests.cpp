@@ -179,7 +179,7 @@ TEST_F(DialogTest, WriteFilePickerChangesThePathAtOnce)
     HWND picker = vantor.WaitPopup();
     ASSERT_TRUE(picker);
     const std::string chosen = scratch.File("picked.bin");
-    ASSERT_TRUE(vantor.ChooseFile(picker, chosen));
+    ASSERT_TRUE(vantor.ChooseFile(picker, Wide(chosen)));
     EXPECT_EQ(vantor.ControlText(kForWrite), Wide(chosen));
     EXPECT_EQ(vantor.ControlText(kSummary), summary);
     const std::string ini = ReadText(SettingsFile());
@@ -217,7 +217,7 @@ TEST_F(DialogTest, ReadFilePickerWritesOnlyItsKeyAndCancelChangesNothing)
     vantor.Click(kPickForRead);
     picker = vantor.WaitPopup();
     ASSERT_TRUE(picker);
-    ASSERT_TRUE(vantor.ChooseFile(picker, image));
+    ASSERT_TRUE(vantor.ChooseFile(picker, Wide(image)));
     EXPECT_EQ(vantor.ControlText(kForRead), Wide(image));
     const std::string ini = ReadText(SettingsFile());
     EXPECT_NE(ini.find("forRead=" + image), std::string::npos) << ini;
@@ -228,6 +228,46 @@ TEST_F(DialogTest, ReadFilePickerWritesOnlyItsKeyAndCancelChangesNothing)
     std::vector<uint8_t> memory(4);
     ASSERT_TRUE(device.ReadMemory(0, memory.data(), memory.size()));
     EXPECT_EQ(memory, Bytes({0x5A, 0xFF, 0xC3, 0xFF}));
+    EXPECT_EQ(vantor.Close(), 0);
+}
+
+// A picked name that the ANSI settings file can't hold unchanged is refused:
+// never stored, never swapped for a look-alike.
+TEST_F(DialogTest, PickedNameOutsideTheCodePageIsRefused)
+{
+    const std::string dumpFile = scratch.File("dump.bin");
+    const std::string lookalike = scratch.File("dump-w.bin");
+    ASSERT_TRUE(WriteAll(lookalike, Bytes({'w'})));
+    Settings(scratch.File("image.bin"), dumpFile, 4, 0);
+    const std::string ini = ReadText(SettingsFile());
+    const struct {
+        int button;
+        int shown;
+        const wchar_t* name;
+    } cases[] = {
+        {kPickForWrite, kForWrite, L"dump-\u0175.bin"},  // best fit: dump-w.bin
+        {kPickForRead, kForRead, L"image-\u0915.bin"},   // no character of the code page at all
+    };
+    ASSERT_TRUE(vantor.Start());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.button);
+        const std::wstring before = vantor.ControlText(c.shown);
+        vantor.Click(c.button);
+        HWND picker = vantor.WaitPopup();
+        ASSERT_TRUE(picker);
+        ASSERT_TRUE(vantor.ChooseFile(picker, Wide(scratch.File("")) + c.name));
+        EXPECT_EQ(vantor.TakeMessage(),
+                  L"The file name can't be used: it has characters outside the system code page, and DumpSet.ini "
+                  L"can only hold names made of those. Pick a file whose name uses only characters of the system "
+                  L"code page.");
+        EXPECT_EQ(vantor.ControlText(c.shown), before);
+    }
+    EXPECT_EQ(ReadText(SettingsFile()), ini);
+
+    vantor.Click(kRead);
+    EXPECT_EQ(vantor.TakeMessage(), L"Read file success!");
+    EXPECT_EQ(ReadAll(dumpFile).size(), 4u);
+    EXPECT_EQ(ReadAll(lookalike), Bytes({'w'}));
     EXPECT_EQ(vantor.Close(), 0);
 }
 

@@ -11,6 +11,7 @@
 #include "device_log.h"
 #include "flows.h"
 #include "framework/file.h"
+#include "common/import_patch.h"
 #include "test_files.h"
 #include "wire.h"
 #include "uXfer.h"
@@ -69,6 +70,17 @@ private:
 };
 DWORD FailingWrites::budget_ = 0;
 unsigned FailingWrites::failures_ = 0;
+
+// uXfer.dll's WriteFile, reporting a write of the 32 data bytes as 30.
+decltype(&WriteFile) realWriteFile = nullptr;
+
+BOOL WINAPI ShortWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD moved, LPOVERLAPPED overlapped)
+{
+    const BOOL written = realWriteFile(file, data, size, moved, overlapped);
+    if (written && size == 32)
+        *moved -= 2;
+    return written;
+}
 
 class RecordingReporter : public dump::Reporter {
 public:
@@ -236,16 +248,24 @@ TEST_F(ReadFlowTest, FileWriteFailingPartWayLeavesNoNewFile)
     EXPECT_TRUE(scratch.Names().empty());
 }
 
-TEST_F(ReadFlowTest, ShortDeviceReadStoresZerosForWhatDidNotCome)
+TEST_F(ReadFlowTest, ShortDeviceReadFailsAndKeepsThePreviousDump)
 {
     LoadPattern(16);
-    ASSERT_TRUE(device.ShortRead(1, 10));  // 10 of the 32 wire bytes: dump bytes 0 to 4
-    EXPECT_EQ(RunRead(), Outcome::ReadSuccess);
-    EXPECT_EQ(ReadAll(settings.forWrite), Bytes({0, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    const auto previous = Bytes({'o', 'l', 'd'});
+    ASSERT_TRUE(WriteAll(settings.forWrite, previous));
+    ASSERT_TRUE(device.ShortRead(1, 10));  // 10 of the 32 wire bytes
+    EXPECT_EQ(RunRead(), Outcome::ReadFailed);
+    EXPECT_EQ(ReadAll(settings.forWrite), previous);
     const auto pipes = PipeTransfers(device.Log());
     ASSERT_EQ(pipes.size(), 2u);
     EXPECT_EQ(pipes[1].requested, 32u);
     EXPECT_EQ(pipes[1].moved, 10u);
+
+    // A dump file the flow created for a short read is removed again.
+    ASSERT_TRUE(DeleteFileA(settings.forWrite.c_str()));
+    ASSERT_TRUE(device.ShortRead(1, 10));
+    EXPECT_EQ(RunRead(), Outcome::ReadFailed);
+    EXPECT_TRUE(scratch.Names().empty());
 }
 
 TEST_F(ReadFlowTest, NoDeviceLeavesNoNewFileAndKeepsAnOldOne)
@@ -263,10 +283,16 @@ TEST_F(ReadFlowTest, NoDeviceLeavesNoNewFileAndKeepsAnOldOne)
 
 TEST_F(ReadFlowTest, UncreatableFileIsReportedBeforeTheDevice)
 {
-    settings.forWrite = "";
-    EXPECT_EQ(RunRead(), Outcome::OpenFileFailed);
-    settings.forWrite = scratch.File("no such folder\\dump.bin");
-    EXPECT_EQ(RunRead(), Outcome::OpenFileFailed);
+    // A name of MAX_PATH characters or more, in a folder that exists, is refused whole.
+    const std::string folder = scratch.File(std::string(200, 'd'));
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    for (const std::string& path :
+         {std::string(), scratch.File("no such folder\\dump.bin"), folder + "\\" + std::string(80, 'n')}) {
+        settings.forWrite = path;
+        EXPECT_EQ(RunRead(), Outcome::OpenFileFailed) << path;
+    }
+    EXPECT_TRUE(RemoveDirectoryA(folder.c_str())) << "a file was made in it";
+    EXPECT_TRUE(scratch.Names().empty());
     EXPECT_TRUE(device.Log().empty()) << Dump(device.Log());
 }
 
@@ -406,6 +432,17 @@ TEST_F(WriteFlowTest, UnreadableFileStopsBeforeTheDevice)
     HangUpPipe pipe;
     settings.forRead = pipe.Name();
     EXPECT_EQ(RunWrite(), Outcome::OpenFileFailed);  // opened, then the read fails
+    // A file whose name is too long to be used whole, made through the prefix that allows it.
+    const std::string folder = scratch.File(std::string(200, 'd'));
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    settings.forRead = folder + "\\" + std::string(80, 'n');
+    const std::wstring extended = L"\\\\?\\" + std::wstring(settings.forRead.begin(), settings.forRead.end());
+    HANDLE file = CreateFileW(extended.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    EXPECT_EQ(RunWrite(), Outcome::OpenFileFailed);
+    DeleteFileW(extended.c_str());
+    RemoveDirectoryA(folder.c_str());
     EXPECT_TRUE(device.Log().empty()) << Dump(device.Log());
 }
 
@@ -425,6 +462,13 @@ TEST_F(WriteFlowTest, DeviceFailuresAreReported)
     ASSERT_TRUE(device.FailWrite(2));  // the data, after the reset bytes
     EXPECT_EQ(RunWrite(), Outcome::WriteFailed);
     EXPECT_EQ(RunWrite(), Outcome::WriteSuccess);
+
+    // The data write counts two bytes fewer than it was given, without an error.
+    ImportPatch shortWrite(GetModuleHandleA("uXfer.dll"), "kernel32.dll", "WriteFile",
+                           reinterpret_cast<void*>(&ShortWriteFile));
+    ASSERT_TRUE(shortWrite.Applied());
+    realWriteFile = reinterpret_cast<decltype(&WriteFile)>(shortWrite.Original());
+    EXPECT_EQ(RunWrite(), Outcome::WriteFailed);
 }
 
 TEST_F(WriteFlowTest, SizesWithoutMemory)

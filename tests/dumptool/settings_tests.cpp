@@ -2,6 +2,8 @@
 // chosen path writes back.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "framework/file.h"
 #include "settings.h"
 #include "test_files.h"
@@ -87,7 +89,7 @@ TEST_F(SettingsTest, LongPathIsReadWhole)
 TEST_F(SettingsTest, StoringAPathWritesOnlyItsKey)
 {
     WriteSettings("[Dump]\r\nforRead=C:\\a.bin\r\nforWrite=C:\\b.bin\r\nSize=12\r\nAddr=5\r\n");
-    dump::StorePath(dump::kKeyForWrite, "C:\\picked\\new.bin");
+    dump::StorePath(dump::kKeyForWrite, L"C:\\picked\\new.bin");
     dump::DumpSettings s = dump::LoadSettings();
     EXPECT_EQ(s.forRead, "C:\\a.bin");
     EXPECT_EQ(s.forWrite, "C:\\picked\\new.bin");
@@ -95,7 +97,7 @@ TEST_F(SettingsTest, StoringAPathWritesOnlyItsKey)
     EXPECT_EQ(s.Addr, 5u);
     EXPECT_EQ(ReadText(SettingsFile()).find("readMode"), std::string::npos);
 
-    dump::StorePath(dump::kKeyForRead, "C:\\picked\\image.bin");
+    dump::StorePath(dump::kKeyForRead, L"C:\\picked\\image.bin");
     s = dump::LoadSettings();
     EXPECT_EQ(s.forRead, "C:\\picked\\image.bin");
     EXPECT_EQ(s.forWrite, "C:\\picked\\new.bin");
@@ -103,9 +105,54 @@ TEST_F(SettingsTest, StoringAPathWritesOnlyItsKey)
 
 TEST_F(SettingsTest, StoringCreatesAMissingFile)
 {
-    dump::StorePath(dump::kKeyForRead, "C:\\x.bin");
+    dump::StorePath(dump::kKeyForRead, L"C:\\x.bin");
     EXPECT_EQ(dump::LoadSettings().forRead, "C:\\x.bin");
     EXPECT_EQ(dump::LoadSettings().Size, 0x2000u);
+}
+
+// Which file is read, and where a picked path is saved: the user's own file
+// wins; a program folder that can't be written sends the save to a copy of
+// its file in the user's folder; without either nothing moves.
+TEST_F(SettingsTest, UserFileWinsAndTakesSavesTheProgramFolderRefuses)
+{
+    const std::string beside = "[Dump]\r\nforRead=C:\\a.bin\r\nforWrite=C:\\b.bin\r\nSize=12\r\nAddr=5\r\n";
+    const struct {
+        const char* name;
+        const char* user;  // the user's file before, or null for none
+        bool locked;       // the file beside the program can't be written
+        uint32_t size;     // Size read before the save
+        bool savedBeside;  // where the picked path went
+    } cases[] = {
+        {"user file wins", "[Dump]\r\nSize=77\r\n", false, 77, false},
+        {"file beside the program locked", nullptr, true, 12, false},
+        {"no user file", nullptr, false, 12, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RemoveSettings();
+        WriteSettings(beside);
+        if (c.user) {
+            CreateDirectoryA(UserSettingsFile().substr(0, UserSettingsFile().rfind('\\')).c_str(), nullptr);
+            ASSERT_TRUE(WriteAll(UserSettingsFile(), std::vector<uint8_t>(c.user, c.user + strlen(c.user))));
+        }
+        // Readers only, as a folder the user may not write allows (the test
+        // bed runs as a user that no read-only attribute stops).
+        HANDLE lock = c.locked ? CreateFileA(SettingsFile().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, 0, nullptr)
+                               : INVALID_HANDLE_VALUE;
+        ASSERT_EQ(lock != INVALID_HANDLE_VALUE, c.locked);
+        EXPECT_EQ(dump::LoadSettings().Size, c.size);
+
+        dump::StorePath(dump::kKeyForWrite, L"C:\\picked.bin");
+        const dump::DumpSettings after = dump::LoadSettings();
+        EXPECT_EQ(after.forWrite, "C:\\picked.bin");
+        EXPECT_EQ(after.Size, c.size) << "the other keys stay";
+        EXPECT_EQ(after.forRead, c.user ? "" : "C:\\a.bin");
+        EXPECT_EQ(ReadText(SettingsFile()) == beside, !c.savedBeside);
+        EXPECT_EQ(Exists(UserSettingsFile()), !c.savedBeside);
+        if (lock != INVALID_HANDLE_VALUE)
+            CloseHandle(lock);
+    }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "test_files.h"
 
+#include <shlobj.h>
+
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -22,9 +24,19 @@ std::string SettingsFile()
     return ProgramFolder() + "\\DumpSet.ini";
 }
 
+std::string UserSettingsFile()
+{
+    char appData[MAX_PATH] = {};
+    SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData);
+    return std::string(appData) + "\\uXfer Tools\\DumpSet.ini";
+}
+
 void RemoveSettings()
 {
-    DeleteFileA(SettingsFile().c_str());
+    for (const std::string& file : {SettingsFile(), UserSettingsFile()}) {
+        SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(file.c_str());
+    }
 }
 
 void WriteSettings(const std::string& text)

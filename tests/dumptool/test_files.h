@@ -15,6 +15,9 @@ namespace dumptest {
 std::string ProgramFolder();
 // DumpSet.ini in that folder, which is also Vantor.exe's.
 std::string SettingsFile();
+// The user's own settings, %APPDATA%\uXfer Tools\DumpSet.ini.
+std::string UserSettingsFile();
+// Both settings files, made writable first.
 void RemoveSettings();
 // Writes the file as given, "[Dump]" line included.
 void WriteSettings(const std::string& text);

@@ -152,7 +152,7 @@ bool VantorSession::WaitHandlerDone(HWND popup, DWORD timeoutMs) const
     return SendMessageTimeoutW(dialog_, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &ignored) != 0;
 }
 
-bool VantorSession::ChooseFile(HWND picker, const std::string& path) const
+bool VantorSession::ChooseFile(HWND picker, const std::wstring& path) const
 {
     // The file-name box is an edit control (edt1), or a combo box (cmb13),
     // possibly an extended one, holding one.
@@ -165,7 +165,7 @@ bool VantorSession::ChooseFile(HWND picker, const std::string& path) const
     if (!edit)
         return false;
     DWORD_PTR ignored = 0;
-    if (!SendMessageTimeoutA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_NORMAL, 5000,
+    if (!SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_NORMAL, 5000,
                              &ignored))
         return false;
     Click(picker, IDOK);

@@ -40,7 +40,7 @@ public:
     bool WaitHandlerDone(HWND popup, DWORD timeoutMs = 10000) const;
 
     // Types a path into a file picker and confirms it, or cancels it.
-    bool ChooseFile(HWND picker, const std::string& path) const;
+    bool ChooseFile(HWND picker, const std::wstring& path) const;
     void CancelPicker(HWND picker) const;
 
     // Ends the dialog through its system menu and returns the program's exit

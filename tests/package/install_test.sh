@@ -3,8 +3,10 @@
 #   silent install (default folder), every file in place, the uninstall entry,
 #   the start-menu entries, Talvix registered as regsvr32 registers it, the
 #   VBScript sample, uxfer list and Vantor Write/Read from the installed folder;
-#   installing again keeps the edited DumpSet.ini; silent uninstall leaves no
-#   installed file or key, only the edited settings and the user's files;
+#   installing again keeps the edited DumpSet.ini and a user's own settings;
+#   silent uninstall leaves no installed file or key, only a DumpSet.ini that
+#   differs from the shipped one (if only in NUL bytes), the user's files and
+#   their own settings;
 #   install into a folder given with /D= and uninstall: nothing left at all.
 #   install_test.sh <build-dir>
 . "$(dirname "$0")/package_bed.sh" "$1"
@@ -73,12 +75,13 @@ versions=$(run cscript.exe //nologo "$(winpath "$work/version.js")" "$(winpath "
 out=$(run "$inst/uxfer.exe" --version)
 [ "$out" = "uxfer $version" ] || fail "uxfer --version printed '$out'"
 
-note "users may write DumpSet.ini"
+note "DumpSet.ini has the folder's defaults: no write access for everyone"
 run "$bed/bin/acl_probe.exe" "$inst_win\\DumpSet.ini" >"$work/acl.txt" || fail "reading the DACL of DumpSet.ini failed"
 cat "$work/acl.txt"
-# Everyone with at least FILE_WRITE_DATA (2) and FILE_APPEND_DATA (4).
-mask=$(sed -n 's/^allow S-1-1-0 //p' "$work/acl.txt" | head -1)
-[ -n "$mask" ] && [ $((mask & 6)) -eq 6 ] || fail "users may not write DumpSet.ini"
+# Neither FILE_WRITE_DATA (2) nor FILE_APPEND_DATA (4) for Everyone.
+while read -r mask; do
+    [ $((mask & 6)) -eq 0 ] || fail "everyone may write DumpSet.ini ($mask)"
+done < <(sed -n 's/^allow S-1-1-0 //p' "$work/acl.txt")
 
 note "uninstall entry"
 [ "$(reg_value "$uninstall_key" DisplayName)" = "uXfer Tools" ] || fail "DisplayName"
@@ -132,18 +135,27 @@ cmp "$work/image.bin" "$work/dump.bin" || fail "the dump differs from the file w
 cp "$inst/DumpSet.ini" "$work/DumpSet.edited"
 echo "user's dump" >"$inst/my-dump.bin"
 
-note "installing again keeps the edited DumpSet.ini"
+note "installing again keeps the edited DumpSet.ini and a user's own settings"
+own="$(unixpath "$(run cmd /c echo %APPDATA%)")/uXfer Tools/DumpSet.ini"
+mkdir -p "$(dirname "$own")"
+printf '[Dump]\r\nforWrite=C:\\mine.bin\r\n' >"$own"
+cp "$own" "$work/own.ini"
 run "$(winpath "$setup")" /S || fail "the second install failed"
 cmp "$work/DumpSet.edited" "$inst/DumpSet.ini" || fail "the second install replaced the edited DumpSet.ini"
+cmp "$work/own.ini" "$own" || fail "the second install changed the user's own settings"
 diff -r "$expected" "$inst" -x uninstall.exe -x DumpSet.ini -x my-dump.bin || fail "files differ after the second install"
 
-note "silent uninstall"
+note "silent uninstall, DumpSet.ini as shipped but for NUL bytes in it and after it"
+{ head -c 10 "$expected/DumpSet.ini"; printf '\0'; tail -c +11 "$expected/DumpSet.ini"; head -c 2000 /dev/zero; } \
+    >"$inst/DumpSet.ini"
+cp "$inst/DumpSet.ini" "$work/DumpSet.edited"
 run "$inst/uninstall.exe" /S || fail "the uninstaller failed"
 wait_for 120 '[ ! -f "$inst/uninstall.exe" ]' || fail "uninstall.exe is still there"
 wait_for 60 '! reg_query "$uninstall_key" >/dev/null 2>&1' || fail "the uninstall entry is still there"
 left=$(installed_files "$inst" | tr '\n' ' ')
 [ "$left" = "./DumpSet.ini ./my-dump.bin " ] || fail "left after uninstall: $left"
 cmp "$work/DumpSet.edited" "$inst/DumpSet.ini" || fail "the uninstaller changed the edited DumpSet.ini"
+cmp "$work/own.ini" "$own" || fail "the uninstaller changed the user's own settings"
 [ -z "$(shortcuts)" ] || fail "start-menu entries left: $(shortcuts)"
 talvix_registration >"$work/reg-after.txt" 2>/dev/null || true
 [ "$(grep -c missing "$work/reg-after.txt")" = "${#talvix_keys[@]}" ] ||

@@ -132,9 +132,9 @@ void VantorDriver::Read(Context& ctx, dump::DumpSettings& s)
     if (creatable && ExpectOpening(ctx, expected)) {
         TransferDesc desc = FlowDesc(s.Addr, s.Size, s.readMode);
         XferOutcome wire = ExpectRead(ctx.model, conn, desc, std::vector<uint8_t>(desc.length, 0));
-        // A read that delivers less than asked, without an error, fails too.
-        expected = wire.result == RESULT_OK && wire.count == desc.length ? dump::Outcome::ReadSuccess
-                                                                          : dump::Outcome::ReadFailed;
+        // A read that moved fewer bytes than asked, a cancelled one included, fails.
+        const bool whole = wire.result == RESULT_OK && wire.count == desc.length;
+        expected = whole ? dump::Outcome::ReadSuccess : dump::Outcome::ReadFailed;
         for (uint32_t i = 0; i < s.Size; ++i)
             dump.push_back(wire.buffer[2 * i]);
         ExpectClose(conn);
@@ -177,7 +177,8 @@ void VantorDriver::Write(Context& ctx, dump::DumpSettings& s)
         }
         TransferDesc desc = FlowDesc(s.Addr, s.Size, s.writeMode);
         XferOutcome out = ExpectWrite(ctx.model, SharedXferConn(), desc, wire.data());
-        expected = out.result == RESULT_OK ? dump::Outcome::WriteSuccess : dump::Outcome::WriteFailed;
+        const bool whole = out.result == RESULT_OK && out.count == desc.length;
+        expected = whole ? dump::Outcome::WriteSuccess : dump::Outcome::WriteFailed;
         ExpectClose(SharedXferConn());
     }
     Reported reported;

@@ -130,11 +130,11 @@ bool Device::Open(unsigned instance)
         return false;
     std::wstring wide(path.begin(), path.end());
     // Wide open: the back channel never goes through the pipe-name shim.
-    HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    win::unique_file opened(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!opened)
         return false;
-    handle_.reset(h);
+    handle_ = std::move(opened);
     return true;
 }
 

@@ -3,8 +3,6 @@
 // enumeration of the present interfaces of the class).
 #include <windows.h>
 
-#include <setupapi.h>
-
 #include <string>
 #include <vector>
 
@@ -13,51 +11,9 @@
 #include "output.h"
 #include "session.h"
 #include "uXfer.h"
+#include "win/device_interfaces.h"
 
 namespace uxfer {
-
-namespace {
-
-class DeviceInfoSet {
-public:
-    explicit DeviceInfoSet(const GUID& cls)
-        : set_(SetupDiGetClassDevsA(&cls, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE))
-    {
-    }
-    ~DeviceInfoSet()
-    {
-        if (set_ != INVALID_HANDLE_VALUE)
-            SetupDiDestroyDeviceInfoList(set_);
-    }
-    DeviceInfoSet(const DeviceInfoSet&) = delete;
-    DeviceInfoSet& operator=(const DeviceInfoSet&) = delete;
-
-    // The device path of interface `index`; empty when there is none.
-    std::string Path(const GUID& cls, DWORD index) const
-    {
-        if (set_ == INVALID_HANDLE_VALUE)
-            return {};
-        SP_DEVICE_INTERFACE_DATA data = {};
-        data.cbSize = sizeof data;
-        if (!SetupDiEnumDeviceInterfaces(set_, nullptr, &cls, index, &data))
-            return {};
-        DWORD needed = 0;
-        SetupDiGetDeviceInterfaceDetailA(set_, &data, nullptr, 0, &needed, nullptr);
-        if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
-            return {};
-        std::vector<char> buffer(needed);
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (!SetupDiGetDeviceInterfaceDetailA(set_, &data, detail, needed, nullptr, nullptr))
-            return {};
-        return ListedPath(detail->DevicePath);
-    }
-
-private:
-    HDEVINFO set_;
-};
-
-}  // namespace
 
 int RunList(const Options& options)
 {
@@ -65,9 +21,9 @@ int RunList(const Options& options)
     const uint32_t count = uEnumeInstances();
     std::vector<std::string> paths;
     {
-        DeviceInfoSet set(cls);
+        const win::DeviceInterfaces set(cls);
         for (uint32_t i = 0; i < count; ++i)
-            paths.push_back(set.Path(cls, i));
+            paths.push_back(ListedPath(win::DeviceInterfacePath(set, i)));
     }
     if (count == 0)
         return Fail(kExitNoDevice, "no device of interface class " + GuidText(cls) + " is present");

@@ -43,7 +43,7 @@ InstanceLock::InstanceLock() : mutex_(OpenLockMutex())
         return;
     }
     // An abandoned mutex (its holder died) is ours all the same.
-    const DWORD wait = WaitForSingleObject(mutex_, kWaitMs);
+    const DWORD wait = WaitForSingleObject(mutex_.get(), kWaitMs);
     owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
     if (!owned_ && wait != WAIT_TIMEOUT)
         error_ = GetLastError();
@@ -52,9 +52,7 @@ InstanceLock::InstanceLock() : mutex_(OpenLockMutex())
 InstanceLock::~InstanceLock()
 {
     if (owned_)
-        ReleaseMutex(mutex_);
-    if (mutex_)
-        CloseHandle(mutex_);
+        ReleaseMutex(mutex_.get());
 }
 
 std::string InstanceLock::Problem() const

@@ -10,6 +10,8 @@
 
 #include <string>
 
+#include "win/unique_any.h"
+
 namespace uxfer {
 
 class InstanceLock {
@@ -26,7 +28,7 @@ public:
     std::string Problem() const;
 
 private:
-    HANDLE mutex_ = nullptr;
+    win::unique_handle mutex_;
     bool owned_ = false;
     DWORD error_ = 0;  // of opening the mutex; 0: the wait timed out
 };

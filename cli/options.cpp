@@ -3,15 +3,29 @@
 #include <CLI/CLI.hpp>
 
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "errors.h"
+#include "loader_versions.h"
 #include "numbers.h"
 #include "wire.h"
 
 namespace uxfer {
 
 namespace {
+
+// "272, 288 or 304": the versions the loader table holds.
+std::string LoaderVersionList()
+{
+    std::string list;
+    for (size_t i = 0; i < std::size(kLoaderVersions); ++i) {
+        if (i > 0)
+            list += i + 1 == std::size(kLoaderVersions) ? " or " : ", ";
+        list += std::to_string(kLoaderVersions[i].version);
+    }
+    return list;
+}
 
 const char kExitCodes[] =
     "Exit codes:\n"
@@ -130,8 +144,8 @@ private:
                    instance_);
         else  // taken only to be refused with a clear message
             Number(*cmd, "--instance", "", "N", false, UINT32_MAX, kLimit32, strayInstance_)->group("");
-        Number(*cmd, "--loader-version", "the loader driver version: 272, 288 or 304", "V", false, UINT32_MAX,
-               kLimit32, options_.loaderVersion);
+        Number(*cmd, "--loader-version", ("the loader driver version: " + LoaderVersionList()).c_str(), "V", false,
+               UINT32_MAX, kLimit32, options_.loaderVersion);
         Number(*cmd, "--delay",
                "the library's wait between status polls, at most 10000; shared by every process using the library",
                "MS", false, kMaxDelayMs, "at most 10000 ms: the library sleeps it through Ctrl+C",
@@ -195,10 +209,10 @@ private:
             options_.instance = *instance_;
         if (resetCode_)
             options_.resetCode = *resetCode_;
-        if (options_.loaderVersion && *options_.loaderVersion != 272 && *options_.loaderVersion != 288 &&
-            *options_.loaderVersion != 304)
+        if (options_.loaderVersion && !FindLoaderVersion(*options_.loaderVersion))
             return {false, Fail(kExitUsage, "--loader-version: unknown loader version " +
-                                                std::to_string(*options_.loaderVersion) + " (272, 288 or 304)")};
+                                                std::to_string(*options_.loaderVersion) + " (" +
+                                                LoaderVersionList() + ")")};
         return {true, kExitOk};
     }
 

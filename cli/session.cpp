@@ -4,6 +4,7 @@
 
 #include "errors.h"
 #include "instance_lock.h"
+#include "loader_versions.h"
 #include "uXfer.h"
 #include "usb_protocol.h"
 
@@ -11,11 +12,10 @@ namespace uxfer {
 
 GUID InterfaceClass(uint32_t loaderVersion)
 {
-    // Loader 272 is the older driver generation with its own class; 288, 304
-    // and the library's default use the current one.
+    if (const LoaderVersion* loader = FindLoaderVersion(loaderVersion))
+        return loader->interfaceClass;
     static const GUID kDefault = DEVICE_CLASS_DEFAULT_INIT;
-    static const GUID kLoader272 = DEVICE_CLASS_V2_INIT;
-    return loaderVersion == 272 ? kLoader272 : kDefault;
+    return kDefault;
 }
 
 std::string GuidText(const GUID& g)

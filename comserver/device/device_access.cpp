@@ -2,23 +2,12 @@
 
 #include "module_heap.h"
 #include "scoped.h"
+#include "win/device_interfaces.h"
 
 namespace {
 
 constinit CRITICAL_SECTION ioLock{};
 constinit CRITICAL_SECTION statusLock{};
-
-// The size field of the single-byte detail data on 32-bit Windows, and the
-// least a valid detail can hold: that field and an empty path.
-constexpr DWORD kDetailSizeField = 5;
-constexpr DWORD kDetailFixedPart = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + 1;
-
-struct DeviceInfoListTraits {
-    using Handle = HDEVINFO;
-    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle set) { SetupDiDestroyDeviceInfoList(set); }
-};
-using CDeviceInfoList = CScopedHandle<DeviceInfoListTraits>;
 
 }  // namespace
 
@@ -58,25 +47,21 @@ void CDeviceAccess::FreeDetail()
 DWORD CDeviceAccess::FindDevicePath(const DeviceRecord& record)
 {
     FreeDetail();
-    CDeviceInfoList set(SetupDiGetClassDevsA(&record.interfaceClass, nullptr, nullptr,
-                                             DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-    if (!set.IsValid())
+    const win::DeviceInterfaces set(record.interfaceClass);
+    if (!set.valid())
         return R_NO_CLASS;
 
-    SP_DEVICE_INTERFACE_DATA interfaceData{};
-    interfaceData.cbSize = sizeof(interfaceData);
-    if (!SetupDiEnumDeviceInterfaces(set.Get(), nullptr, &record.interfaceClass, record.instance, &interfaceData))
+    SP_DEVICE_INTERFACE_DATA interfaceData;
+    if (!set.Find(record.instance, interfaceData))
         return R_NOT_FOUND;
 
-    DWORD required = 0;
-    SetupDiGetDeviceInterfaceDetailA(set.Get(), &interfaceData, nullptr, 0, &required, nullptr);
-    if (required < kDetailFixedPart)
+    const DWORD required = set.DetailSize(interfaceData);
+    if (required == 0)
         return R_NOT_FOUND;
     detailData_ = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(ModuleAlloc(required));
     if (!detailData_)
         return ERROR_NOT_ENOUGH_MEMORY;
-    detailData_->cbSize = kDetailSizeField;
-    if (!SetupDiGetDeviceInterfaceDetailA(set.Get(), &interfaceData, detailData_, required, nullptr, nullptr))
+    if (!set.Detail(interfaceData, detailData_, required))
         return R_NOT_FOUND;
     return 0;
 }

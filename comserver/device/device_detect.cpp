@@ -5,6 +5,7 @@
 #include "scoped.h"
 #include "text_buffer.h"
 #include "tvx_device.h"
+#include "win/unique_any.h"
 
 namespace {
 
@@ -57,16 +58,16 @@ DWORD TVXDevice::ReadDescriptor(UsbDeviceDescriptor& descriptor)
     if (found != 0)
         return found | R_DETECT_FAILED;
 
-    CFileHandle handle(CreateFileA(access_.DevicePath(), GENERIC_READ | GENERIC_WRITE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!handle.IsValid())
+    const win::unique_file handle(CreateFileA(access_.DevicePath(), GENERIC_READ | GENERIC_WRITE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle)
         return R_DETECT_FAILED;
     CModuleBlock buffer(sizeof(UsbDeviceDescriptor));
     if (!buffer)
         return R_NO_MEMORY;
     DWORD returned = 0;
-    if (access_.IoControl(handle.Get(), IOCTL_GET_DEVICE_DESCRIPTOR, nullptr, 0, buffer.As<void>(),
+    if (access_.IoControl(handle.get(), IOCTL_GET_DEVICE_DESCRIPTOR, nullptr, 0, buffer.As<void>(),
                           sizeof(UsbDeviceDescriptor), &returned) != 0)
         return R_IOCTL_FAILED | R_DETECT_FAILED;
     // The rest of the block is whatever the heap held: a reply that stops

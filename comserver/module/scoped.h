@@ -1,5 +1,6 @@
 // Small owners used across the server: a critical-section guard, a block of
-// module memory, one COM reference and one system handle.
+// module memory and one COM reference.  System handles have the shared owners
+// of win/unique_any.h.
 #pragma once
 
 #include <windows.h>
@@ -65,39 +66,3 @@ public:
 private:
     T* ptr_ = nullptr;
 };
-
-// Owns one system handle; Traits names its type, the value that means
-// "none" and how it is given back.
-template <class Traits> class CScopedHandle {
-public:
-    using Handle = typename Traits::Handle;
-
-    explicit CScopedHandle(Handle handle) : handle_(handle) {}
-    ~CScopedHandle()
-    {
-        if (IsValid())
-            Traits::Close(handle_);
-    }
-    CScopedHandle(const CScopedHandle&) = delete;
-    CScopedHandle& operator=(const CScopedHandle&) = delete;
-
-    bool IsValid() const { return handle_ != Traits::Invalid(); }
-    Handle Get() const { return handle_; }
-
-private:
-    Handle handle_;
-};
-
-struct FileHandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle handle) { CloseHandle(handle); }
-};
-using CFileHandle = CScopedHandle<FileHandleTraits>;
-
-struct LibraryHandleTraits {
-    using Handle = HMODULE;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle handle) { FreeLibrary(handle); }
-};
-using CLibraryHandle = CScopedHandle<LibraryHandleTraits>;

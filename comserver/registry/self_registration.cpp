@@ -10,6 +10,7 @@
 #include "scoped.h"
 #include "typelib_registration.h"
 #include "win32_host.h"
+#include "win/unique_any.h"
 
 namespace {
 
@@ -65,14 +66,14 @@ extern "C" HRESULT UpdateRegistryFromScript(UINT resourceId, BOOL doRegister)
         return hr;
 
     // The module file mapped as data, for its resources.
-    const CLibraryHandle file(LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE));
-    if (!file.IsValid())
+    const win::unique_hmodule file(LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (!file)
         return LastErrorResult();
-    const HRSRC found = FindResourceA(file.Get(), MAKEINTRESOURCEA(resourceId), "REGISTRY");
+    const HRSRC found = FindResourceA(file.get(), MAKEINTRESOURCEA(resourceId), "REGISTRY");
     if (!found)
         return LastErrorResult();
-    const HGLOBAL loaded = LoadResource(file.Get(), found);
-    const DWORD size = loaded ? SizeofResource(file.Get(), found) : 0;
+    const HGLOBAL loaded = LoadResource(file.get(), found);
+    const DWORD size = loaded ? SizeofResource(file.get(), found) : 0;
     const void* script = size ? LockResource(loaded) : nullptr;
     if (!script)
         return LastErrorResult();

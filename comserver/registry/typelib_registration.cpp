@@ -3,6 +3,7 @@
 #include <oleauto.h>
 
 #include "scoped.h"
+#include "win/unique_any.h"
 #include "win32_host.h"
 
 namespace {
@@ -125,9 +126,9 @@ HRESULT UnregisterTypeLibrary()
     if (FAILED(attr.Get()))
         return hr;
     using UnRegisterFn = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
-    const CLibraryHandle oleaut(LoadLibraryA("oleaut32.dll"));
+    const win::unique_hmodule oleaut(LoadLibraryA("oleaut32.dll"));
     const auto unregister = reinterpret_cast<UnRegisterFn>(
-        reinterpret_cast<void*>(oleaut.IsValid() ? GetProcAddress(oleaut.Get(), "UnRegisterTypeLib") : nullptr));
+        reinterpret_cast<void*>(oleaut ? GetProcAddress(oleaut.get(), "UnRegisterTypeLib") : nullptr));
     if (unregister)
         unregister(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
     return hr;

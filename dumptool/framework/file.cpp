@@ -53,14 +53,14 @@ bool CFile::Open(const std::wstring& path, UINT flags)
         access |= DELETE | WRITE_DAC;
         disposition = CREATE_NEW;
     }
-    handle_ = CreateFileW(path.c_str(), access, sharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle_ == INVALID_HANDLE_VALUE)
+    handle_.reset(CreateFileW(path.c_str(), access, sharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle_)
         return false;
     created_ = (flags & (modeCreate | modeTemporary)) && GetLastError() != ERROR_ALREADY_EXISTS;
     if (flags & modeTemporary) {
         // Marked at once: from here on, a killed process leaves nothing behind.
         FILE_DISPOSITION_INFO gone{TRUE};
-        if (!SetFileInformationByHandle(handle_, FileDispositionInfo, &gone, sizeof gone)) {
+        if (!SetFileInformationByHandle(handle_.get(), FileDispositionInfo, &gone, sizeof gone)) {
             const DWORD error = GetLastError();
             Close();
             DeleteFileW(path.c_str());
@@ -73,9 +73,7 @@ bool CFile::Open(const std::wstring& path, UINT flags)
 
 void CFile::Close()
 {
-    if (handle_ != INVALID_HANDLE_VALUE)
-        CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
+    handle_.reset();
 }
 
 bool CFile::Read(void* buffer, uint32_t count, uint32_t& got)
@@ -84,7 +82,7 @@ bool CFile::Read(void* buffer, uint32_t count, uint32_t& got)
     auto* bytes = static_cast<uint8_t*>(buffer);
     while (got < count) {
         DWORD moved = 0;
-        if (!ReadFile(handle_, bytes + got, count - got, &moved, nullptr))
+        if (!ReadFile(handle_.get(), bytes + got, count - got, &moved, nullptr))
             return false;
         if (moved == 0)
             break;
@@ -99,7 +97,7 @@ bool CFile::Write(const void* buffer, uint32_t count)
     uint32_t done = 0;
     while (done < count) {
         DWORD moved = 0;
-        if (!systemWrite(handle_, bytes + done, count - done, &moved, nullptr) || moved == 0)
+        if (!systemWrite(handle_.get(), bytes + done, count - done, &moved, nullptr) || moved == 0)
             return false;
         done += moved;
     }
@@ -108,13 +106,13 @@ bool CFile::Write(const void* buffer, uint32_t count)
 
 bool CFile::Flush()
 {
-    return FlushFileBuffers(handle_) != FALSE;
+    return FlushFileBuffers(handle_.get()) != FALSE;
 }
 
 bool CFile::Keep()
 {
     FILE_DISPOSITION_INFO kept{FALSE};
-    return SetFileInformationByHandle(handle_, FileDispositionInfo, &kept, sizeof kept) != FALSE;
+    return SetFileInformationByHandle(handle_.get(), FileDispositionInfo, &kept, sizeof kept) != FALSE;
 }
 
 bool CFile::TakeAttributesOf(const std::wstring& path)
@@ -127,11 +125,11 @@ bool CFile::TakeAttributesOf(const std::wstring& path)
     FILE_BASIC_INFO basic{};
     // Zero would leave the new file's own attributes.
     basic.FileAttributes = (attributes & kKept) ? attributes & kKept : FILE_ATTRIBUTE_NORMAL;
-    if (!SetFileInformationByHandle(handle_, FileBasicInfo, &basic, sizeof basic))
+    if (!SetFileInformationByHandle(handle_.get(), FileBasicInfo, &basic, sizeof basic))
         return false;
     // A volume without access rights (FAT, most memory sticks) has none to take.
     DWORD volumeFlags = 0;
-    if (!GetVolumeInformationByHandleW(handle_, nullptr, 0, nullptr, nullptr, &volumeFlags, nullptr, 0) ||
+    if (!GetVolumeInformationByHandleW(handle_.get(), nullptr, 0, nullptr, nullptr, &volumeFlags, nullptr, 0) ||
         !(volumeFlags & FILE_PERSISTENT_ACLS))
         return true;
 
@@ -149,7 +147,7 @@ bool CFile::TakeAttributesOf(const std::wstring& path)
     const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED)
                                                                        ? PROTECTED_DACL_SECURITY_INFORMATION
                                                                        : UNPROTECTED_DACL_SECURITY_INFORMATION);
-    error = SetSecurityInfo(handle_, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+    error = SetSecurityInfo(handle_.get(), SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
     LocalFree(descriptor);
     SetLastError(error);
     return error == ERROR_SUCCESS;

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "win/unique_any.h"
+
 // Text of code page `codePage` as UTF-16, and back.  Characters the code page
 // lacks become its default character.
 std::wstring Widen(const std::string& text, UINT codePage);
@@ -62,7 +64,7 @@ public:
     static bool Remove(const std::wstring& path);
 
 private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    win::unique_file handle_;
     bool created_ = false;
 };
 

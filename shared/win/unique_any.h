@@ -10,6 +10,7 @@
 #include <stdint.h>
 
 #include <setupapi.h>
+#include <winsvc.h>
 
 namespace win {
 
@@ -75,6 +76,9 @@ struct DeviceInfo {
 struct Library {
     void operator()(HMODULE m) const { FreeLibrary(m); }
 };
+struct Service {
+    void operator()(SC_HANDLE s) const { CloseServiceHandle(s); }
+};
 }  // namespace close
 
 // Kernel objects whose "none" is null: processes, threads, events, mutexes, timers.
@@ -85,5 +89,7 @@ using unique_find = unique_any<HANDLE, close::FindHandle, -1>;
 using unique_hkey = unique_any<HKEY, close::Key>;
 using unique_hdevinfo = unique_any<HDEVINFO, close::DeviceInfo, -1>;
 using unique_hmodule = unique_any<HMODULE, close::Library>;
+// The service manager and its services.
+using unique_service = unique_any<SC_HANDLE, close::Service>;
 
 }  // namespace win

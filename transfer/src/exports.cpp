@@ -1,5 +1,8 @@
 // Set-up, status, notification and settings exports, and the entry point.
+#include <iterator>
+
 #include "device_notify.h"
+#include "loader_versions.h"
 #include "process_state.h"
 #include "shared_settings.h"
 #include "uXfer.h"
@@ -7,13 +10,7 @@
 
 namespace {
 
-// Loader-driver versions, and the version codes of the interface classes
-// that their drivers publish.
-constexpr uint32_t kLoaderVersion110 = 0x0110;
-constexpr uint32_t kLoaderVersion120 = 0x0120;
-constexpr uint32_t kLoaderVersion130 = 0x0130;
-constexpr uint32_t kVersionCodeV2 = 2;
-constexpr uint32_t kVersionCodeV4 = 4;
+constexpr uint32_t kNewestLoader = kLoaderVersions[std::size(kLoaderVersions) - 1].version;
 
 // 5 before Windows Vista, when the device's status may be polled; 6 from then on.
 uint32_t GetOsGeneration()
@@ -111,15 +108,11 @@ HWND UXFER_API uSetMsgWnd(HWND window)
 
 uint32_t UXFER_API uSetKVVersion(uint32_t version)
 {
-    switch (version) {
-    case kLoaderVersion110:
-        return theUsb.SelectInterface(kVersionCodeV2);
-    case kLoaderVersion120:
-    case kLoaderVersion130:
-        return theUsb.SelectInterface(kVersionCodeV4);
-    default:
-        return version - kLoaderVersion130;
-    }
+    const LoaderVersion* loader = FindLoaderVersion(version);
+    if (!loader)
+        return version - kNewestLoader;  // how far from the newest, which the table lists last
+    theUsb.SelectInterface(loader->interfaceClass);
+    return 0;
 }
 
 }  // extern "C"

@@ -1,102 +1,28 @@
 #include "usb_connection.h"
 
-#include <setupapi.h>
-
 #include <cstddef>
 #include <cstring>
 #include <new>
 
 #include "uXfer.h"
 #include "usb_protocol.h"
+#include "win/device_interfaces.h"
 
 namespace {
 
-struct InterfaceClass {
-    uint32_t versionCode;
-    GUID guid;
-};
-
-const InterfaceClass kInterfaceClasses[] = {
-    {4, DEVICE_CLASS_DEFAULT_INIT},
-    {3, DEVICE_CLASS_V3_INIT},
-    {2, DEVICE_CLASS_V2_INIT},
-};
-const GUID& kDefaultInterface = kInterfaceClasses[0].guid;
-
-// SetupAPI takes as cbSize the size of the detail record with a one-character
-// path: 5 bytes in 32-bit code (the record is packed), 8 in 64-bit code (the
-// record is padded to the alignment of 64-bit SetupAPI records).
-constexpr DWORD kDetailFixedPart = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-#ifdef _WIN64
-static_assert(kDetailFixedPart == 8, "64-bit detail record");
-static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 32, "64-bit interface record");
-#else
-static_assert(kDetailFixedPart == 5, "32-bit detail record");
-static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28, "32-bit interface record");
-#endif
+const GUID kDefaultInterface = DEVICE_CLASS_DEFAULT_INIT;
 constexpr size_t kPipeNameSize = 260;
 constexpr DWORD kOpenPauseMs = 50;
 
-// The present interfaces of one class.
-class InterfaceSet {
-public:
-    explicit InterfaceSet(const GUID& cls)
-        : cls_(cls), set_(SetupDiGetClassDevsA(&cls, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE))
-    {
-    }
-    ~InterfaceSet()
-    {
-        if (IsValid())
-            SetupDiDestroyDeviceInfoList(set_);
-    }
-    InterfaceSet(const InterfaceSet&) = delete;
-    InterfaceSet& operator=(const InterfaceSet&) = delete;
-
-    bool IsValid() const { return set_ != INVALID_HANDLE_VALUE; }
-    bool Member(uint32_t index, SP_DEVICE_INTERFACE_DATA& data) const
-    {
-        data = {};
-        data.cbSize = sizeof data;
-        return SetupDiEnumDeviceInterfaces(set_, nullptr, &cls_, index, &data) != FALSE;
-    }
-    DevicePath Path(SP_DEVICE_INTERFACE_DATA& data) const
-    {
-        DWORD required = 0;
-        SetupDiGetDeviceInterfaceDetailA(set_, &data, nullptr, 0, &required, nullptr);
-        if (required < kDetailFixedPart)
-            return DevicePath();
-        std::unique_ptr<uint8_t[]> detail(new (std::nothrow) uint8_t[required]);
-        if (!detail)
-            return DevicePath();
-        auto* record = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(detail.get());
-        record->cbSize = kDetailFixedPart;
-        if (!SetupDiGetDeviceInterfaceDetailA(set_, &data, record, required, nullptr, nullptr))
-            return DevicePath();
-        return DevicePath(std::move(detail));
-    }
-
-private:
-    GUID cls_;
-    HDEVINFO set_;
-};
+// CloseHandle's result; -1 when nothing was open.
+uint32_t CloseOwned(win::unique_file& file)
+{
+    if (!file)
+        return UINT32_MAX;
+    return static_cast<uint32_t>(CloseHandle(file.release()));
+}
 
 }  // namespace
-
-bool FileHandle::Assign(HANDLE handle)
-{
-    Close();
-    handle_ = handle;
-    return IsOpen();
-}
-
-uint32_t FileHandle::Close()
-{
-    if (!IsOpen())
-        return UINT32_MAX;
-    BOOL closed = CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-    return static_cast<uint32_t>(closed);
-}
 
 const char* DevicePath::c_str() const
 {
@@ -116,27 +42,26 @@ CUsb::~CUsb()
 
 uint32_t CUsb::CountInstances() const
 {
-    InterfaceSet set(*interfaceGuid);
-    if (!set.IsValid())
-        return 0;
-    SP_DEVICE_INTERFACE_DATA data;
-    uint32_t count = 0;
-    while (set.Member(count, data))
-        ++count;
-    return count;
+    return win::DeviceInterfaces(*interfaceGuid).Count();
 }
 
 DevicePath CUsb::GetDevicePath(uint32_t instance) const
 {
-    InterfaceSet set(*interfaceGuid);
-    if (!set.IsValid())
+    win::DeviceInterfaces set(*interfaceGuid);
+    if (!set.valid())
         return DevicePath();
     SP_DEVICE_INTERFACE_DATA data;
-    if (!set.Member(instance, data)) {
+    if (!set.Find(instance, data)) {
         OutputDebugStringA("\nSetupDiEnumDeviceInterfaces() failed!\n");
         return DevicePath();
     }
-    return set.Path(data);
+    const DWORD size = set.DetailSize(data);
+    if (size == 0)
+        return DevicePath();
+    std::unique_ptr<uint8_t[]> detail(new (std::nothrow) uint8_t[size]);
+    if (!detail || !set.Detail(data, reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(detail.get()), size))
+        return DevicePath();
+    return DevicePath(std::move(detail));
 }
 
 bool CUsb::Open(uint32_t instance, uint32_t flags)
@@ -145,11 +70,12 @@ bool CUsb::Open(uint32_t instance, uint32_t flags)
     if (!path)
         return false;
     Close();
-    if ((flags & OPEN_CONTROL) &&
-        !controlHandle.Assign(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr)))
-        return false;
+    if (flags & OPEN_CONTROL) {
+        controlHandle.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!controlHandle)
+            return false;
+    }
     // The device needs a moment after the control path opens before its pipes do.
     Sleep(kOpenPauseMs);
     if ((flags & OPEN_WRITE) && !OpenPipe(path.c_str(), PIPE_OUT_SUFFIX, GENERIC_WRITE, writePipe))
@@ -160,7 +86,7 @@ bool CUsb::Open(uint32_t instance, uint32_t flags)
     return true;
 }
 
-bool CUsb::OpenPipe(const char* path, const char* suffix, DWORD access, FileHandle& pipe)
+bool CUsb::OpenPipe(const char* path, const char* suffix, DWORD access, win::unique_file& pipe)
 {
     char name[kPipeNameSize] = {};
     size_t pathLength = std::strlen(path);
@@ -169,31 +95,21 @@ bool CUsb::OpenPipe(const char* path, const char* suffix, DWORD access, FileHand
         return false;
     std::memcpy(name, path, pathLength);
     std::memcpy(name + pathLength, suffix, suffixLength);
-    return pipe.Assign(CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    pipe.reset(CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    return pipe.valid();
 }
 
 uint32_t CUsb::Close()
 {
-    controlHandle.Close();
-    readPipe.Close();
-    return writePipe.Close();
-}
-
-uint32_t CUsb::SelectInterface(uint32_t versionCode)
-{
-    for (const InterfaceClass& cls : kInterfaceClasses) {
-        if (cls.versionCode == versionCode) {
-            interfaceGuid = &cls.guid;
-            return 0;
-        }
-    }
-    return versionCode - 4;
+    CloseOwned(controlHandle);
+    CloseOwned(readPipe);
+    return CloseOwned(writePipe);
 }
 
 BOOL CUsb::IoControl(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned)
 {
-    return DeviceIoControl(controlHandle.Get(), code, const_cast<void*>(in), inSize, out, outSize, returned,
+    return DeviceIoControl(controlHandle.get(), code, const_cast<void*>(in), inSize, out, outSize, returned,
                            nullptr);
 }
 
@@ -201,12 +117,12 @@ BOOL CUsb::PipeRead(void* buffer, DWORD size, DWORD* moved)
 {
     if (!(openFlags & OPEN_READ))
         return FALSE;
-    return ReadFile(readPipe.Get(), buffer, size, moved, nullptr);
+    return ReadFile(readPipe.get(), buffer, size, moved, nullptr);
 }
 
 BOOL CUsb::PipeWrite(const void* buffer, DWORD size, DWORD* moved)
 {
     if (!(openFlags & OPEN_WRITE))
         return FALSE;
-    return WriteFile(writePipe.Get(), buffer, size, moved, nullptr);
+    return WriteFile(writePipe.get(), buffer, size, moved, nullptr);
 }

@@ -7,24 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-// A file handle that closes itself; INVALID_HANDLE_VALUE marks "not open".
-class FileHandle {
-public:
-    FileHandle() = default;
-    ~FileHandle() { Close(); }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-
-    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-    // Takes over a handle from CreateFileA; false when that failed.
-    bool Assign(HANDLE handle);
-    // CloseHandle's result; -1 when nothing was open.
-    uint32_t Close();
-
-private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
+#include "win/unique_any.h"
 
 // The device path of one interface instance, held in its SetupAPI detail record.
 class DevicePath {
@@ -48,9 +31,8 @@ public:
     DevicePath GetDevicePath(uint32_t instance) const;
     bool Open(uint32_t instance, uint32_t flags);
     uint32_t Close();
-    // Version codes 2, 3 and 4 pick an interface class; anything else keeps
-    // the current one and gives back code - 4.
-    uint32_t SelectInterface(uint32_t versionCode);
+    // The interface class enumerated from now on; `cls` must outlive this object.
+    void SelectInterface(const GUID& cls) { interfaceGuid = &cls; }
     const GUID& InterfaceGuid() const { return *interfaceGuid; }
 
     BOOL IoControl(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned);
@@ -58,11 +40,11 @@ public:
     BOOL PipeWrite(const void* buffer, DWORD size, DWORD* moved);
 
 private:
-    bool OpenPipe(const char* path, const char* suffix, DWORD access, FileHandle& pipe);
+    bool OpenPipe(const char* path, const char* suffix, DWORD access, win::unique_file& pipe);
 
     const GUID* interfaceGuid;
-    FileHandle controlHandle;
-    FileHandle readPipe;   // \PIPE0, device to host
-    FileHandle writePipe;  // \PIPE1, host to device
+    win::unique_file controlHandle;
+    win::unique_file readPipe;   // \PIPE0, device to host
+    win::unique_file writePipe;  // \PIPE1, host to device
     uint32_t openFlags = 0;
 };

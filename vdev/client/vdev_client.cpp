@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
-#include <memory>
+#include <utility>
+
+#include "win/device_interfaces.h"
 
 namespace vdev {
 
@@ -27,31 +29,6 @@ const char kDriverFile[] = "KelvaneV4.sys";
 const char kHardwareId[] = "ROOT\\VDEV\0";
 const unsigned kMaxInstances = 16;
 
-struct DevInfoSet {
-    HDEVINFO set;
-    explicit DevInfoSet(HDEVINFO s) : set(s) {}
-    ~DevInfoSet()
-    {
-        if (set != INVALID_HANDLE_VALUE)
-            SetupDiDestroyDeviceInfoList(set);
-    }
-    DevInfoSet(const DevInfoSet&) = delete;
-    DevInfoSet& operator=(const DevInfoSet&) = delete;
-    bool valid() const { return set != INVALID_HANDLE_VALUE; }
-};
-
-struct ServiceHandle {
-    SC_HANDLE h;
-    explicit ServiceHandle(SC_HANDLE s) : h(s) {}
-    ~ServiceHandle()
-    {
-        if (h)
-            CloseServiceHandle(h);
-    }
-    ServiceHandle(const ServiceHandle&) = delete;
-    ServiceHandle& operator=(const ServiceHandle&) = delete;
-};
-
 std::string InstanceId(unsigned n)
 {
     char id[32];
@@ -63,21 +40,12 @@ std::string InstanceId(unsigned n)
 std::vector<std::string> InterfacePaths(const GUID& cls)
 {
     std::vector<std::string> paths;
-    DevInfoSet set(SetupDiGetClassDevsA(&cls, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-    if (!set.valid())
-        return paths;
-    SP_DEVICE_INTERFACE_DATA data{};
-    data.cbSize = sizeof data;
-    for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set.set, nullptr, &cls, i, &data); ++i) {
-        DWORD size = 0;
-        SetupDiGetDeviceInterfaceDetailA(set.set, &data, nullptr, 0, &size, nullptr);
-        if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
-            continue;
-        std::vector<char> buffer(size);
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (SetupDiGetDeviceInterfaceDetailA(set.set, &data, detail, size, nullptr, nullptr))
-            paths.push_back(detail->DevicePath);
+    const win::DeviceInterfaces set(cls);
+    SP_DEVICE_INTERFACE_DATA data;
+    for (DWORD i = 0; set.Find(i, data); ++i) {
+        std::string path = win::DeviceInterfacePath(set, i);
+        if (!path.empty())
+            paths.push_back(std::move(path));
     }
     return paths;
 }
@@ -112,18 +80,18 @@ bool InstanceExists(HDEVINFO set, unsigned n)
 
 bool RegisterInstance(unsigned n)
 {
-    DevInfoSet set(SetupDiCreateDeviceInfoList(&kSystemSetupClass, nullptr));
-    if (!set.valid())
+    win::unique_hdevinfo set(SetupDiCreateDeviceInfoList(&kSystemSetupClass, nullptr));
+    if (!set)
         return false;
     SP_DEVINFO_DATA info{};
     info.cbSize = sizeof info;
-    if (!SetupDiCreateDeviceInfoA(set.set, InstanceId(n).c_str(), &kSystemSetupClass, nullptr, nullptr, 0, &info))
+    if (!SetupDiCreateDeviceInfoA(set.get(), InstanceId(n).c_str(), &kSystemSetupClass, nullptr, nullptr, 0, &info))
         return false;
-    bool ok = SetupDiSetDeviceRegistryPropertyA(set.set, &info, SPDRP_HARDWAREID,
+    bool ok = SetupDiSetDeviceRegistryPropertyA(set.get(), &info, SPDRP_HARDWAREID,
                                                 reinterpret_cast<const BYTE*>(kHardwareId), sizeof kHardwareId) &&
-              SetupDiSetDeviceRegistryPropertyA(set.set, &info, SPDRP_SERVICE,
+              SetupDiSetDeviceRegistryPropertyA(set.get(), &info, SPDRP_SERVICE,
                                                 reinterpret_cast<const BYTE*>(kServiceName), sizeof kServiceName) &&
-              SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set.set, &info);
+              SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set.get(), &info);
     return ok;
 }
 
@@ -132,14 +100,14 @@ const DWORD kReenumerateRootDevices = 128;
 
 bool Reenumerate()
 {
-    ServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!scm.h)
+    win::unique_service scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!scm)
         return false;
-    ServiceHandle svc(OpenServiceA(scm.h, kServiceName, SERVICE_ALL_ACCESS));
-    if (!svc.h)
+    win::unique_service svc(OpenServiceA(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
+    if (!svc)
         return false;
     SERVICE_STATUS status;
-    return ControlService(svc.h, kReenumerateRootDevices, &status) != FALSE;
+    return ControlService(svc.get(), kReenumerateRootDevices, &status) != FALSE;
 }
 
 bool WaitBackChannel(unsigned instance, bool present, DWORD timeoutMs)
@@ -155,23 +123,6 @@ bool WaitBackChannel(unsigned instance, bool present, DWORD timeoutMs)
 
 }  // namespace
 
-Device::~Device()
-{
-    if (handle_ != INVALID_HANDLE_VALUE)
-        CloseHandle(handle_);
-}
-
-Device::Device(Device&& other) noexcept : handle_(other.handle_)
-{
-    other.handle_ = INVALID_HANDLE_VALUE;
-}
-
-Device& Device::operator=(Device&& other) noexcept
-{
-    std::swap(handle_, other.handle_);
-    return *this;
-}
-
 bool Device::Open(unsigned instance)
 {
     std::string path = BackChannelPath(instance);
@@ -179,21 +130,19 @@ bool Device::Open(unsigned instance)
         return false;
     std::wstring wide(path.begin(), path.end());
     // Wide open: the back channel never goes through the pipe-name shim.
-    HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    win::unique_file opened(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!opened)
         return false;
-    if (handle_ != INVALID_HANDLE_VALUE)
-        CloseHandle(handle_);
-    handle_ = h;
+    handle_ = std::move(opened);
     return true;
 }
 
 bool Device::Ioctl(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned)
 {
     DWORD scratch = 0;
-    return DeviceIoControl(handle_, code, const_cast<void*>(in), inSize, out, outSize, returned ? returned : &scratch,
-                           nullptr) != FALSE;
+    return DeviceIoControl(handle_.get(), code, const_cast<void*>(in), inSize, out, outSize,
+                           returned ? returned : &scratch, nullptr) != FALSE;
 }
 
 bool Device::Reset()
@@ -307,28 +256,28 @@ bool InstallDriver(const std::string& sysFile)
             return false;
     }
 
-    ServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!scm.h)
+    win::unique_service scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!scm)
         return false;
-    ServiceHandle svc(OpenServiceA(scm.h, kServiceName, SERVICE_ALL_ACCESS));
-    if (svc.h) {
-        ChangeServiceConfigA(svc.h, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, target.c_str(), nullptr,
-                             nullptr, nullptr, nullptr, nullptr, nullptr);
+    win::unique_service svc(OpenServiceA(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
+    if (svc) {
+        ChangeServiceConfigA(svc.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, target.c_str(),
+                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
     } else {
-        svc.h = CreateServiceA(scm.h, kServiceName, kServiceName, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                               SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, target.c_str(), nullptr, nullptr, nullptr,
-                               nullptr, nullptr);
-        if (!svc.h)
+        svc.reset(CreateServiceA(scm.get(), kServiceName, kServiceName, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                 SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, target.c_str(), nullptr, nullptr, nullptr,
+                                 nullptr, nullptr));
+        if (!svc)
             return false;
     }
     {
-        DevInfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-        if (!set.valid())
+        win::unique_hdevinfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+        if (!set)
             return false;
-        if (!InstanceExists(set.set, 0) && !RegisterInstance(0))
+        if (!InstanceExists(set.get(), 0) && !RegisterInstance(0))
             return false;
     }
-    if (!StartServiceA(svc.h, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
+    if (!StartServiceA(svc.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
         return false;
     if (BackChannelPath(0).empty())
         Reenumerate();
@@ -339,10 +288,10 @@ int AddInstance()
 {
     unsigned n = 0;
     {
-        DevInfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-        if (!set.valid())
+        win::unique_hdevinfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+        if (!set)
             return -1;
-        while (n < kMaxInstances && InstanceExists(set.set, n))
+        while (n < kMaxInstances && InstanceExists(set.get(), n))
             ++n;
     }
     if (n == kMaxInstances || !RegisterInstance(n) || !Reenumerate() || !WaitBackChannel(n, true, 5000))
@@ -352,14 +301,14 @@ int AddInstance()
 
 bool RemoveInstance(unsigned instance)
 {
-    DevInfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-    if (!set.valid())
+    win::unique_hdevinfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    if (!set)
         return false;
     SP_DEVINFO_DATA info{};
     info.cbSize = sizeof info;
-    if (!SetupDiOpenDeviceInfoA(set.set, InstanceId(instance).c_str(), nullptr, 0, &info))
+    if (!SetupDiOpenDeviceInfoA(set.get(), InstanceId(instance).c_str(), nullptr, 0, &info))
         return false;
-    if (!SetupDiCallClassInstaller(DIF_REMOVE, set.set, &info))
+    if (!SetupDiCallClassInstaller(DIF_REMOVE, set.get(), &info))
         return false;
     return WaitBackChannel(instance, false, 5000);
 }
@@ -367,19 +316,19 @@ bool RemoveInstance(unsigned instance)
 bool UninstallDriver()
 {
     for (unsigned n = kMaxInstances; n-- > 0;) {
-        DevInfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-        if (set.valid() && InstanceExists(set.set, n))
+        win::unique_hdevinfo set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+        if (set && InstanceExists(set.get(), n))
             RemoveInstance(n);
     }
-    ServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!scm.h)
+    win::unique_service scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!scm)
         return false;
-    ServiceHandle svc(OpenServiceA(scm.h, kServiceName, SERVICE_ALL_ACCESS));
-    if (!svc.h)
+    win::unique_service svc(OpenServiceA(scm.get(), kServiceName, SERVICE_ALL_ACCESS));
+    if (!svc)
         return true;
     SERVICE_STATUS status;
-    ControlService(svc.h, SERVICE_CONTROL_STOP, &status);
-    return DeleteService(svc.h) != FALSE;
+    ControlService(svc.get(), SERVICE_CONTROL_STOP, &status);
+    return DeleteService(svc.get()) != FALSE;
 }
 
 unsigned CountInterfaces(const GUID& cls)

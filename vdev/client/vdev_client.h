@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "vdev_backchannel.h"
+#include "win/unique_any.h"
 
 namespace vdev {
 
@@ -21,15 +22,10 @@ extern const GUID kClassV2;
 class Device {
 public:
     Device() = default;
-    ~Device();
-    Device(const Device&) = delete;
-    Device& operator=(const Device&) = delete;
-    Device(Device&& other) noexcept;
-    Device& operator=(Device&& other) noexcept;
 
     // Opens instance n's back channel; false when it is not there.
     bool Open(unsigned instance);
-    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+    bool IsOpen() const { return handle_.valid(); }
 
     // Idle state, knobs off, log emptied, memory zeroed, default descriptor,
     // driver state zero, plugged, held read dropped.  Class and memory size stay.
@@ -69,7 +65,7 @@ public:
 
 private:
     bool Ioctl(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned = nullptr);
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    win::unique_file handle_;
 };
 
 // Instance management through SetupAPI and the service manager.  The driver

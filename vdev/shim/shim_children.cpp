@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "vdev_handle.h"
 #include "vdev_shim.h"
+#include "win/unique_any.h"
 
 namespace {
 
@@ -107,11 +107,11 @@ extern "C" bool VdevShimInject(HANDLE process, const char* dllPath)
         return false;
     auto loadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
-    VdevHandle thread(CreateRemoteThread(process, nullptr, 0, loadLibrary, name.Address(), 0, nullptr));
-    if (!thread.Get() || WaitForSingleObject(thread.Get(), 30000) != WAIT_OBJECT_0)
+    win::unique_handle thread(CreateRemoteThread(process, nullptr, 0, loadLibrary, name.Address(), 0, nullptr));
+    if (!thread || WaitForSingleObject(thread.get(), 30000) != WAIT_OBJECT_0)
         return false;
     DWORD module = 0;
-    return GetExitCodeThread(thread.Get(), &module) && module != 0;
+    return GetExitCodeThread(thread.get(), &module) && module != 0;
 }
 
 #ifndef _WIN64

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <string>
 
-#include "vdev_handle.h"
 #include "vdev_shim.h"
+#include "win/unique_any.h"
 
 namespace {
 
@@ -61,15 +61,15 @@ int main()
         std::fprintf(stderr, "vdevrun: cannot start program (error %lu)\n", GetLastError());
         return 126;
     }
-    VdevHandle process(pi.hProcess), thread(pi.hThread);
-    if (!VdevShimInject(process.Get(), ShimPath().c_str())) {
+    win::unique_handle process(pi.hProcess), thread(pi.hThread);
+    if (!VdevShimInject(process.get(), ShimPath().c_str())) {
         std::fprintf(stderr, "vdevrun: cannot load the shim into the program\n");
-        TerminateProcess(process.Get(), 127);
+        TerminateProcess(process.get(), 127);
         return 127;
     }
-    ResumeThread(thread.Get());
-    WaitForSingleObject(process.Get(), INFINITE);
+    ResumeThread(thread.get());
+    WaitForSingleObject(process.get(), INFINITE);
     DWORD code = 0;
-    GetExitCodeProcess(process.Get(), &code);
+    GetExitCodeProcess(process.get(), &code);
     return static_cast<int>(code);
 }

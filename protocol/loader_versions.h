@@ -1,0 +1,30 @@
+// The versions of the loader driver, oldest first, and the device interface
+// class the driver of each publishes.  uXfer.dll enumerates a version's class
+// once told the version (uSetKVVersion); uxfer takes only these versions.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include "usb_protocol.h"
+
+struct LoaderVersion {
+    uint32_t version;
+    GUID interfaceClass;
+};
+
+inline constexpr LoaderVersion kLoaderVersions[] = {
+    {0x0110, DEVICE_CLASS_V2_INIT},  // 272: the older driver generation has its own class
+    {0x0120, DEVICE_CLASS_DEFAULT_INIT},
+    {0x0130, DEVICE_CLASS_DEFAULT_INIT},
+};
+
+// The table's entry of `version`; null when it holds none.
+inline const LoaderVersion* FindLoaderVersion(uint32_t version)
+{
+    for (const LoaderVersion& loader : kLoaderVersions)
+        if (loader.version == version)
+            return &loader;
+    return nullptr;
+}

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "common/processes.h"
 #include "uXfer.h"
 #include "vdev_client.h"
 #include "vdev_shim.h"
@@ -28,36 +29,12 @@ namespace {
 constexpr double kMiB = 1024.0 * 1024.0;
 constexpr double kTimeGoal = 1.10;
 
-class Handle {
-public:
-    explicit Handle(HANDLE h) : h_(h) {}
-    ~Handle()
-    {
-        if (h_ && h_ != INVALID_HANDLE_VALUE)
-            CloseHandle(h_);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE Get() const { return h_; }
-
-private:
-    HANDLE h_;
-};
-
 double Now()
 {
     LARGE_INTEGER now, frequency;
     QueryPerformanceCounter(&now);
     QueryPerformanceFrequency(&frequency);
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-std::string Folder()
-{
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const std::string exe(path, n);
-    return exe.substr(0, exe.find_last_of('\\') + 1);
 }
 
 struct ToolRun {
@@ -73,33 +50,25 @@ struct ToolRun {
 ToolRun Run(const std::string& program, const std::string& arguments)
 {
     ToolRun run;
-    std::string line = "\"" + Folder() + program + "\" " + arguments;
-    Handle nul(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr));
-    SetHandleInformation(nul.Get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.Get();
-    PROCESS_INFORMATION info{};
+    ChildOptions options;
+    options.output = ChildOptions::Output::Discarded;
+    ChildProcess child;
     const double start = Now();
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+    if (!child.Start(FromAnsi("\"" + ProgramFolder() + program + "\" " + arguments), options))
         return run;
-    Handle process(info.hProcess), thread(info.hThread);
     for (;;) {
         PROCESS_MEMORY_COUNTERS counters{};
         counters.cb = sizeof counters;
-        if (GetProcessMemoryInfo(process.Get(), &counters, sizeof counters)) {
+        if (GetProcessMemoryInfo(child.Handle(), &counters, sizeof counters)) {
             run.peakWorkingSet = std::max(run.peakWorkingSet, counters.PeakWorkingSetSize);
             run.peakCommitted = std::max(run.peakCommitted, counters.PeakPagefileUsage);
         }
-        if (WaitForSingleObject(process.Get(), 5) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(child.Handle(), 5) == WAIT_OBJECT_0)
             break;
     }
     const double end = Now();
-    DWORD code = 1;
-    GetExitCodeProcess(process.Get(), &code);
-    if (code == 0)
+    const ChildResult result = child.Wait(INFINITE);
+    if (result.finished && result.exitCode == 0)
         run.seconds = end - start;
     return run;
 }
@@ -118,7 +87,7 @@ int main(int argc, char** argv)
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
     const uint32_t size = mib << 20;
     vdev::Device device;
-    if (!VdevShimInstall() || !VdevShimFollowChildren((Folder() + "vdevshim.dll").c_str()) || !device.Open(0) ||
+    if (!VdevShimInstall() || !VdevShimFollowChildren((ProgramFolder() + "vdevshim.dll").c_str()) || !device.Open(0) ||
         !device.Reset() || !device.SetMemorySize(2 * size)) {
         std::fprintf(stderr, "uxfer_bench: the virtual device is not ready\n");
         return 2;

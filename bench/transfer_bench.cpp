@@ -13,32 +13,16 @@
 #include <string>
 #include <vector>
 
-#include "uXfer.h"
 #include "usb_protocol.h"
+#include "uXfer.h"
 #include "vdev_client.h"
 #include "vdev_shim.h"
+#include "win/unique_any.h"
 
 namespace {
 
 constexpr uint32_t kBytes = 4u * 1024u * 1024u;  // the device's whole memory
 constexpr uint32_t kChunks = kBytes / XFER_CHUNK;
-
-class File {
-public:
-    explicit File(HANDLE handle) : handle_(handle) {}
-    ~File()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-    }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    HANDLE Get() const { return handle_; }
-    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE handle_;
-};
 
 HANDLE OpenPath(const std::string& path, DWORD access)
 {
@@ -164,10 +148,10 @@ int main(int argc, char** argv)
         return 1;
     }
     std::string path = info.interfacePath;
-    File control(OpenPath(path, GENERIC_READ | GENERIC_WRITE));
-    File out(OpenPath(path + PIPE_OUT_SUFFIX, GENERIC_WRITE));
-    File in(OpenPath(path + PIPE_IN_SUFFIX, GENERIC_READ));
-    if (!control.IsOpen() || !out.IsOpen() || !in.IsOpen()) {
+    win::unique_file control(OpenPath(path, GENERIC_READ | GENERIC_WRITE));
+    win::unique_file out(OpenPath(path + PIPE_OUT_SUFFIX, GENERIC_WRITE));
+    win::unique_file in(OpenPath(path + PIPE_IN_SUFFIX, GENERIC_READ));
+    if (!control || !out || !in) {
         std::fprintf(stderr, "raw pipes could not be opened\n");
         return 1;
     }
@@ -181,13 +165,13 @@ int main(int argc, char** argv)
         Round read, write;
         if (i % 2 == 0) {
             read.library = LibraryRead(buffer);
-            read.raw = RawRead(control.Get(), in.Get(), buffer);
+            read.raw = RawRead(control.get(), in.get(), buffer);
             write.library = LibraryWrite(buffer);
-            write.raw = RawWrite(control.Get(), out.Get(), buffer);
+            write.raw = RawWrite(control.get(), out.get(), buffer);
         } else {
-            read.raw = RawRead(control.Get(), in.Get(), buffer);
+            read.raw = RawRead(control.get(), in.get(), buffer);
             read.library = LibraryRead(buffer);
-            write.raw = RawWrite(control.Get(), out.Get(), buffer);
+            write.raw = RawWrite(control.get(), out.get(), buffer);
             write.library = LibraryWrite(buffer);
         }
         ok = read.library > 0 && read.raw > 0 && write.library > 0 && write.raw > 0;

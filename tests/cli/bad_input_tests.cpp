@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "device_log.h"
-#include "uxfer_run.h"
+#include "cli/uxfer_run.h"
+#include "common/device_log.h"
 
 using namespace dumptest;
 
@@ -39,7 +39,7 @@ TEST_P(BadInputTest, RefusedWithItsMessageBeforeTouchingAnything)
     for (size_t at; (at = arguments.find("{dir}")) != std::string::npos;)
         arguments.replace(at, 5, File("").substr(0, File("").size() - 1));
     const bool held = GetParam().held != nullptr;
-    FileHandle lock(held ? CreateFileA(File(GetParam().held).c_str(), GENERIC_READ, GetParam().sharing, nullptr,
+    win::unique_file lock(held ? CreateFileA(File(GetParam().held).c_str(), GENERIC_READ, GetParam().sharing, nullptr,
                                        OPEN_EXISTING, 0, nullptr)
                          : INVALID_HANDLE_VALUE);
     ASSERT_EQ(held, lock.valid());

@@ -3,10 +3,9 @@
 // read works.
 #include <gtest/gtest.h>
 
+#include "cli/uxfer_run.h"
 #include "common/device_log.h"
 #include "common/processes.h"
-#include "device_log.h"
-#include "uxfer_run.h"
 
 using namespace dumptest;
 

@@ -6,10 +6,9 @@
 #include <cstring>
 #include <regex>
 
+#include "cli/uxfer_run.h"
 #include "common/device_log.h"
 #include "common/processes.h"
-#include "device_log.h"
-#include "uxfer_run.h"
 
 using namespace dumptest;
 

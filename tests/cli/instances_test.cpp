@@ -3,9 +3,8 @@
 // device, and no process waits for the lock that guards it without end.
 #include <gtest/gtest.h>
 
+#include "cli/uxfer_run.h"
 #include "common/device_log.h"
-#include "device_log.h"
-#include "uxfer_run.h"
 
 using namespace dumptest;
 
@@ -43,7 +42,7 @@ TEST_F(InstancesTest, TwoReadsContendingForTheInstanceLockEachGetTheirOwnDevices
 
     // This process holds the lock, as a uxfer between selecting and opening
     // does: both reads start and must wait for it, touching no device.
-    FileHandle lock(CreateMutexW(nullptr, FALSE, kInstanceLock));
+    win::unique_handle lock(CreateMutexW(nullptr, FALSE, kInstanceLock));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock.get(), 0));
     // The first read, once it has the lock, is held in its device while the second one runs from start to end.
     ASSERT_TRUE(device.PendRead(1));
@@ -70,7 +69,7 @@ TEST_F(InstancesTest, TwoReadsContendingForTheInstanceLockEachGetTheirOwnDevices
 
 TEST_F(InstancesTest, ALockHeldTooLongIsAnErrorNotAHang)
 {
-    FileHandle lock(CreateMutexW(nullptr, FALSE, kInstanceLock));
+    win::unique_handle lock(CreateMutexW(nullptr, FALSE, kInstanceLock));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock.get(), 0));
     UxferResult status = RunUxfer("status");
     ReleaseMutex(lock.get());

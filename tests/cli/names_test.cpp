@@ -3,9 +3,9 @@
 // the tool prints.
 #include <gtest/gtest.h>
 
+#include "cli/uxfer_run.h"
 #include "common/device_log.h"
 #include "framework/file.h"
-#include "uxfer_run.h"
 
 using namespace dumptest;
 

@@ -1,8 +1,8 @@
 // What a read leaves in place of the old dump, and what a killed read leaves.
 #include <gtest/gtest.h>
 
+#include "cli/uxfer_run.h"
 #include "common/device_log.h"
-#include "uxfer_run.h"
 
 using namespace dumptest;
 

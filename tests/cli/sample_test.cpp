@@ -2,9 +2,9 @@
 // launcher: the shim follows cmd into every uxfer.exe it starts.
 #include <gtest/gtest.h>
 
+#include "cli/uxfer_run.h"
 #include "common/device_log.h"
 #include "common/processes.h"
-#include "uxfer_run.h"
 
 using namespace dumptest;
 

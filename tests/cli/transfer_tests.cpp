@@ -4,12 +4,11 @@
 
 #include <algorithm>
 
+#include "cli/uxfer_run.h"
 #include "common/device_log.h"
-#include "device_log.h"
 #include "flows.h"
 #include "framework/file.h"
 #include "settings.h"
-#include "uxfer_run.h"
 
 using namespace dumptest;
 
@@ -79,7 +78,7 @@ TEST_F(TransferTest, ReadKeepsTheFirstByteOfEachWordAfterTheResetCommand)
     EXPECT_EQ(Words({0, 0x40, 150}), calls[1].stage);
     const auto transfers = PipeTransfers(device.Log());
     ASSERT_EQ(2u, transfers.size());
-    EXPECT_EQ(dumptest::Bytes({5, 0, 0, 0, 0xFF, 0xFF, 5, 0, 0, 0, 0xFF, 0xFF}), transfers[0].head);
+    EXPECT_EQ(ByteList({5, 0, 0, 0, 0xFF, 0xFF, 5, 0, 0, 0, 0xFF, 0xFF}), transfers[0].head);
     EXPECT_EQ(600u, transfers[1].moved);
     EXPECT_EQ(1u, CountType(device.Log(), VDEV_LOG_CLOSE) / 3) << "the connection is closed at the end";
 }
@@ -124,7 +123,7 @@ TEST_F(TransferTest, ReadReplacesTheOldFileOnlyWhenItSucceeded)
     UxferResult failed = RunUxfer("read " + Quoted(File("dump.bin")) + " --size 100");
     EXPECT_EQ(3u, failed.exitCode);
     EXPECT_NE(failed.err.find("RESULT_IO_FAILED (0xC0000005)"), std::string::npos) << failed.err;
-    EXPECT_EQ(dumptest::Bytes({1, 2, 3}), ReadAll(File("dump.bin")));
+    EXPECT_EQ(ByteList({1, 2, 3}), ReadAll(File("dump.bin")));
     EXPECT_EQ(std::vector<std::string>{"dump.bin"}, ScratchFiles());
 
     UxferResult read = RunUxfer("read " + Quoted(File("dump.bin")) + " --size 100");

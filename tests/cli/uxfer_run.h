@@ -12,38 +12,27 @@
 #include <string>
 #include <vector>
 
-#include "device_fixture.h"
-#include "test_files.h"
+#include "common/device_fixture.h"
+#include "common/processes.h"
+#include "dumptool/test_files.h"
 #include "vdev_client.h"
 
-struct UxferResult {
-    bool finished = false;  // false: it could not start or did not end in time (then killed)
-    DWORD exitCode = 0xFFFFFFFF;
-    std::string out;  // standard output, CR LF turned into LF (a lone CR stays)
-    std::string err;  // standard error, likewise
-};
+using UxferResult = ChildResult;
 
 // One uxfer.exe process.  Standard input comes from `input` (a file) or NUL.
 class UxferProcess {
 public:
-    UxferProcess() = default;
-    ~UxferProcess();
-    UxferProcess(const UxferProcess&) = delete;
-    UxferProcess& operator=(const UxferProcess&) = delete;
-
     // `arguments` in UTF-8; `flags` go to CreateProcess (CREATE_NO_WINDOW gives
     // the program a console of its own).
     bool Start(const std::string& arguments, const std::string& input = "", DWORD flags = 0);
-    DWORD Id() const { return id_; }
+    DWORD Id() const { return child_.Id(); }
     // Standard error so far, while the program runs.
-    std::string ErrorsSoFar() const;
+    std::string ErrorsSoFar() const { return child_.ErrorsSoFar(); }
     // Waits for the end; kills the program after the limit.
-    UxferResult Wait(DWORD timeoutMs = 120000);
+    UxferResult Wait(DWORD timeoutMs = 120000) { return child_.Wait(timeoutMs); }
 
 private:
-    FileHandle process_;
-    DWORD id_ = 0;
-    std::string outFile_, errFile_;
+    ChildProcess child_;
 };
 
 UxferResult RunUxfer(const std::string& arguments, const std::string& input = "");

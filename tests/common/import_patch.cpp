@@ -1,4 +1,4 @@
-#include "import_patch.h"
+#include "common/import_patch.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,35 +1,48 @@
-#include "processes.h"
+#include "common/processes.h"
 
-#include <vector>
+#include <algorithm>
+#include <atomic>
 
 namespace {
 
-class Handle {
-public:
-    explicit Handle(HANDLE h = nullptr) : h_(h) {}
-    ~Handle() { Close(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE Get() const { return h_; }
-    HANDLE* Out() { return &h_; }
-    void Close()
-    {
-        if (h_ && h_ != INVALID_HANDLE_VALUE)
-            CloseHandle(h_);
-        h_ = nullptr;
-    }
-
-private:
-    HANDLE h_;
-};
-
-std::string WithoutCr(const std::string& text)
+// CR LF turned into LF; a lone CR (a progress line's return) stays.
+std::string WithoutCrLf(const std::string& text)
 {
     std::string out;
-    for (char c : text)
-        if (c != '\r')
-            out += c;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (text[i] != '\r' || i + 1 >= text.size() || text[i + 1] != '\n')
+            out += text[i];
     return out;
+}
+
+std::string TextOf(const std::string& path)
+{
+    std::string text;
+    win::unique_file file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return text;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got > 0)
+        text.append(chunk, got);
+    return WithoutCrLf(text);
+}
+
+std::string CaptureFile(const char* stream)
+{
+    static std::atomic<unsigned> serial{0};
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    return std::string(temp) + "child-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) +
+           "." + stream;
+}
+
+HANDLE Inheritable(const std::string& path, bool write)
+{
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileA(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &inherit, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
@@ -42,60 +55,101 @@ std::string ProgramFolder()
     return exe.substr(0, exe.find_last_of('\\') + 1);
 }
 
+std::wstring FromAnsi(const std::string& text)
+{
+    if (text.empty())
+        return std::wstring();
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    return wide;
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (process_)
+        Wait(0);
+}
+
+bool ChildProcess::Start(const std::wstring& commandLine, const ChildOptions& options)
+{
+    using Output = ChildOptions::Output;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    win::unique_file in, out, err;
+    if (options.output != Output::Inherited) {
+        in.reset(Inheritable(options.input.empty() ? "NUL" : options.input, false));
+        if (options.output == Output::Discarded) {
+            out.reset(Inheritable("NUL", true));
+        } else {
+            outFile_ = CaptureFile("out");
+            out.reset(Inheritable(outFile_, true));
+        }
+        if (options.output == Output::Separate) {
+            errFile_ = CaptureFile("err");
+            err.reset(Inheritable(errFile_, true));
+        }
+        if (!in || !out || (options.output == Output::Separate && !err))
+            return false;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = in.get();
+        startup.hStdOutput = out.get();
+        // Merged or discarded: one file object, so both streams share its position.
+        startup.hStdError = err ? err.get() : out.get();
+    }
+    PROCESS_INFORMATION info{};
+    std::wstring line = commandLine;
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, options.output != Output::Inherited, options.flags,
+                        nullptr, options.folder.empty() ? nullptr : options.folder.c_str(), &startup, &info))
+        return false;
+    win::unique_handle thread(info.hThread);
+    process_.reset(info.hProcess);
+    id_ = info.dwProcessId;
+    return true;
+}
+
+std::string ChildProcess::ErrorsSoFar() const
+{
+    return errFile_.empty() ? std::string() : TextOf(errFile_);
+}
+
+ChildResult ChildProcess::Wait(DWORD timeoutMs)
+{
+    ChildResult result;
+    if (!process_)
+        return result;
+    if (WaitForSingleObject(process_.get(), timeoutMs) == WAIT_OBJECT_0) {
+        result.finished = GetExitCodeProcess(process_.get(), &result.exitCode) != FALSE;
+    } else {
+        TerminateProcess(process_.get(), 1);
+        WaitForSingleObject(process_.get(), 10000);
+    }
+    process_.reset();
+    for (std::string* file : {&outFile_, &errFile_}) {
+        if (file->empty())
+            continue;
+        (file == &outFile_ ? result.out : result.err) = TextOf(*file);
+        DeleteFileA(file->c_str());
+        file->clear();
+    }
+    return result;
+}
+
 CommandResult RunCommand(const std::string& commandLine, DWORD timeoutMs, const std::string& folder)
 {
     CommandResult result;
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    Handle readEnd, writeEnd;
-    if (!CreatePipe(readEnd.Out(), writeEnd.Out(), &inherit, 0))
+    ChildOptions options;
+    options.output = ChildOptions::Output::Merged;
+    options.folder = FromAnsi(folder);
+    ChildProcess child;
+    if (!child.Start(FromAnsi(commandLine), options))
         return result;
-    SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
-    Handle nul(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                           nullptr));
-
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nul.Get();
-    startup.hStdOutput = writeEnd.Get();
-    startup.hStdError = writeEnd.Get();
-    PROCESS_INFORMATION info{};
-    std::string line = commandLine;
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, folder.empty() ? nullptr : folder.c_str(),
-                        &startup, &info))
-        return result;
-    Handle process(info.hProcess), thread(info.hThread);
-    writeEnd.Close();
-
-    // Output is drained while the program runs, so a full pipe never stalls it.
-    const DWORD start = GetTickCount();
-    std::string output;
-    for (;;) {
-        DWORD available = 0;
-        if (PeekNamedPipe(readEnd.Get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-            std::vector<char> chunk(available);
-            DWORD got = 0;
-            if (ReadFile(readEnd.Get(), chunk.data(), available, &got, nullptr))
-                output.append(chunk.data(), got);
-            continue;
-        }
-        const DWORD wait = WaitForSingleObject(process.Get(), 10);
-        if (wait == WAIT_OBJECT_0) {
-            char chunk[4096];
-            DWORD got = 0;
-            while (PeekNamedPipe(readEnd.Get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
-                   ReadFile(readEnd.Get(), chunk, sizeof chunk, &got, nullptr) && got > 0)
-                output.append(chunk, got);
-            break;
-        }
-        if (GetTickCount() - start > timeoutMs) {
-            TerminateProcess(process.Get(), 1);
-            result.output = WithoutCr(output);
-            return result;
-        }
-    }
-    result.finished = GetExitCodeProcess(process.Get(), &result.exitCode) != FALSE;
-    result.output = WithoutCr(output);
+    const ChildResult run = child.Wait(timeoutMs);
+    result.finished = run.finished;
+    result.exitCode = run.exitCode;
+    // Every CR goes, a lone one too.
+    result.output = run.out;
+    result.output.erase(std::remove(result.output.begin(), result.output.end(), '\r'), result.output.end());
     return result;
 }
 

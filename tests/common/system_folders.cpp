@@ -1,4 +1,4 @@
-#include "system_folders.h"
+#include "common/system_folders.h"
 
 #include <windows.h>
 

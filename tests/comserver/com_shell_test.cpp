@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "common/processes.h"
-#include "talvix_support.h"
+#include "comserver/talvix_support.h"
 
 namespace {
 

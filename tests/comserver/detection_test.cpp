@@ -1,6 +1,6 @@
 // DeviceDetect and GetVersion: the descriptor of instance 0 of the default
 // class, the generation table, and every failure marked by bit 31.
-#include "talvix_support.h"
+#include "comserver/talvix_support.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <thread>
 
-#include "talvix_support.h"
+#include "comserver/talvix_support.h"
 
 namespace {
 

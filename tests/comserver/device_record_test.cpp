@@ -3,7 +3,7 @@
 // tag of the carrier VARIANT, and device paths at the limits of the buffers.
 #include <string>
 
-#include "talvix_support.h"
+#include "comserver/talvix_support.h"
 
 namespace {
 

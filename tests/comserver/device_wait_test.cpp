@@ -2,7 +2,7 @@
 // cancelled flag with its check points.
 #include <thread>
 
-#include "talvix_support.h"
+#include "comserver/talvix_support.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // reachable late-bound with its records carried in VARIANTs.
 #include <string>
 
-#include "talvix_support.h"
+#include "comserver/talvix_support.h"
 
 namespace {
 

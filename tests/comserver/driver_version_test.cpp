@@ -5,7 +5,8 @@
 
 #include "common/processes.h"
 #include "common/system_folders.h"
-#include "talvix_support.h"
+#include "comserver/talvix_support.h"
+#include "win/unique_any.h"
 
 namespace {
 
@@ -169,13 +170,12 @@ class ProgramVersion {
 public:
     ProgramVersion(const char* exe, const char* version) : key_(std::string("Software\\Wine\\AppDefaults\\") + exe)
     {
-        HKEY key;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-            ERROR_SUCCESS)
+        win::unique_hkey key;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
+                            nullptr) != ERROR_SUCCESS)
             return;
-        set_ = RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+        set_ = RegSetValueExA(key.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
                               static_cast<DWORD>(strlen(version) + 1)) == ERROR_SUCCESS;
-        RegCloseKey(key);
     }
     ~ProgramVersion() { RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str()); }
     ProgramVersion(const ProgramVersion&) = delete;

@@ -7,8 +7,8 @@
 
 #include <cstring>
 
+#include "comserver/talvix_support.h"
 #include "Talvix.h"
-#include "talvix_support.h"
 
 namespace {
 

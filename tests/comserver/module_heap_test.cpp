@@ -1,7 +1,7 @@
 // The module heaps: how many the server makes, that its objects live there,
 // spread round-robin with their heap in the block header, and that no other
 // heap of the process grows while objects are made and used.
-#include "talvix_support.h"
+#include "comserver/talvix_support.h"
 
 namespace {
 

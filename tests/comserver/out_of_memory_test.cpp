@@ -3,7 +3,7 @@
 // with memory to spare works.
 #include <memory>
 
-#include "talvix_support.h"
+#include "comserver/talvix_support.h"
 
 namespace {
 

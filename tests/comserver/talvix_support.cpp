@@ -1,6 +1,6 @@
 #include <initguid.h>
 
-#include "talvix_support.h"
+#include "comserver/talvix_support.h"
 
 #include <cstring>
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "comserver/talvix_support.h"
+#include "comserver_reg/registration_support.h"
 #include "Talvix.h"
-#include "registration_support.h"
-#include "talvix_support.h"
 
 namespace {
 

@@ -1,4 +1,6 @@
-#include "registration_support.h"
+#include "comserver_reg/registration_support.h"
+
+#include "win/unique_any.h"
 
 const char kClassKey[] = "HKCR\\CLSID\\" TVX_CLSID;
 
@@ -68,13 +70,13 @@ ScratchDir::ScratchDir(const std::string& name)
 ScratchDir::~ScratchDir()
 {
     WIN32_FIND_DATAA found;
-    const HANDLE search = FindFirstFileA((path_ + "*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
+    win::unique_find search(FindFirstFileA((path_ + "*").c_str(), &found));
+    if (search) {
         do
             DeleteFileA((path_ + found.cFileName).c_str());
-        while (FindNextFileA(search, &found));
-        FindClose(search);
+        while (FindNextFileA(search.get(), &found));
     }
+    search.reset();
     RemoveDirectoryA(path_.c_str());
 }
 

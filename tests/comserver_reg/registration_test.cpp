@@ -5,9 +5,10 @@
 #include <iterator>
 #include <string>
 
+#include "comserver/talvix_support.h"
+#include "comserver_reg/registration_support.h"
 #include "Talvix.h"
-#include "registration_support.h"
-#include "talvix_support.h"
+#include "win/unique_any.h"
 
 namespace {
 
@@ -71,7 +72,8 @@ std::string ReadFile(const std::string& path)
 // A resource of a module in the language the module ships it in.
 std::string ResourceBytes(const std::string& dllPath, const char* type, WORD id)
 {
-    const HMODULE module = LoadLibraryExA(dllPath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    const win::unique_hmodule owner(LoadLibraryExA(dllPath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    const HMODULE module = owner.get();
     if (!module)
         return "<not loaded>";
     std::string bytes = "<missing>";
@@ -81,7 +83,6 @@ std::string ResourceBytes(const std::string& dllPath, const char* type, WORD id)
         const HGLOBAL loaded = LoadResource(module, found);
         bytes.assign(static_cast<const char*>(LockResource(loaded)), SizeofResource(module, found));
     }
-    FreeLibrary(module);
     return bytes;
 }
 
@@ -191,8 +192,9 @@ TEST_F(TalvixRegistration, ServerPathIsTheLongPathWhenThereIsNoShortOne)
     const ScratchDir folder("talvix long folder name");
     const std::string copy = folder.Copy("Talvix.dll");
     ASSERT_NE(copy, ShortPath(copy));
-    const HMODULE server = LoadLibraryA(copy.c_str());
-    ASSERT_NE(nullptr, server);
+    const win::unique_hmodule owner(LoadLibraryA(copy.c_str()));
+    ASSERT_TRUE(owner);
+    const HMODULE server = owner.get();
     using Export = HRESULT(STDAPICALLTYPE*)();
     const auto registerServer = reinterpret_cast<Export>(reinterpret_cast<void*>(GetProcAddress(server, "DllRegisterServer")));
     const auto unregisterServer =
@@ -206,7 +208,6 @@ TEST_F(TalvixRegistration, ServerPathIsTheLongPathWhenThereIsNoShortOne)
         EXPECT_EQ(S_OK, unregisterServer());
     }
     ExpectNothingRegistered();
-    FreeLibrary(server);
 }
 
 TEST_F(TalvixRegistration, TypeLibraryComesFromTheTlbFileWhenTheModuleHoldsNoneThatLoads)

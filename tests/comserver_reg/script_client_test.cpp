@@ -2,8 +2,8 @@
 // started through the launcher so that the pipe shim is in the script host.
 #include <string>
 
-#include "registration_support.h"
-#include "talvix_support.h"
+#include "comserver/talvix_support.h"
+#include "comserver_reg/registration_support.h"
 #include "vdev_client.h"
 
 namespace {

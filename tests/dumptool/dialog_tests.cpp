@@ -2,11 +2,12 @@
 // driven from this process against the virtual device.
 #include <gtest/gtest.h>
 
-#include "device_log.h"
-#include "test_files.h"
+#include "common/device_log.h"
+#include "dumptool/test_files.h"
+#include "dumptool/vantor_session.h"
 #include "uXfer.h"
-#include "vantor_session.h"
 #include "vdev_client.h"
+#include "win/unique_any.h"
 
 using namespace dumptest;
 
@@ -107,7 +108,7 @@ TEST_F(DialogTest, ReadStoresTheDumpAndSaysSo)
     EXPECT_EQ(calls[1].index, 3);
     EXPECT_EQ(calls[1].Word(1), 0x80u);
     EXPECT_EQ(calls[1].Word(2), 128u);
-    EXPECT_EQ(PipeTransfers(log)[0].head, Bytes({0x05, 0, 0, 0, 0xFF, 0xFF, 0x05, 0, 0, 0, 0xFF, 0xFF}));
+    EXPECT_EQ(PipeTransfers(log)[0].head, ByteList({0x05, 0, 0, 0, 0xFF, 0xFF, 0x05, 0, 0, 0, 0xFF, 0xFF}));
     EXPECT_EQ(CountType(log, VDEV_LOG_CLOSE), CountType(log, VDEV_LOG_OPEN));
     EXPECT_EQ(vantor.Close(), 0);
 }
@@ -115,7 +116,7 @@ TEST_F(DialogTest, ReadStoresTheDumpAndSaysSo)
 TEST_F(DialogTest, WriteSendsTheFileAsWordPairs)
 {
     const std::string image = scratch.File("image.bin");
-    ASSERT_TRUE(WriteAll(image, Bytes({1, 2, 3, 4})));
+    ASSERT_TRUE(WriteAll(image, ByteList({1, 2, 3, 4})));
     Settings(image, scratch.File("dump.bin"), 3, 0x10, 0, 0x1234);
     ASSERT_TRUE(vantor.Start());
     vantor.Click(kWrite);
@@ -123,7 +124,7 @@ TEST_F(DialogTest, WriteSendsTheFileAsWordPairs)
 
     std::vector<uint8_t> memory(8);
     ASSERT_TRUE(device.ReadMemory(0x20, memory.data(), memory.size()));
-    EXPECT_EQ(memory, Bytes({0x01, 0xFF, 0x02, 0xFF, 0x03, 0xFF, 0, 0}));
+    EXPECT_EQ(memory, ByteList({0x01, 0xFF, 0x02, 0xFF, 0x03, 0xFF, 0, 0}));
     const auto calls = VendorCalls(device.Log());
     ASSERT_EQ(calls.size(), 2u) << Dump(device.Log());
     EXPECT_EQ(calls[1].request, REQ_WRITE);
@@ -134,7 +135,7 @@ TEST_F(DialogTest, WriteSendsTheFileAsWordPairs)
 TEST_F(DialogTest, FailuresShowTheirMessagesAndKeepTheOldDump)
 {
     const std::string dumpFile = scratch.File("dump.bin");
-    const auto previous = Bytes({'k', 'e', 'e', 'p'});
+    const auto previous = ByteList({'k', 'e', 'e', 'p'});
     ASSERT_TRUE(WriteAll(dumpFile, previous));
     Settings(scratch.File("missing.bin"), dumpFile, 64, 0);
     ASSERT_TRUE(vantor.Start());
@@ -204,7 +205,7 @@ TEST_F(DialogTest, ReadFilePickerWritesOnlyItsKeyAndCancelChangesNothing)
     const std::string dumpFile = scratch.File("dump.bin");
     Settings(scratch.File("old.bin"), dumpFile, 2, 0);
     const std::string image = scratch.File("image.bin");
-    ASSERT_TRUE(WriteAll(image, Bytes({0x5A, 0xC3})));
+    ASSERT_TRUE(WriteAll(image, ByteList({0x5A, 0xC3})));
     ASSERT_TRUE(vantor.Start());
 
     vantor.Click(kPickForRead);
@@ -227,7 +228,7 @@ TEST_F(DialogTest, ReadFilePickerWritesOnlyItsKeyAndCancelChangesNothing)
     EXPECT_EQ(vantor.TakeMessage(), L"Write file success!");
     std::vector<uint8_t> memory(4);
     ASSERT_TRUE(device.ReadMemory(0, memory.data(), memory.size()));
-    EXPECT_EQ(memory, Bytes({0x5A, 0xFF, 0xC3, 0xFF}));
+    EXPECT_EQ(memory, ByteList({0x5A, 0xFF, 0xC3, 0xFF}));
     EXPECT_EQ(vantor.Close(), 0);
 }
 
@@ -237,7 +238,7 @@ TEST_F(DialogTest, PickedNameOutsideTheCodePageIsRefused)
 {
     const std::string dumpFile = scratch.File("dump.bin");
     const std::string lookalike = scratch.File("dump-w.bin");
-    ASSERT_TRUE(WriteAll(lookalike, Bytes({'w'})));
+    ASSERT_TRUE(WriteAll(lookalike, ByteList({'w'})));
     Settings(scratch.File("image.bin"), dumpFile, 4, 0);
     const std::string ini = ReadText(SettingsFile());
     const struct {
@@ -267,7 +268,7 @@ TEST_F(DialogTest, PickedNameOutsideTheCodePageIsRefused)
     vantor.Click(kRead);
     EXPECT_EQ(vantor.TakeMessage(), L"Read file success!");
     EXPECT_EQ(ReadAll(dumpFile).size(), 4u);
-    EXPECT_EQ(ReadAll(lookalike), Bytes({'w'}));
+    EXPECT_EQ(ReadAll(lookalike), ByteList({'w'}));
     EXPECT_EQ(vantor.Close(), 0);
 }
 
@@ -279,7 +280,7 @@ TEST_F(DialogTest, AboutBoxFromTheSystemMenu)
     ASSERT_TRUE(vantor.WaitPopup(10000, "#32768"));
     PostMessageW(vantor.Dialog(), WM_KEYDOWN, VK_END, 0);
     Sleep(300);  // the menu repaints its selection
-    EXPECT_TRUE(SaveScreenshot(ProgramFolder() + "\\..\\dumptool-menu.png"));
+    EXPECT_TRUE(SaveScreenshot(ProgramFolder() + "..\\dumptool-menu.png"));
     PostMessageW(vantor.Dialog(), WM_KEYDOWN, VK_RETURN, 0);
 
     HWND about = vantor.WaitPopup();
@@ -289,7 +290,7 @@ TEST_F(DialogTest, AboutBoxFromTheSystemMenu)
     EXPECT_EQ(vantor.Text(GetDlgItem(about, IDOK)), L"确定");
     EXPECT_TRUE(GetWindowLongW(GetDlgItem(about, IDOK), GWL_STYLE) & BS_DEFPUSHBUTTON);
     EXPECT_FALSE(IsWindowEnabled(vantor.Dialog())) << "the About box is modal over the dialog";
-    EXPECT_TRUE(SaveScreenshot(ProgramFolder() + "\\..\\dumptool-dialog.png"));
+    EXPECT_TRUE(SaveScreenshot(ProgramFolder() + "..\\dumptool-dialog.png"));
 
     vantor.Click(about, IDOK);
     EXPECT_TRUE(vantor.WaitHandlerDone(about));
@@ -299,8 +300,10 @@ TEST_F(DialogTest, AboutBoxFromTheSystemMenu)
 
 TEST_F(DialogTest, ResourcesAreInChinesePrc)
 {
-    HMODULE image = LoadLibraryExA((ProgramFolder() + "\\Vantor.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_TRUE(image);
+    const win::unique_hmodule owner(
+        LoadLibraryExA((ProgramFolder() + "Vantor.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(owner);
+    const HMODULE image = owner.get();
     const WORD prc = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
     EXPECT_TRUE(FindResourceExW(image, MAKEINTRESOURCEW(5), MAKEINTRESOURCEW(102), prc));   // main dialog
     EXPECT_TRUE(FindResourceExW(image, MAKEINTRESOURCEW(5), MAKEINTRESOURCEW(100), prc));   // About box
@@ -310,10 +313,9 @@ TEST_F(DialogTest, ResourcesAreInChinesePrc)
     wchar_t entry[64] = {};
     LoadStringW(image, 101, entry, 64);
     EXPECT_EQ(std::wstring(entry), L"关于 Vantor(&A)...");
-    FreeLibrary(image);
 
     DWORD ignored = 0;
-    const std::string path = ProgramFolder() + "\\Vantor.exe";
+    const std::string path = ProgramFolder() + "Vantor.exe";
     std::vector<char> version(GetFileVersionInfoSizeA(path.c_str(), &ignored));
     ASSERT_FALSE(version.empty());
     ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, version.size(), version.data()));

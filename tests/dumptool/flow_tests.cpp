@@ -7,15 +7,15 @@
 #include <cstdlib>
 #include <functional>
 
-#include "device_fixture.h"
-#include "device_log.h"
+#include "common/device_fixture.h"
+#include "common/device_log.h"
+#include "common/import_patch.h"
+#include "dumptool/test_files.h"
 #include "flows.h"
 #include "framework/file.h"
-#include "common/import_patch.h"
-#include "test_files.h"
-#include "wire.h"
 #include "uXfer.h"
 #include "vdev_client.h"
+#include "wire.h"
 
 using dump::Outcome;
 using namespace dumptest;
@@ -162,7 +162,7 @@ TEST_F(ReadFlowTest, StoresFirstByteOfEachWordAfterResetCommand)
     EXPECT_EQ(calls[0].request, REQ_DEBUG);
     EXPECT_EQ(calls[0].value, 1);
     EXPECT_EQ(calls[0].index, 1);
-    EXPECT_EQ(calls[0].stage, Bytes({12, 0, 0, 0}));
+    EXPECT_EQ(calls[0].stage, ByteList({12, 0, 0, 0}));
     EXPECT_EQ(calls[1].request, REQ_READ);
     EXPECT_EQ(calls[1].value, 1);
     EXPECT_EQ(calls[1].index, 1);
@@ -175,7 +175,7 @@ TEST_F(ReadFlowTest, StoresFirstByteOfEachWordAfterResetCommand)
     ASSERT_EQ(pipes.size(), 2u) << Dump(log);
     EXPECT_EQ(pipes[0].type, VDEV_LOG_WRITE);
     EXPECT_EQ(pipes[0].pipe, VDEV_PIPE_OUT);
-    EXPECT_EQ(pipes[0].head, Bytes({0x05, 0, 0, 0, 0xFF, 0xFF, 0x05, 0, 0, 0, 0xFF, 0xFF}));
+    EXPECT_EQ(pipes[0].head, ByteList({0x05, 0, 0, 0, 0xFF, 0xFF, 0x05, 0, 0, 0, 0xFF, 0xFF}));
     EXPECT_EQ(pipes[1].type, VDEV_LOG_READ);
     EXPECT_EQ(pipes[1].pipe, VDEV_PIPE_IN);
     EXPECT_EQ(pipes[1].requested, 32u);
@@ -208,7 +208,7 @@ TEST_F(ReadFlowTest, ReleasesTheConnectionOnlyAfterTheMessage)
 
 TEST_F(ReadFlowTest, FailedDeviceReadKeepsThePreviousDump)
 {
-    const auto previous = Bytes({'o', 'l', 'd', ' ', 'd', 'u', 'm', 'p'});
+    const auto previous = ByteList({'o', 'l', 'd', ' ', 'd', 'u', 'm', 'p'});
     ASSERT_TRUE(WriteAll(settings.forWrite, previous));
     ASSERT_TRUE(device.FailRead(1));
     EXPECT_EQ(RunRead(), Outcome::ReadFailed);
@@ -251,7 +251,7 @@ TEST_F(ReadFlowTest, FileWriteFailingPartWayLeavesNoNewFile)
 TEST_F(ReadFlowTest, ShortDeviceReadFailsAndKeepsThePreviousDump)
 {
     LoadPattern(16);
-    const auto previous = Bytes({'o', 'l', 'd'});
+    const auto previous = ByteList({'o', 'l', 'd'});
     ASSERT_TRUE(WriteAll(settings.forWrite, previous));
     ASSERT_TRUE(device.ShortRead(1, 10));  // 10 of the 32 wire bytes
     EXPECT_EQ(RunRead(), Outcome::ReadFailed);
@@ -274,7 +274,7 @@ TEST_F(ReadFlowTest, NoDeviceLeavesNoNewFileAndKeepsAnOldOne)
     EXPECT_EQ(RunRead(), Outcome::OpenUsbFailed);
     EXPECT_FALSE(Exists(settings.forWrite));
 
-    const auto previous = Bytes({1, 2, 3});
+    const auto previous = ByteList({1, 2, 3});
     ASSERT_TRUE(WriteAll(settings.forWrite, previous));
     EXPECT_EQ(RunRead(), Outcome::OpenUsbFailed);
     EXPECT_EQ(ReadAll(settings.forWrite), previous);
@@ -310,13 +310,13 @@ TEST_F(ReadFlowTest, PathLongerThanAnAnsiPathFailsAtTheOpen)
 
 TEST_F(ReadFlowTest, AFileHeldWithoutDeleteSharingIsRefusedFirstAndAttributesAreKept)
 {
-    const auto previous = Bytes({1, 2, 3});
+    const auto previous = ByteList({1, 2, 3});
     ASSERT_TRUE(WriteAll(settings.forWrite, previous));
-    FileHandle held(CreateFileA(settings.forWrite.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    win::unique_file held(CreateFileA(settings.forWrite.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held.valid());
     EXPECT_EQ(RunRead(), Outcome::OpenFileFailed);
-    held.reset(INVALID_HANDLE_VALUE);
+    held.reset();
     EXPECT_TRUE(device.Log().empty()) << Dump(device.Log());
 
     const DWORD attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
@@ -329,7 +329,7 @@ TEST_F(ReadFlowTest, AFileHeldWithoutDeleteSharingIsRefusedFirstAndAttributesAre
 
 TEST_F(ReadFlowTest, SizesWithoutMemoryStopBeforeTheDevice)
 {
-    const auto previous = Bytes({9, 8, 7});
+    const auto previous = ByteList({9, 8, 7});
     ASSERT_TRUE(WriteAll(settings.forWrite, previous));
     // Too large for one buffer; and wire images that would not fit in 32 bits.
     for (uint32_t size : {0x7FFFFFFFu, 0x80000000u, 0x80000001u, 0xFFFFFFFFu}) {
@@ -382,7 +382,7 @@ TEST_F(ReadFlowTest, FileWriteErrorReportsReadFailedAndReleases)
 
 TEST_F(WriteFlowTest, SendsEachByteAsAWordPair)
 {
-    ASSERT_TRUE(WriteAll(settings.forRead, Bytes({1, 2, 3})));
+    ASSERT_TRUE(WriteAll(settings.forRead, ByteList({1, 2, 3})));
     settings.Size = 3;
     settings.Addr = 0x40;
     settings.writeMode = 0x10002;
@@ -404,13 +404,13 @@ TEST_F(WriteFlowTest, SendsEachByteAsAWordPair)
 
     const auto pipes = PipeTransfers(log);
     ASSERT_EQ(pipes.size(), 2u) << Dump(log);
-    EXPECT_EQ(pipes[0].head, Bytes({0x05, 0, 0, 0, 0xFF, 0xFF, 0x05, 0, 0, 0, 0xFF, 0xFF}));
+    EXPECT_EQ(pipes[0].head, ByteList({0x05, 0, 0, 0, 0xFF, 0xFF, 0x05, 0, 0, 0, 0xFF, 0xFF}));
     EXPECT_EQ(pipes[1].pipe, VDEV_PIPE_OUT);
-    EXPECT_EQ(pipes[1].head, Bytes({0x01, 0xFF, 0x02, 0xFF, 0x03, 0xFF}));
+    EXPECT_EQ(pipes[1].head, ByteList({0x01, 0xFF, 0x02, 0xFF, 0x03, 0xFF}));
 
     std::vector<uint8_t> memory(6);
     ASSERT_TRUE(device.ReadMemory(0x80, memory.data(), memory.size()));
-    EXPECT_EQ(memory, Bytes({0x01, 0xFF, 0x02, 0xFF, 0x03, 0xFF}));
+    EXPECT_EQ(memory, ByteList({0x01, 0xFF, 0x02, 0xFF, 0x03, 0xFF}));
     EXPECT_EQ(CountType(log, VDEV_LOG_CLOSE), CountType(log, VDEV_LOG_OPEN));
 }
 
@@ -418,12 +418,12 @@ TEST_F(WriteFlowTest, ShortFileIsPaddedWithZeros)
 {
     const std::vector<uint8_t> dirty(16, 0x55);
     ASSERT_TRUE(device.LoadMemory(0, dirty.data(), dirty.size()));
-    ASSERT_TRUE(WriteAll(settings.forRead, Bytes({0xAA, 0xBB})));
+    ASSERT_TRUE(WriteAll(settings.forRead, ByteList({0xAA, 0xBB})));
     settings.Size = 6;
     EXPECT_EQ(RunWrite(), Outcome::WriteSuccess);
     std::vector<uint8_t> memory(16);
     ASSERT_TRUE(device.ReadMemory(0, memory.data(), memory.size()));
-    EXPECT_EQ(memory, Bytes({0xAA, 0xFF, 0xBB, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0x55, 0x55, 0x55, 0x55}));
+    EXPECT_EQ(memory, ByteList({0xAA, 0xFF, 0xBB, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0x55, 0x55, 0x55, 0x55}));
 }
 
 TEST_F(WriteFlowTest, UnreadableFileStopsBeforeTheDevice)
@@ -437,9 +437,7 @@ TEST_F(WriteFlowTest, UnreadableFileStopsBeforeTheDevice)
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
     settings.forRead = folder + "\\" + std::string(80, 'n');
     const std::wstring extended = L"\\\\?\\" + std::wstring(settings.forRead.begin(), settings.forRead.end());
-    HANDLE file = CreateFileW(extended.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    CloseHandle(file);
+    ASSERT_TRUE(win::unique_file(CreateFileW(extended.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)));
     EXPECT_EQ(RunWrite(), Outcome::OpenFileFailed);
     DeleteFileW(extended.c_str());
     RemoveDirectoryA(folder.c_str());
@@ -473,7 +471,7 @@ TEST_F(WriteFlowTest, DeviceFailuresAreReported)
 
 TEST_F(WriteFlowTest, SizesWithoutMemory)
 {
-    ASSERT_TRUE(WriteAll(settings.forRead, Bytes({1, 2, 3})));
+    ASSERT_TRUE(WriteAll(settings.forRead, ByteList({1, 2, 3})));
     for (uint32_t size : {0x80000000u, 0xFFFFFFFFu}) {
         settings.Size = size;
         EXPECT_EQ(RunWrite(), Outcome::AllocFailed) << std::hex << size;

@@ -4,9 +4,10 @@
 
 #include <cstring>
 
+#include "dumptool/test_files.h"
 #include "framework/file.h"
 #include "settings.h"
-#include "test_files.h"
+#include "win/unique_any.h"
 
 using namespace dumptest;
 
@@ -137,10 +138,10 @@ TEST_F(SettingsTest, UserFileWinsAndTakesSavesTheProgramFolderRefuses)
         }
         // Readers only, as a folder the user may not write allows (the test
         // bed runs as a user that no read-only attribute stops).
-        HANDLE lock = c.locked ? CreateFileA(SettingsFile().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                             OPEN_EXISTING, 0, nullptr)
-                               : INVALID_HANDLE_VALUE;
-        ASSERT_EQ(lock != INVALID_HANDLE_VALUE, c.locked);
+        const win::unique_file lock(c.locked ? CreateFileA(SettingsFile().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                           nullptr, OPEN_EXISTING, 0, nullptr)
+                                             : INVALID_HANDLE_VALUE);
+        ASSERT_EQ(lock.valid(), c.locked);
         EXPECT_EQ(dump::LoadSettings().Size, c.size);
 
         dump::StorePath(dump::kKeyForWrite, L"C:\\picked.bin");
@@ -150,8 +151,6 @@ TEST_F(SettingsTest, UserFileWinsAndTakesSavesTheProgramFolderRefuses)
         EXPECT_EQ(after.forRead, c.user ? "" : "C:\\a.bin");
         EXPECT_EQ(ReadText(SettingsFile()) == beside, !c.savedBeside);
         EXPECT_EQ(Exists(UserSettingsFile()), !c.savedBeside);
-        if (lock != INVALID_HANDLE_VALUE)
-            CloseHandle(lock);
     }
 }
 

@@ -1,4 +1,4 @@
-#include "test_files.h"
+#include "dumptool/test_files.h"
 
 #include <shlobj.h>
 
@@ -7,21 +7,14 @@
 #include <iterator>
 #include <sstream>
 
+#include "common/processes.h"
 #include "framework/file.h"
 
 namespace dumptest {
 
-std::string ProgramFolder()
-{
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path);
-    return folder.substr(0, folder.rfind('\\'));
-}
-
 std::string SettingsFile()
 {
-    return ProgramFolder() + "\\DumpSet.ini";
+    return ProgramFolder() + "DumpSet.ini";
 }
 
 std::string UserSettingsFile()
@@ -85,14 +78,14 @@ ScratchFolder::~ScratchFolder()
     // longer than MAX_PATH go too.
     const std::wstring folder = L"\\\\?\\" + Widen(path_, CP_ACP) + L"\\";
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
+    win::unique_find search(FindFirstFileW((folder + L"*").c_str(), &found));
+    if (search) {
         do {
             if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
                 DeleteFileW((folder + found.cFileName).c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+        } while (FindNextFileW(search.get(), &found));
     }
+    search.reset();
     RemoveDirectoryA(path_.c_str());
 }
 
@@ -100,13 +93,12 @@ std::vector<std::string> ScratchFolder::Names() const
 {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path_ + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
+    win::unique_find search(FindFirstFileA((path_ + "\\*").c_str(), &found));
+    if (search) {
         do {
             if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
                 names.emplace_back(found.cFileName);
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
+        } while (FindNextFileA(search.get(), &found));
     }
     return names;
 }
@@ -115,27 +107,23 @@ HangUpPipe::HangUpPipe()
 {
     static std::atomic<unsigned> serial{0};
     name_ = "\\\\.\\pipe\\dumptool-hangup-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
-    server_ = CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
-                               nullptr);
+    server_.reset(CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
+                                   nullptr));
     waiter_ = std::thread([this] {
-        if (server_ == INVALID_HANDLE_VALUE)
+        if (!server_)
             return;
-        ConnectNamedPipe(server_, nullptr);
-        DisconnectNamedPipe(server_);
+        ConnectNamedPipe(server_.get(), nullptr);
+        DisconnectNamedPipe(server_.get());
     });
 }
 
 HangUpPipe::~HangUpPipe()
 {
-    if (server_ != INVALID_HANDLE_VALUE) {
-        // Unblocks a server still waiting for its client.
-        HANDLE client = CreateFileA(name_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (client != INVALID_HANDLE_VALUE)
-            CloseHandle(client);
+    // Unblocks a server still waiting for its client.
+    if (server_) {
+        win::unique_file client(CreateFileA(name_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     }
     waiter_.join();
-    if (server_ != INVALID_HANDLE_VALUE)
-        CloseHandle(server_);
 }
 
 }  // namespace dumptest

@@ -9,11 +9,11 @@
 #include <thread>
 #include <vector>
 
+#include "win/unique_any.h"
+
 namespace dumptest {
 
-// The folder of the running program, without a trailing backslash.
-std::string ProgramFolder();
-// DumpSet.ini in that folder, which is also Vantor.exe's.
+// DumpSet.ini in the folder of the running program, which is also Vantor.exe's.
 std::string SettingsFile();
 // The user's own settings, %APPDATA%\uXfer Tools\DumpSet.ini.
 std::string UserSettingsFile();
@@ -54,7 +54,7 @@ public:
 
 private:
     std::string name_;
-    HANDLE server_;
+    win::unique_file server_;
     std::thread waiter_;
 };
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "vantor_session.h"
+#include "dumptool/vantor_session.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "vantor_session.h"
+#include "dumptool/vantor_session.h"
 
 #include <tlhelp32.h>
 
 #include <vector>
 
-#include "test_files.h"
+#include "dumptool/test_files.h"
 
 namespace dumptest {
 
@@ -42,19 +42,19 @@ HWND FindTopWindow(DWORD processId, const char* className, HWND except)
     return search.found;
 }
 
-DWORD ChildProcess(DWORD parent, const char* exeName)
+DWORD ChildOf(DWORD parent, const char* exeName)
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
+    win::unique_file snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
         return 0;
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof entry;
     DWORD found = 0;
-    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry)) {
+    for (BOOL more = Process32First(snapshot.get(), &entry); more && !found;
+         more = Process32Next(snapshot.get(), &entry)) {
         if (entry.th32ParentProcessID == parent && lstrcmpiA(entry.szExeFile, exeName) == 0)
             found = entry.th32ProcessID;
     }
-    CloseHandle(snapshot);
     return found;
 }
 
@@ -74,33 +74,26 @@ bool WaitFor(DWORD timeoutMs, Condition condition)
 
 VantorSession::~VantorSession()
 {
-    if (process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+    if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
         if (Close() < 0)
-            TerminateProcess(process_, 1);
+            TerminateProcess(process_.get(), 1);
     }
-    if (launcher_) {
-        WaitForSingleObject(launcher_, 5000);
-        CloseHandle(launcher_);
-    }
-    if (process_)
-        CloseHandle(process_);
+    launcher_.Wait(5000);
 }
 
 bool VantorSession::Start(const std::string& vantorFolder)
 {
     const std::string folder = ProgramFolder();
-    const std::string vantor = vantorFolder.empty() ? folder : vantorFolder;
-    std::string commandLine = "\"" + folder + "\\vdevrun.exe\" \"" + vantor + "\\Vantor.exe\"";
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, vantor.c_str(), &si, &pi))
+    const std::string vantor = vantorFolder.empty() ? folder.substr(0, folder.size() - 1) : vantorFolder;
+    const std::string commandLine = "\"" + folder + "vdevrun.exe\" \"" + vantor + "\\Vantor.exe\"";
+    ChildOptions options;
+    options.output = ChildOptions::Output::Inherited;
+    options.folder = FromAnsi(vantor);
+    if (!launcher_.Start(FromAnsi(commandLine), options))
         return false;
-    CloseHandle(pi.hThread);
-    launcher_ = pi.hProcess;
-    if (!WaitFor(10000, [&] { return (processId_ = ChildProcess(pi.dwProcessId, "Vantor.exe")) != 0; }))
+    if (!WaitFor(10000, [&] { return (processId_ = ChildOf(launcher_.Id(), "Vantor.exe")) != 0; }))
         return false;
-    process_ = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, processId_);
+    process_.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, processId_));
     return process_ && WaitFor(15000, [&] { return (dialog_ = FindTopWindow(processId_, kDialogClass, nullptr)) != nullptr; });
 }
 
@@ -181,10 +174,10 @@ void VantorSession::CancelPicker(HWND picker) const
 long VantorSession::Close()
 {
     PostMessageW(dialog_, WM_SYSCOMMAND, SC_CLOSE, 0);
-    if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(process_.get(), 10000) != WAIT_OBJECT_0)
         return -1;
     DWORD code = 0;
-    GetExitCodeProcess(process_, &code);
+    GetExitCodeProcess(process_.get(), &code);
     return static_cast<long>(code);
 }
 
@@ -206,17 +199,13 @@ bool SaveScreenshot(const std::string& windowsPath)
     // The shell is a host program: started without a handle to wait on, so the
     // picture is written under another name and renamed once complete.
     DeleteFileA(windowsPath.c_str());
-    std::string command = "/bin/sh -c \"import -display " + std::string(display) + " -window root '" + png +
+    const std::string command = "/bin/sh -c \"import -display " + std::string(display) + " -window root '" + png +
                           ".part.png' && mv '" + png + ".part.png' '" + png + "'\"";
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    ChildOptions options;
+    options.output = ChildOptions::Output::Inherited;
+    ChildProcess shell;
+    if (!shell.Start(FromAnsi(command), options))
         return false;
-    if (pi.hProcess)
-        CloseHandle(pi.hProcess);
-    if (pi.hThread)
-        CloseHandle(pi.hThread);
     return WaitFor(20000, [&] { return Exists(windowsPath); });
 }
 

@@ -7,6 +7,9 @@
 
 #include <string>
 
+#include "common/processes.h"
+#include "win/unique_any.h"
+
 namespace dumptest {
 
 class VantorSession {
@@ -48,8 +51,8 @@ public:
     long Close();
 
 private:
-    HANDLE launcher_ = nullptr;
-    HANDLE process_ = nullptr;
+    ChildProcess launcher_;
+    win::unique_handle process_;
     DWORD processId_ = 0;
     HWND dialog_ = nullptr;
 };

@@ -1,4 +1,4 @@
-#include "model.h"
+#include "soak/model.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "oracle.h"
+#include "soak/oracle.h"
 
 #include <algorithm>
 #include <cstring>

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "model.h"
+#include "soak/model.h"
 #include "uXfer.h"
 
 namespace soak {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "model.h"
+#include "soak/model.h"
 #include "vdev_client.h"
 
 namespace soak {

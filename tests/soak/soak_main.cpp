@@ -9,143 +9,30 @@
 #include <cstdlib>
 #include <cstring>
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "comserver/talvix_support.h"
-#include "soak.h"
-#include "uXfer.h"
+#include "soak/faults.h"
+#include "soak/handle_count.h"
+#include "soak/journal.h"
+#include "soak/soak.h"
+#include "soak/watchdog.h"
 #include "usb_protocol.h"
+#include "uXfer.h"
 #include "vdev_shim.h"
 
 namespace soak {
 
 namespace {
 
-constexpr size_t kRingSize = 40;
 constexpr uint32_t kSettleEvery = 100;
-constexpr uint32_t kMemoryBytesAfterRun = VDEV_DEFAULT_MEMORY_BYTES;
 // The soak's own three locks (journal, watchdog, helper) may each get an
 // event from the threads library the first time two threads meet on them,
 // at any moment of the run; nothing else may add a handle.
 constexpr DWORD kLazyLockHandles = 3;
-
-const char* const kFaultNames[] = {"failed control request", "failed read", "failed write", "short read",
-                                   "held read", "active polls", "error at poll", "pending driver state",
-                                   "failed driver-state request"};
-constexpr size_t kFaultKinds = sizeof kFaultNames / sizeof *kFaultNames;
-
-// The description of the last operations, shared with the watchdog.
-struct Journal {
-    std::mutex lock;
-    std::deque<std::string> ring;
-    uint64_t opNumber = 0;
-    DWORD opStart = 0;
-    bool running = false;
-    uint32_t seed = 0;
-
-    void Begin(uint64_t number, const char* driver)
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        opNumber = number;
-        opStart = GetTickCount();
-        running = true;
-        ring.push_back("#" + std::to_string(number) + " " + driver + ":");
-        if (ring.size() > kRingSize)
-            ring.pop_front();
-    }
-    void End()
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        running = false;
-    }
-    void Append(const std::string& text)
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        if (ring.empty())
-            ring.push_back("(before the first operation):");
-        ring.back() += " " + text;
-    }
-    // Printed without the lock: the process ends right after.
-    void Print(const std::string& headline)
-    {
-        std::fprintf(stderr, "\nSOAK FAILURE (seed %u, operation #%llu): %s\nThe last operations:\n", seed,
-                     static_cast<unsigned long long>(opNumber), headline.c_str());
-        for (const std::string& line : ring)
-            std::fprintf(stderr, "  %s\n", line.c_str());
-        std::fprintf(stderr, "Replay: soak.exe --seed %u --ops %llu\n", seed,
-                     static_cast<unsigned long long>(opNumber + 1));
-        std::fflush(stderr);
-    }
-};
-
-Journal journal;
-std::string Format(const char* format, va_list args)
-{
-    char text[1024];
-    std::vsnprintf(text, sizeof text, format, args);
-    return text;
-}
-
-// The device as the next test expects to find it, as far as the back channel can.
-void RestoreDevice(vdev::Device& device)
-{
-    device.Reset();
-    device.SetMemorySize(kMemoryBytesAfterRun);
-    uSetInstance(0);
-    uSetDelay(100);
-}
-
-[[noreturn]] void EndWithFailure(const std::string& headline)
-{
-    journal.Print(headline);
-    vdev::Device device;
-    if (device.Open(0))
-        RestoreDevice(device);
-    // Threads may be blocked in the device: end without running the modules' teardown.
-    TerminateProcess(GetCurrentProcess(), 1);
-    for (;;) {
-    }
-}
-
-// Ends the process when an operation takes longer than the bound.
-class Watchdog {
-public:
-    explicit Watchdog(DWORD boundMs) : thread_([this, boundMs] { Run(boundMs); }) {}
-    ~Watchdog()
-    {
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            quit_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-    }
-
-private:
-    void Run(DWORD boundMs)
-    {
-        std::unique_lock<std::mutex> hold(lock_);
-        while (!wake_.wait_for(hold, std::chrono::milliseconds(250), [this] { return quit_; })) {
-            bool overdue;
-            {
-                std::lock_guard<std::mutex> j(journal.lock);
-                overdue = journal.running && GetTickCount() - journal.opStart > boundMs;
-            }
-            if (overdue) {
-                char text[128];
-                std::snprintf(text, sizeof text, "blocked for more than %lu ms", static_cast<unsigned long>(boundMs));
-                EndWithFailure(text);
-            }
-        }
-    }
-    std::mutex lock_;
-    std::condition_variable wake_;
-    bool quit_ = false;
-    std::thread thread_;
-};
 
 // The second thread: acts on a read the device holds during an operation.
 class Helper {
@@ -234,49 +121,7 @@ private:
 };
 
 Helper* theHelper = nullptr;
-uint64_t faultCounts[kFaultKinds] = {};
-
-// Wine answers GetProcessHandleCount with 0; there the process's entries in
-// the system handle table are counted instead.  A count that can't be had
-// fails the run: a zero would turn the handle check off unseen.
-DWORD HandleCount(Context& ctx)
-{
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count)
-        return count;
-    struct Entry {
-        ULONG ownerPid;
-        BYTE objectType, flags;
-        USHORT value;
-        PVOID object;
-        ULONG access;
-    };
-    using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-    auto query = reinterpret_cast<Query>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    if (!query)
-        ctx.Fail("handle count: GetProcessHandleCount gave 0 and ntdll has no NtQuerySystemInformation");
-    constexpr ULONG kSystemHandleInformation = 16;
-    std::vector<uint8_t> table(1 << 16);
-    ULONG needed = 0;
-    LONG status;
-    while ((status = query(kSystemHandleInformation, table.data(), static_cast<ULONG>(table.size()), &needed)) ==
-           static_cast<LONG>(0xC0000004))  // STATUS_INFO_LENGTH_MISMATCH
-        table.resize(table.size() * 2);
-    if (status != 0)
-        ctx.Fail("handle count: NtQuerySystemInformation(SystemHandleInformation) failed with 0x%08lX",
-                 static_cast<unsigned long>(status));
-    const ULONG entries = *reinterpret_cast<const ULONG*>(table.data());
-    const Entry* entry = reinterpret_cast<const Entry*>(table.data() + sizeof(ULONG_PTR));
-    for (ULONG i = 0; i < entries; ++i)
-        count += entry[i].ownerPid == GetCurrentProcessId();
-    if (count == 0)
-        ctx.Fail("handle count: NtQuerySystemInformation(SystemHandleInformation) lists no handle of this process "
-                 "among its %lu entries",
-                 static_cast<unsigned long>(entries));
-    return count;
-}
-
+std::vector<uint64_t> faultCounts(kFaultKinds);
 
 }  // namespace
 
@@ -286,34 +131,6 @@ uint32_t Rng::Next()
     state_ ^= state_ << 25;
     state_ ^= state_ >> 27;
     return static_cast<uint32_t>((state_ * 0x2545F4914F6CDD1Dull) >> 32);
-}
-
-void Context::Note(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    journal.Append(Format(format, args));
-    va_end(args);
-}
-
-void Context::Fail(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::string text = Format(format, args);
-    va_end(args);
-    EndWithFailure(text);
-}
-
-void Context::Expect(bool holds, const char* format, ...)
-{
-    if (holds)
-        return;
-    va_list args;
-    va_start(args, format);
-    std::string text = Format(format, args);
-    va_end(args);
-    EndWithFailure(text);
 }
 
 void Context::CheckMemory(uint32_t offset, uint32_t size)
@@ -333,32 +150,19 @@ HeldReadPlan Context::ArmFaults(uint32_t allowed, uint32_t most, std::vector<Hel
     uint32_t armed = 0;
     for (uint32_t n = 0; n < count; ++n) {
         const uint32_t kind = rng.Below(kFaultKinds);
-        const uint32_t bit = 1u << kind;
-        if (!(allowed & bit) || (armed & bit))
+        const Fault& fault = kFaults[kind];
+        if (!(allowed & fault.kind) || (armed & fault.kind) || (armed & fault.conflicts))
             continue;
-        // A held read is let go by a reset request, which a failing control request could swallow.
-        if ((bit == kPendRead && (armed & kFailControl)) || (bit == kFailControl && (armed & kPendRead)))
-            continue;
-        armed |= bit;
-        static const uint32_t ids[] = {VDEV_KNOB_FAIL_CONTROL, VDEV_KNOB_FAIL_READ, VDEV_KNOB_FAIL_WRITE,
-                                       VDEV_KNOB_SHORT_READ, VDEV_KNOB_PEND_READ, VDEV_KNOB_ACTIVE_POLLS,
-                                       VDEV_KNOB_ERROR_AT_POLL, VDEV_KNOB_PENDING_POLLS, VDEV_KNOB_FAIL_DRIVER_STATE};
-        static const uint8_t requests[] = {0, 0, REQ_READ, REQ_WRITE, REQ_STATUS, REQ_RESET, REQ_DEBUG};
+        armed |= fault.kind;
         uint32_t value = rng.Range(1, 4), value2 = 0;
-        if (kind == 0)
-            value2 = requests[rng.Below(sizeof requests)];
-        if (kind == 3)
-            value2 = rng.Percent(50) ? rng.Below(64) : rng.Below(70000);
-        if (kind == 6)
-            value = rng.Range(1, 8);
-        if (kind == 4)
-            value = rng.Range(1, 2);
-        device.Knob(ids[kind], value, value2);
-        model.Knob(ids[kind], value, value2);
+        if (fault.setUp)
+            fault.setUp(rng, value, value2);
+        device.Knob(fault.knob, value, value2);
+        model.Knob(fault.knob, value, value2);
         ++faultCounts[kind];
         ++faultsArmed;
-        Note("[%s %u/%u]", kFaultNames[kind], value, value2);
-        if (kind == 4) {
+        Note("[%s %u/%u]", fault.name, value, value2);
+        if (fault.holdsRead) {
             plan.armed = true;
             cancels.push_back(HeldRead::Release);
             plan.action = cancels[rng.Below(static_cast<uint32_t>(cancels.size()))];
@@ -445,11 +249,8 @@ void Soak::Step(uint64_t number)
     const std::string problem = theHelper->Finish();
     if (!problem.empty())
         ctx_.Fail("%s", problem.c_str());
-    ctx_.device.Knob(VDEV_KNOB_FAIL_CONTROL, 0);
-    for (uint32_t id : {VDEV_KNOB_FAIL_READ, VDEV_KNOB_FAIL_WRITE, VDEV_KNOB_SHORT_READ, VDEV_KNOB_PEND_READ,
-                        VDEV_KNOB_ACTIVE_POLLS, VDEV_KNOB_ERROR_AT_POLL, VDEV_KNOB_PENDING_POLLS,
-                        VDEV_KNOB_FAIL_DRIVER_STATE})
-        ctx_.device.Knob(id, 0);
+    for (size_t i = 0; i < kFaultKinds; ++i)
+        ctx_.device.Knob(kFaults[i].knob, 0);
     ctx_.model.ClearKnobs();
     AfterOperation();
     if (number % kSettleEvery == kSettleEvery - 1)
@@ -553,7 +354,7 @@ void Soak::Summary(uint64_t ops, DWORD elapsedMs) const
                 static_cast<unsigned long long>(perDriver_[2]), static_cast<unsigned long long>(perDriver_[3]));
     std::printf("soak: %llu faults armed:", static_cast<unsigned long long>(ctx_.faultsArmed));
     for (size_t i = 0; i < kFaultKinds; ++i)
-        std::printf("%s %llu %s", i ? "," : "", static_cast<unsigned long long>(faultCounts[i]), kFaultNames[i]);
+        std::printf("%s %llu %s", i ? "," : "", static_cast<unsigned long long>(faultCounts[i]), kFaults[i].name);
     std::printf("\nsoak: %llu held reads acted on, %llu resets, %llu plug changes, %llu memory sizes, "
                 "%llu settle points\n",
                 static_cast<unsigned long long>(theHelper->acted), static_cast<unsigned long long>(resets_),

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "comserver/talvix_support.h"
-#include "oracle.h"
-#include "soak.h"
+#include "soak/oracle.h"
+#include "soak/soak.h"
 
 namespace soak {
 

@@ -7,8 +7,9 @@
 #include <iterator>
 
 #include "flows.h"
-#include "oracle.h"
-#include "soak.h"
+#include "soak/oracle.h"
+#include "soak/soak.h"
+#include "win/unique_any.h"
 
 namespace soak {
 
@@ -48,11 +49,8 @@ FileState Snapshot(const std::string& path)
 std::string LeftoverTemporary(const std::string& folder)
 {
     WIN32_FIND_DATAA found;
-    const HANDLE search = FindFirstFileA((folder + "vnt*.tmp").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return "";
-    FindClose(search);
-    return found.cFileName;
+    const win::unique_find search(FindFirstFileA((folder + "vnt*.tmp").c_str(), &found));
+    return search ? found.cFileName : "";
 }
 
 void StoreFile(const std::string& path, const std::vector<uint8_t>& bytes)

@@ -2,8 +2,8 @@
 // arguments, compared with what the model says the documented algorithm gives.
 #include <cstring>
 
-#include "oracle.h"
-#include "soak.h"
+#include "soak/oracle.h"
+#include "soak/soak.h"
 #include "usb_protocol.h"
 
 namespace soak {

@@ -5,7 +5,7 @@
 // bin\x64\).  Needs a 64-bit Windows.
 #include <cstdlib>
 
-#include "xfer_support.h"
+#include "transfer/xfer_support.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // chunks, and with no device for the cancel connection.
 #include <thread>
 
+#include "transfer/xfer_support.h"
 #include "usb_protocol.h"
-#include "xfer_support.h"
 
 namespace {
 

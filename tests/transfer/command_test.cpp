@@ -1,7 +1,7 @@
 // What the device receives for each request: command blocks and data stages
 // byte for byte, and what a refused or failed request leaves behind.
+#include "transfer/xfer_support.h"
 #include "usb_protocol.h"
-#include "xfer_support.h"
 
 namespace {
 

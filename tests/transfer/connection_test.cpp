@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "common/import_patch.h"
+#include "transfer/xfer_support.h"
 #include "usb_protocol.h"
-#include "xfer_support.h"
 
 namespace {
 

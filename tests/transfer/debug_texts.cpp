@@ -1,4 +1,4 @@
-#include "debug_texts.h"
+#include "transfer/debug_texts.h"
 
 namespace {
 

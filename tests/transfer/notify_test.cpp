@@ -2,7 +2,7 @@
 // registration slot that all processes share.
 #include <cstring>
 
-#include "xfer_support.h"
+#include "transfer/xfer_support.h"
 
 namespace {
 

@@ -17,9 +17,10 @@
 #include <vector>
 
 #include "common/device_log.h"
-#include "debug_texts.h"
+#include "transfer/debug_texts.h"
 #include "uXfer.h"
 #include "vdev_shim.h"
+#include "win/unique_any.h"
 
 namespace {
 
@@ -29,21 +30,16 @@ public:
     ~Library() { Unload(); }
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
-    bool Loaded() const { return module_ != nullptr; }
-    void Unload()
-    {
-        if (module_)
-            FreeLibrary(module_);
-        module_ = nullptr;
-    }
+    bool Loaded() const { return module_.valid(); }
+    void Unload() { module_.reset(); }
     template <class Fn>
     Fn* Get(const char* name) const
     {
-        return reinterpret_cast<Fn*>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+        return reinterpret_cast<Fn*>(reinterpret_cast<void*>(GetProcAddress(module_.get(), name)));
     }
 
 private:
-    HMODULE module_;
+    win::unique_hmodule module_;
 };
 
 int Lifecycle()

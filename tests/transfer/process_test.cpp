@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "xfer_support.h"
+#include "transfer/xfer_support.h"
 
 namespace {
 

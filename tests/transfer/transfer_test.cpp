@@ -2,8 +2,8 @@
 // messages, and the stop after a failed chunk.
 #include <string>
 
+#include "transfer/xfer_support.h"
 #include "usb_protocol.h"
-#include "xfer_support.h"
 
 namespace {
 

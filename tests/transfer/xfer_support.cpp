@@ -1,4 +1,4 @@
-#include "xfer_support.h"
+#include "transfer/xfer_support.h"
 
 #include <dbt.h>
 

@@ -12,7 +12,7 @@
 
 #include "common/device_log.h"
 #include "common/processes.h"
-#include "debug_texts.h"
+#include "transfer/debug_texts.h"
 #include "uXfer.h"
 #include "vdev_client.h"
 

@@ -1,8 +1,8 @@
 // The waits as a system before generation 6 runs them: polling the status
 // every 10 ms before and after each command.  This program is started by
 // XferGeneration5.WaitsPollTheDevice with Wine reporting Windows XP to it.
+#include "transfer/xfer_support.h"
 #include "usb_protocol.h"
-#include "xfer_support.h"
 
 namespace {
 

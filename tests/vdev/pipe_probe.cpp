@@ -8,8 +8,8 @@
 
 #include <string>
 
+#include "common/device_fixture.h"
 #include "common/processes.h"
-#include "device_fixture.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ int Probe()
     std::string path = InterfacePath(vdev::kDefaultClass, 0);
     if (path.empty())
         return 4;
-    FileHandle pipe(OpenPath(path + "\\PIPE0", GENERIC_READ));
+    win::unique_file pipe(OpenPath(path + "\\PIPE0", GENERIC_READ));
     return pipe.valid() ? 0 : 3;
 }
 
@@ -31,7 +31,7 @@ int Spawn()
     if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
                         &info))
         return 6;
-    FileHandle process(info.hProcess), thread(info.hThread);
+    win::unique_handle process(info.hProcess), thread(info.hThread);
     // A suspended thread counts one suspension until it is resumed.
     const DWORD suspensions = ResumeThread(thread.get());
     WaitForSingleObject(process.get(), INFINITE);

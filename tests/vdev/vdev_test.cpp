@@ -6,9 +6,9 @@
 #include <cstring>
 #include <thread>
 
+#include "common/device_fixture.h"
 #include "common/processes.h"
 #include "common/system_folders.h"
-#include "device_fixture.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ TEST_F(DeviceTest, LogsOpensWithPathAndPipeAndCloses)
         EXPECT_EQ(0u, opens[i].c);
     }
     {
-        FileHandle again(OpenPath(path + "\\pipe0", GENERIC_READ));
+        win::unique_file again(OpenPath(path + "\\pipe0", GENERIC_READ));
         ASSERT_TRUE(again.valid()) << "pipe names are not case sensitive";
     }
     opens = LogOf(VDEV_LOG_OPEN);
@@ -66,22 +66,22 @@ TEST_F(DeviceTest, LogsOpensWithPathAndPipeAndCloses)
     ASSERT_EQ(1u, closes.size());
     EXPECT_EQ(VDEV_PIPE_IN, closes[0].pipe);
 
-    FileHandle bogus(OpenPath(path + "\\PIPE7", GENERIC_READ));
+    win::unique_file bogus(OpenPath(path + "\\PIPE7", GENERIC_READ));
     EXPECT_FALSE(bogus.valid());
 }
 
 TEST_F(DeviceTest, RefusedPipeOpenIsLoggedAndNeverClosed)
 {
     ASSERT_TRUE(backChannel.FailOpen(2, VDEV_PIPE_OUT));
-    FileHandle first(OpenPath(path + "\\PIPE1", GENERIC_WRITE));
-    FileHandle reader(OpenPath(path + "\\PIPE0", GENERIC_READ));
-    FileHandle second(OpenPath(path + "\\PIPE1", GENERIC_WRITE));
-    FileHandle third(OpenPath(path + "\\PIPE1", GENERIC_WRITE));
+    win::unique_file first(OpenPath(path + "\\PIPE1", GENERIC_WRITE));
+    win::unique_file reader(OpenPath(path + "\\PIPE0", GENERIC_READ));
+    win::unique_file second(OpenPath(path + "\\PIPE1", GENERIC_WRITE));
+    win::unique_file third(OpenPath(path + "\\PIPE1", GENERIC_WRITE));
     EXPECT_TRUE(first.valid());
     EXPECT_TRUE(reader.valid()) << "opens of the other pipe are not counted";
     EXPECT_FALSE(second.valid());
     EXPECT_TRUE(third.valid());
-    second.reset(INVALID_HANDLE_VALUE);
+    second.reset();
 
     auto opens = LogOf(VDEV_LOG_OPEN);
     ASSERT_EQ(7u, opens.size()) << "the fixture's three opens and these four";
@@ -89,9 +89,9 @@ TEST_F(DeviceTest, RefusedPipeOpenIsLoggedAndNeverClosed)
     EXPECT_EQ(VDEV_PIPE_OUT, opens[5].pipe);
     EXPECT_NE(0u, opens[5].c);
     EXPECT_EQ(0u, opens[6].c);
-    first.reset(INVALID_HANDLE_VALUE);
-    reader.reset(INVALID_HANDLE_VALUE);
-    third.reset(INVALID_HANDLE_VALUE);
+    first.reset();
+    reader.reset();
+    third.reset();
     EXPECT_EQ(3u, LogOf(VDEV_LOG_CLOSE).size()) << "a refused open has no close";
     EXPECT_FALSE(backChannel.FailOpen(1, VDEV_PIPE_CONTROL)) << "only pipe opens can be refused";
 }
@@ -317,7 +317,7 @@ TEST_F(DeviceTest, HeldReadEndsByReleaseOrByReset)
     for (int i = 0; i < 200 && backChannel.Info(info) && !info.readPending; ++i)
         Sleep(5);
     // The reset comes over a second connection, as a cancel would send it.
-    FileHandle second(OpenPath(path, GENERIC_READ | GENERIC_WRITE));
+    win::unique_file second(OpenPath(path, GENERIC_READ | GENERIC_WRITE));
     std::vector<uint8_t> none;
     ASSERT_TRUE(Vendor(second.get(), VENDOR_DEVICE_TO_HOST, REQ_RESET, 1, 2, none));
     blocked.join();

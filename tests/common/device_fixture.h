@@ -11,30 +11,7 @@
 #include "common/device_log.h"
 #include "usb_protocol.h"
 #include "vdev_client.h"
-
-// Owns one file handle.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
-    ~FileHandle()
-    {
-        if (h_ != INVALID_HANDLE_VALUE)
-            CloseHandle(h_);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    HANDLE get() const { return h_; }
-    void reset(HANDLE h)
-    {
-        if (h_ != INVALID_HANDLE_VALUE)
-            CloseHandle(h_);
-        h_ = h;
-    }
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE h_;
-};
+#include "win/unique_any.h"
 
 // Device path of interface `index` of a class through SetupAPI with the 32-bit detail record.
 std::string InterfacePath(const GUID& cls, DWORD index);
@@ -52,6 +29,6 @@ protected:
 
     vdev::Device backChannel;
     std::string path;
-    FileHandle controlFile, outFile, inFile;
+    win::unique_file controlFile, outFile, inFile;
     HANDLE control = INVALID_HANDLE_VALUE, in = INVALID_HANDLE_VALUE, out = INVALID_HANDLE_VALUE;
 };

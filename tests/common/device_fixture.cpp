@@ -1,4 +1,4 @@
-#include "device_fixture.h"
+#include "common/device_fixture.h"
 
 #include <setupapi.h>
 

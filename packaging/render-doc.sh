@@ -1,9 +1,10 @@
 #!/bin/sh
 # A document of docs/ as an HTML page; links between the documents point at
 # their pages.
-#   render-doc.sh <page.md> <page.html>
+#   render-doc.sh <cmark-gfm> <page.md> <page.html>
 set -eu
-md=$1
+cmark=$1
+md=$2
 title=$(sed -n '1s/^# *//p' "$md")
 {
     printf '<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n'
@@ -12,7 +13,7 @@ title=$(sed -n '1s/^# *//p' "$md")
     printf 'code,pre{background:#f3f3f3}pre{padding:.6em;overflow:auto}'
     printf 'table{border-collapse:collapse}td,th{border:1px solid #bbb;padding:.2em .5em;vertical-align:top}</style>\n'
     printf '</head>\n<body>\n'
-    cmark-gfm --extension table --extension autolink --extension strikethrough "$md" |
+    "$cmark" --extension table --extension autolink --extension strikethrough "$md" |
         sed -E 's/(href="[A-Za-z0-9_-]+)\.md(#[^"]*)?"/\1.html\2"/g'
     printf '</body>\n</html>\n'
-} >"$2"
+} >"$3"

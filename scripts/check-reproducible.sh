@@ -17,7 +17,7 @@ export SOURCE_DATE_EPOCH
 for tree in a second; do
     mkdir -p "$work/$tree/src"
     git -C "$root" archive "$commit" | tar -x -C "$work/$tree/src"
-    "$work/$tree/src/scripts/package.sh" "$work/$tree/src/build" >"$work/$tree.log" 2>&1 ||
+    "$work/$tree/src/scripts/package.sh" >"$work/$tree.log" 2>&1 ||
         { echo "check-reproducible: building in $tree failed (see $work/$tree.log)" >&2; exit 1; }
 done
 

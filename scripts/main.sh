@@ -8,7 +8,7 @@ had_display=""
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then had_display=1; fi
 
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" "$build"
+"$root/scripts/build.sh"
 trap '"$root/scripts/testbed.sh" stop "$build"' EXIT
 "$root/scripts/testbed.sh" start "$build" win64  # a current 64-bit Windows
 run="$build/wine-run"

@@ -10,32 +10,31 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
-
-# Run again on the 32-bit Windows: the waits of both Windows generations, the
-# dump tool's dialogs, Talvix registration, its clients and driver versions.
-on_win32='XferGeneration5\.|XferCommands\.|DialogTest\.|TalvixRegistration\.|TalvixClient\.|TalvixSample\.|TalvixDriverVersion\.'
+# The presets (CMakePresets.json) are found in the source folder.
+cd "$root"
 
 "$root/scripts/setup.sh"
 # Both cross builds, then the release packages the package tests install.
-"$root/scripts/package.sh" "$build"
+"$root/scripts/package.sh"
 
 trap '"$root/scripts/testbed.sh" stop "$build"' EXIT
 status=0
 
 echo "== 64-bit Windows: 32-bit suite"
 "$root/scripts/testbed.sh" start "$build" win64
-ctest --test-dir "$build" --output-on-failure --timeout 600 || status=1
+ctest --preset win32 || status=1
 echo "== 64-bit Windows: 64-bit suite"
-ctest --test-dir "$build/x64" --output-on-failure --timeout 600 || status=1
+ctest --preset win64 || status=1
 "$root/scripts/testbed.sh" stop "$build"
 
+# Again on a 32-bit Windows, what carries the label windows32: the waits of
+# both Windows generations, the dump tool's dialogs, Talvix registration, its
+# clients and driver versions.
 echo "== 32-bit Windows"
 "$root/scripts/testbed.sh" start "$build" win32
-ctest --test-dir "$build" --output-on-failure --timeout 600 -R "$on_win32" || status=1
+ctest --preset win32-on-windows32 || status=1
 "$root/scripts/testbed.sh" stop "$build"
 
-native="$root/comserver/native/run-tests.sh"
-if [ -x "$native" ]; then
-    "$native" "$root/build-native" || status=1
-fi
+echo "== native parser"
+{ cmake --preset native >/dev/null && cmake --build --preset native -j2 && ctest --preset native; } || status=1
 exit $status

@@ -13,18 +13,13 @@
 
 namespace {
 
-#ifdef TALVIX_WITH_REGISTRY
 HRESULT UpdateDeviceRegistry(BOOL doRegister)
 {
     return UpdateRegistryFromScript(IDR_TVXDEVICE, doRegister);
 }
-constexpr HRESULT (*kDeviceUpdateRegistry)(BOOL) = &UpdateDeviceRegistry;
-#else
-constexpr HRESULT (*kDeviceUpdateRegistry)(BOOL) = nullptr;
-#endif
 
 constinit ClassEntry classMap[] = {
-    {&CLSID_TVXDevice, kDeviceUpdateRegistry, &CCachedFactory::Create, &CreateDeviceInstance, nullptr},
+    {&CLSID_TVXDevice, &UpdateDeviceRegistry, &CCachedFactory::Create, &CreateDeviceInstance, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

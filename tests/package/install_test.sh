@@ -37,7 +37,7 @@ shortcuts() { find "$WINEPREFIX/drive_c" -path '*Start Menu*' -path '*uXfer Tool
 # What every installation must hold: the zip's tree without its README, and
 # the uninstaller.
 unzip -q "$zip" -d "$work/zip"
-expected="$work/zip/uXfer-Tools-$version-win32"
+expected="$work/zip/$release-win32"
 rm "$expected/README.txt"
 installed_files() { (cd "$1" && find . -type f | LC_ALL=C sort); }
 

@@ -4,10 +4,11 @@
 set -euo pipefail
 build=$(cd "${1:?usage: $0 <build-dir>}" && pwd)
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+# version, release (the packages' name): as the build tree says.
+. "$build/release.env"
 dist="$build/dist"
-setup="$dist/uXfer-Tools-$version-setup.exe"
-zip="$dist/uXfer-Tools-$version-win32.zip"
+setup="$dist/$release-setup.exe"
+zip="$dist/$release-win32.zip"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 note() { echo "-- $*"; }

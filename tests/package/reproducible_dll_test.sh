@@ -15,8 +15,7 @@ for tree in one/src second-tree/source; do
     src="$repro/$tree"
     mkdir -p "$src"
     (cd "$root" && git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$src")
-    cmake -S "$src" -B "$src-build" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw32.cmake" -DCMAKE_BUILD_TYPE=Release \
-        "-DSKIP_PARTS=dumptool;cli;comserver;bench;tests" >/dev/null || fail "configuring $tree failed"
+    (cd "$src" && cmake --preset win32 -B "$src-build" >/dev/null) || fail "configuring $tree failed"
     cmake --build "$src-build" --target uxfer -j2 >/dev/null || fail "building $tree failed"
     built+=("$src-build/bin")
 done

@@ -11,7 +11,7 @@ alone=$(mktemp -d)
 trap '"$root/scripts/testbed.sh" stop "$bed" >/dev/null; rm -rf "$alone"' EXIT
 
 unzip -q "$zip" -d "$work/zip"
-package="$work/zip/uXfer-Tools-$version-win32"
+package="$work/zip/$release-win32"
 cp -r "$package/sdk" "$alone/sdk"
 
 note "no path of the build machine in the package"

@@ -10,7 +10,7 @@
 
 #include <string>
 
-namespace uxfer {
+namespace cli {
 
 class InstanceLock {
 public:
@@ -31,4 +31,4 @@ private:
     DWORD error_ = 0;  // of opening the mutex; 0: the wait timed out
 };
 
-}  // namespace uxfer
+}  // namespace cli

@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "errors.h"
-#include "wire.h"
+#include "dump/wire.h"
 
-namespace uxfer {
+namespace cli {
 
 namespace {
 
@@ -82,4 +82,4 @@ int CheckRange(uint32_t addr, uint32_t size)
     return kExitOk;
 }
 
-}  // namespace uxfer
+}  // namespace cli

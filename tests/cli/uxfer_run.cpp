@@ -4,7 +4,7 @@
 #include <atomic>
 
 #include "common/processes.h"
-#include "framework/file.h"
+#include "dump/text.h"
 #include "uXfer.h"
 #include "vdev_shim.h"
 
@@ -74,8 +74,8 @@ bool UxferProcess::Start(const std::string& arguments, const std::string& input,
     startup.hStdError = err.get();
     PROCESS_INFORMATION info{};
     // The program folder is ANSI, the arguments UTF-8.
-    std::wstring line = Widen(Quoted(ProgramFolder() + "uxfer.exe"), CP_ACP) + L" " + Widen(arguments, CP_UTF8);
-    const std::wstring folder = Widen(ProgramFolder(), CP_ACP);
+    std::wstring line = dump::Widen(Quoted(ProgramFolder() + "uxfer.exe"), CP_ACP) + L" " + dump::Widen(arguments, CP_UTF8);
+    const std::wstring folder = dump::Widen(ProgramFolder(), CP_ACP);
     if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, flags, nullptr, folder.c_str(), &startup, &info))
         return false;
     CloseHandle(info.hThread);

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "framework/file.h"
+#include "dump/text.h"
 
 namespace dumptest {
 
@@ -83,7 +83,7 @@ ScratchFolder::~ScratchFolder()
 {
     // Wide and with the prefix: names outside the ANSI code page and paths
     // longer than MAX_PATH go too.
-    const std::wstring folder = L"\\\\?\\" + Widen(path_, CP_ACP) + L"\\";
+    const std::wstring folder = L"\\\\?\\" + dump::Widen(path_, CP_ACP) + L"\\";
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {

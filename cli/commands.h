@@ -3,6 +3,8 @@
 // it prints its results and errors and returns the exit code.
 #pragma once
 
+#include <cstddef>
+
 #include "options.h"
 
 namespace cli {

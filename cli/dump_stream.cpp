@@ -1,7 +1,7 @@
 #include "dump_stream.h"
 
-#include "errors.h"
 #include "dump/wire.h"
+#include "errors.h"
 
 namespace cli {
 

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "errors.h"
 #include "dump/wire.h"
+#include "errors.h"
 
 namespace cli {
 

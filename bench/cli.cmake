@@ -4,5 +4,5 @@
 add_executable(uxfer_bench ${CMAKE_CURRENT_LIST_DIR}/cli_bench.cpp)
 target_link_libraries(uxfer_bench PRIVATE uxfer test_support vdev_shim_static psapi)
 add_executable(uxfer_bench_read ${CMAKE_CURRENT_LIST_DIR}/cli_bench_read.cpp)
-target_link_libraries(uxfer_bench_read PRIVATE uxfer dumptool_core)
-add_dependencies(uxfer_bench uxfer_cli uxfer_bench_read vdevshim)
+target_link_libraries(uxfer_bench_read PRIVATE dump_core)
+add_dependencies(uxfer_bench uxfer_exe uxfer_bench_read vdevshim)

@@ -6,7 +6,8 @@
 #include <memory>
 #include <new>
 
-#include "dump_requests.h"
+#include "dump/connection.h"
+#include "dump/dump_requests.h"
 #include "uXfer.h"
 
 int main(int argc, char** argv)
@@ -15,13 +16,14 @@ int main(int argc, char** argv)
     if (size == 0)
         return 1;
     std::unique_ptr<uint8_t[]> wire(new (std::nothrow) uint8_t[2 * size_t(size)]);
-    if (!wire || uCreate(OPEN_ALL) != RESULT_OK)
+    if (!wire)
         return 2;
-    const TransferDesc reset = dump::ResetCommandDesc();
+    dump::Connection usb(dump::Connection::AfterFailure::Close);
+    if (usb.Open(OPEN_ALL) != RESULT_OK)
+        return 2;
     const TransferDesc read = dump::DeviceDesc(0, size, 0);
-    uint32_t resetCount = 0, count = 0;
-    const bool ok = uDebugWriteCmd(&reset, dump::kResetCommand, &resetCount) == RESULT_OK &&
-                    uXferRead(&read, wire.get(), &count) == RESULT_OK && count == 2 * size;
-    uClose();
+    uint32_t count = 0;
+    const bool ok = usb.SendReset() == RESULT_OK && uXferRead(&read, wire.get(), &count) == RESULT_OK &&
+                    count == 2 * size;
     return ok ? 0 : 3;
 }

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "wire.h"
+#include "dump/wire.h"
 
 namespace {
 

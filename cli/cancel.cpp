@@ -7,7 +7,7 @@
 #include "instance_lock.h"
 #include "uXfer.h"
 
-namespace uxfer {
+namespace cli {
 
 namespace {
 
@@ -127,4 +127,4 @@ int RunCancellable(uint32_t timeoutSeconds, const std::function<void()>& transfe
     return kExitOk;
 }
 
-}  // namespace uxfer
+}  // namespace cli

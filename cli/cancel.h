@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <functional>
 
-namespace uxfer {
+namespace cli {
 
 class ConsoleBreak {
 public:
@@ -40,4 +40,4 @@ int Cancelled();
 // to its end undisturbed; otherwise prints why and returns the exit code.
 int RunCancellable(uint32_t timeoutSeconds, const std::function<void()>& transfer);
 
-}  // namespace uxfer
+}  // namespace cli

@@ -13,11 +13,11 @@
 #include "uXfer.h"
 #include "win/device_interfaces.h"
 
-namespace uxfer {
+namespace cli {
 
-int RunList(const Options& options)
+int RunList(const CommonOptions& common)
 {
-    const GUID cls = InterfaceClass(options.loaderVersion.value_or(0));
+    const GUID cls = InterfaceClass(common.loaderVersion.value_or(0));
     const uint32_t count = uEnumeInstances();
     std::vector<std::string> paths;
     {
@@ -27,7 +27,7 @@ int RunList(const Options& options)
     }
     if (count == 0)
         return Fail(kExitNoDevice, "no device of interface class " + GuidText(cls) + " is present");
-    if (options.json) {
+    if (common.json) {
         Json instances = Json::array();
         for (uint32_t i = 0; i < count; ++i)
             instances.push_back({{"index", i}, {"path", paths[i]}});
@@ -39,4 +39,4 @@ int RunList(const Options& options)
     return kExitOk;
 }
 
-}  // namespace uxfer
+}  // namespace cli

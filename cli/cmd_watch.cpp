@@ -5,6 +5,8 @@
 
 #include <dbt.h>
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -17,9 +19,11 @@
 #include "uXfer.h"
 #include "window.h"
 
-namespace uxfer {
+namespace cli {
 
 namespace {
+
+std::optional<uint32_t> timeoutSeconds;  // 0: until Ctrl+C
 
 constexpr UINT kStopMessage = WM_APP + 1;
 constexpr UINT_PTR kTimeoutTimer = 1;
@@ -84,9 +88,15 @@ std::string TimeStamp()
 
 }  // namespace
 
-int RunWatch(const Options& options)
+void AddWatchOptions(CLI::App& command, NumberOptions& numbers)
 {
-    const GUID cls = InterfaceClass(options.loaderVersion.value_or(0));
+    numbers.Add(command, "--timeout", "stop after this many seconds (default, and 0: at Ctrl+C)", "SECONDS", false,
+                kMaxTimeoutSeconds, kLimitTimeout, timeoutSeconds);
+}
+
+int RunWatch(const CommonOptions& common)
+{
+    const GUID cls = InterfaceClass(common.loaderVersion.value_or(0));
     HiddenWindow window;
     const bool created = window.Create([&](UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
         if (message == kStopMessage || (message == WM_TIMER && wParam == kTimeoutTimer)) {
@@ -104,7 +114,7 @@ int RunWatch(const Options& options)
         const char* event = wParam == DBT_DEVICEARRIVAL ? "arrival" : "removal";
         const std::string path = ListedPath(DevicePath(record));
         const std::string time = TimeStamp();
-        if (options.json)
+        if (common.json)
             PrintJson({{"command", "watch"}, {"time", time}, {"event", event}, {"path", path}});
         else
             PrintLine(time + "  " + event + "  " + path);
@@ -119,11 +129,11 @@ int RunWatch(const Options& options)
         return Fail(kExitDevice, "can't register for notifications of interface class " + GuidText(cls) + " (" +
                                      SystemErrorText(GetLastError()) + ")");
     ConsoleBreak consoleBreak(window.Handle(), kStopMessage);
-    if (options.timeoutSeconds.value_or(0) > 0)
+    if (timeoutSeconds.value_or(0) > 0)
         SetTimer(window.Handle(), kTimeoutTimer,
-                 static_cast<UINT>(std::min<uint64_t>(*options.timeoutSeconds * 1000ull, USER_TIMER_MAXIMUM)),
+                 static_cast<UINT>(std::min<uint64_t>(*timeoutSeconds * 1000ull, USER_TIMER_MAXIMUM)),
                  nullptr);
-    if (!options.quiet && !options.json)
+    if (!common.quiet && !common.json)
         PrintInfo("watching interface class " + GuidText(cls) + "; Ctrl+C stops");
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
@@ -133,4 +143,4 @@ int RunWatch(const Options& options)
     return kExitOk;
 }
 
-}  // namespace uxfer
+}  // namespace cli

@@ -1,9 +1,9 @@
 #include "dump_stream.h"
 
+#include "dump/wire.h"
 #include "errors.h"
-#include "wire.h"
 
-namespace uxfer {
+namespace cli {
 
 namespace {
 
@@ -46,4 +46,4 @@ bool DumpStream::Store(uint32_t to)
     return first == end || output_.Append(wire_ + first, end - first);
 }
 
-}  // namespace uxfer
+}  // namespace cli

@@ -19,7 +19,7 @@
 
 #include "files.h"
 
-namespace uxfer {
+namespace cli {
 
 class DumpStream {
 public:
@@ -49,4 +49,4 @@ private:
     DWORD error_ = 0;
 };
 
-}  // namespace uxfer
+}  // namespace cli

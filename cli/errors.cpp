@@ -4,16 +4,29 @@
 
 #include <cstdio>
 
-#include "framework/file.h"
+#include "dump/text.h"
 #include "output.h"
 #include "uXfer.h"
 
-namespace uxfer {
+namespace cli {
 
 namespace {
 bool failAsJson = false;
 Json jsonCommand;  // null: no command
 }  // namespace
+
+std::string ExitCodeHelp()
+{
+    std::string text = "Exit codes:\n";
+    char code[8];
+#define CLI_EXIT_CODE_LINE(name, value, meaning)     \
+    std::snprintf(code, sizeof code, "  %-5d", value); \
+    text += std::string(code) + meaning + "\n";
+    CLI_EXIT_CODES(CLI_EXIT_CODE_LINE)
+#undef CLI_EXIT_CODE_LINE
+    return text + "With --json, every outcome is one JSON object on standard output; a failure has \"error\" and "
+                  "\"exit\".\n";
+}
 
 std::string ResultText(uint32_t result)
 {
@@ -51,7 +64,7 @@ std::string SystemErrorText(unsigned long error)
         --length;
     std::string text = "error " + std::to_string(error);
     if (length > 0)
-        text += ": " + Narrow(std::wstring(buffer, length), CP_UTF8);
+        text += ": " + dump::Narrow(std::wstring(buffer, length), CP_UTF8);
     return text;
 }
 
@@ -72,4 +85,4 @@ int Fail(int code, const std::string& message)
     return code;
 }
 
-}  // namespace uxfer
+}  // namespace cli

@@ -4,18 +4,30 @@
 #include <cstdint>
 #include <string>
 
-namespace uxfer {
+namespace cli {
+
+// The one table of the exit codes: name, value and what it means, as the
+// help text says it.
+#define CLI_EXIT_CODES(X)                                                                                    \
+    X(kExitOk, 0, "success")                                                                                 \
+    X(kExitUsage, 1,                                                                                         \
+      "bad usage (unknown command or option, missing or bad value, a range beyond the device's address\n"    \
+      "       space, short write file without --pad)")                                                       \
+    X(kExitNoDevice, 2, "no device at the instance, or it can't be opened")                                  \
+    X(kExitDevice, 3, "a device request or transfer failed, or the device gave no answer within --timeout")  \
+    X(kExitFile, 4, "a file can't be read or written")                                                       \
+    X(kExitMismatch, 5, "verification found a difference")                                                   \
+    X(kExitNoMemory, 6, "not enough memory for the transfer")                                                \
+    X(kExitCancelled, 130, "cancelled (Ctrl+C, Ctrl+Break, the console closed, logoff or shutdown)")
 
 enum ExitCode : int {
-    kExitOk = 0,
-    kExitUsage = 1,        // unknown command or option, bad value
-    kExitNoDevice = 2,     // nothing at the instance, or it can't be opened
-    kExitDevice = 3,       // a device request or transfer failed
-    kExitFile = 4,         // a file can't be read or written
-    kExitMismatch = 5,     // verification found a difference
-    kExitNoMemory = 6,     // not enough memory for the transfer
-    kExitCancelled = 130,  // Ctrl+C or Ctrl+Break
+#define CLI_EXIT_CODE_NAME(name, value, meaning) name = value,
+    CLI_EXIT_CODES(CLI_EXIT_CODE_NAME)
+#undef CLI_EXIT_CODE_NAME
 };
+
+// The exit codes and the --json outcome, for the foot of every help text.
+std::string ExitCodeHelp();
 
 // "RESULT_IO_FAILED (0xC0000005)"; codes the library doesn't define are shown in hex only.
 std::string ResultText(uint32_t result);
@@ -30,4 +42,4 @@ int Fail(int code, const std::string& message);
 // `command`: the command's name, or null when the line names none.
 void FailAsJson(const char* command);
 
-}  // namespace uxfer
+}  // namespace cli

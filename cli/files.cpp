@@ -5,32 +5,21 @@
 #include <cstdio>
 #include <cstring>
 
+#include "dump/text.h"
 #include "errors.h"
 
-namespace uxfer {
+namespace cli {
 
 namespace {
 
 const wchar_t kTempPrefix[] = L"uxf";
 constexpr DWORD kStdinChunk = 1u << 20;
 
-bool WriteAll(HANDLE handle, const uint8_t* data, uint32_t bytes)
-{
-    while (bytes > 0) {
-        DWORD moved = 0;
-        if (!WriteFile(handle, data, bytes, &moved, nullptr) || moved == 0)
-            return false;
-        data += moved;
-        bytes -= moved;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::wstring FullPath(const std::string& path)
 {
-    const std::wstring wide = Widen(path, CP_UTF8);
+    const std::wstring wide = dump::Widen(path, CP_UTF8);
     const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     if (needed == 0)
         return wide;
@@ -50,10 +39,10 @@ std::wstring FullPath(const std::string& path)
 std::string Shown(const std::wstring& path)
 {
     if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
-        return Narrow(L"\\\\" + path.substr(8), CP_UTF8);
+        return dump::Narrow(L"\\\\" + path.substr(8), CP_UTF8);
     if (path.compare(0, 4, L"\\\\?\\") == 0)
-        return Narrow(path.substr(4), CP_UTF8);
-    return Narrow(path, CP_UTF8);
+        return dump::Narrow(path.substr(4), CP_UTF8);
+    return dump::Narrow(path, CP_UTF8);
 }
 
 bool FileExists(const std::wstring& path)
@@ -74,12 +63,14 @@ int DumpOutput::Prepare(const std::string& file)
             return Fail(kExitFile, "can't write the dump to " + name_ + ": it is a folder; give a file name");
         // Moving the dump over it takes delete access: a file another program
         // holds without sharing that is refused here, before the device is touched.
-        CFile existing;
-        if (!existing.Open(path, CFile::modeWrite | CFile::modeDelete))
+        const win::unique_file existing(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!existing)
             return Fail(kExitFile, "can't replace " + name_ + " (" + SystemErrorText(GetLastError()) +
                                        "); is it read-only or open in another program?");
     }
-    file_.reset(new CReplacementFile(path, kTempPrefix));
+    file_.reset(new dump::ReplacementFile(path, kTempPrefix));
     if (!file_->Open())
         return Fail(kExitFile, "can't create a file beside " + name_ + " (" + SystemErrorText(GetLastError()) +
                                    "); does its folder exist, and may you write there?");
@@ -91,7 +82,7 @@ bool DumpOutput::Append(const uint8_t* data, uint32_t bytes)
     if (file_)
         return file_->Write(data, bytes);
     std::fflush(stdout);
-    return WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), data, bytes);
+    return dump::WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), data, bytes);
 }
 
 int DumpOutput::WriteFailed(DWORD error)
@@ -143,7 +134,9 @@ int WriteSource::Open(const std::string& file, uint64_t& length)
         return Fail(kExitFile, "can't read " + name_ + ": it is a folder; give a file name");
     length = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     // Opened now, so that an unreadable file is reported before the device is touched.
-    if (!file_.Open(path, CFile::modeRead))
+    file_.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_)
         return Fail(kExitFile, "can't read " + name_ + " (" + SystemErrorText(GetLastError()) + ")");
     return kExitOk;
 }
@@ -156,9 +149,9 @@ int WriteSource::ReadInto(uint8_t* buffer, uint32_t bytes)
         return kExitOk;
     }
     uint32_t got = 0;
-    if (!file_.Read(buffer, bytes, got) || got != bytes)
+    if (!dump::ReadAll(file_.get(), buffer, bytes, got) || got != bytes)
         return Fail(kExitFile, "can't read " + name_ + " (" + SystemErrorText(GetLastError()) + ")");
     return kExitOk;
 }
 
-}  // namespace uxfer
+}  // namespace cli

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "framework/file.h"
+#include "dump/file.h"
+#include "win/unique_any.h"
 
-namespace uxfer {
+namespace cli {
 
 // The full path of `path`; the profile functions and the checks below need
 // one (a bare name would be looked for in the Windows folder).  A path on a
@@ -49,7 +50,7 @@ public:
 
 private:
     std::string name_;  // as the user gave it
-    std::unique_ptr<CReplacementFile> file_;  // none for standard output
+    std::unique_ptr<dump::ReplacementFile> file_;  // none for standard output
 };
 
 // Reads what a write sends.  `length` receives the length of the source:
@@ -63,9 +64,9 @@ public:
 
 private:
     std::string name_;
-    CFile file_;
+    win::unique_file file_;
     std::vector<uint8_t> stdinData_;
     bool fromStdin_ = false;
 };
 
-}  // namespace uxfer
+}  // namespace cli

@@ -2,7 +2,7 @@
 
 #include "errors.h"
 
-namespace uxfer {
+namespace cli {
 
 namespace {
 
@@ -63,4 +63,4 @@ std::string InstanceLock::Problem() const
            std::to_string(kWaitMs / 1000) + " s; try again, or end the uxfer that hangs";
 }
 
-}  // namespace uxfer
+}  // namespace cli

@@ -12,7 +12,7 @@
 
 #include "win/unique_any.h"
 
-namespace uxfer {
+namespace cli {
 
 class InstanceLock {
 public:
@@ -33,4 +33,4 @@ private:
     DWORD error_ = 0;  // of opening the mutex; 0: the wait timed out
 };
 
-}  // namespace uxfer
+}  // namespace cli

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "commands.h"
+#include "dump/text.h"
 #include "errors.h"
-#include "framework/file.h"
 #include "options.h"
 #include "uXfer.h"
 
@@ -14,43 +14,27 @@
 // page reaches the tool unchanged; inside, text is UTF-8.
 int wmain(int argc, wchar_t** wargv)
 {
-    using namespace uxfer;
+    using namespace cli;
     std::vector<std::string> arguments;
     for (int i = 0; i < argc; ++i)
-        arguments.push_back(Narrow(wargv[i], CP_UTF8));
+        arguments.push_back(dump::Narrow(wargv[i], CP_UTF8));
     std::vector<char*> argv;
     for (std::string& argument : arguments)
         argv.push_back(&argument[0]);
     argv.push_back(nullptr);
-    Options options;
-    const ParseResult parsed = ParseCommandLine(argc, argv.data(), options);
-    if (!parsed.run)
+    CommonOptions common;
+    const ParseResult parsed = ParseCommandLine(argc, argv.data(), common);
+    if (!parsed.command)
         return parsed.exitCode;
     // The library's settings come first: they decide which class is
     // enumerated and opened, and how long its waits are.
-    if (options.loaderVersion)
-        uSetKVVersion(*options.loaderVersion);
-    if (options.delay)
-        uSetDelay(*options.delay);
+    if (common.loaderVersion)
+        uSetKVVersion(*common.loaderVersion);
+    if (common.delay)
+        uSetDelay(*common.delay);
     try {
-        switch (options.command) {
-        case Command::List:
-            return RunList(options);
-        case Command::Read:
-            return RunRead(options);
-        case Command::Write:
-            return RunWrite(options);
-        case Command::Verify:
-            return RunVerify(options);
-        case Command::Status:
-            return RunStatus(options);
-        case Command::Reset:
-            return RunReset(options);
-        case Command::Watch:
-            return RunWatch(options);
-        }
+        return parsed.command->run(common);
     } catch (const std::bad_alloc&) {
         return Fail(kExitNoMemory, "not enough memory");
     }
-    return kExitUsage;
 }

@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
+#include "dump/wire.h"
 #include "errors.h"
-#include "wire.h"
 
-namespace uxfer {
+namespace cli {
 
 namespace {
 
@@ -82,4 +82,4 @@ int CheckRange(uint32_t addr, uint32_t size)
     return kExitOk;
 }
 
-}  // namespace uxfer
+}  // namespace cli

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-namespace uxfer {
+namespace cli {
 
 // The value of `text`, or nothing when the text is empty or holds anything
 // else.  A value beyond 64 bits comes back as UINT64_MAX, above every limit.
@@ -21,4 +21,4 @@ std::string HexText(uint64_t value);
 // be empty.  Prints the error and returns the exit code.
 int CheckRange(uint32_t addr, uint32_t size);
 
-}  // namespace uxfer
+}  // namespace cli

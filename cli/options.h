@@ -1,57 +1,68 @@
 // The command line: one command and its options, checked before anything
-// touches a file or the device.
+// touches a file or the device.  Each command adds its own options to its
+// subcommand (commands.h); the options every command takes are here.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
-namespace uxfer {
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
 
-enum class Command { List, Read, Write, Verify, Status, Reset, Watch };
+namespace cli {
 
-struct Options {
-    Command command = Command::List;
+struct Command;
 
-    // Every command.
+// The options every command takes.
+struct CommonOptions {
     uint32_t instance = 0;
     std::optional<uint32_t> loaderVersion;  // 272, 288 or 304
     std::optional<uint32_t> delay;          // milliseconds
     bool quiet = false;
     bool json = false;
+};
 
-    // read, write, verify.  Addresses and sizes count 16-bit device words.
-    std::optional<uint32_t> addr;
-    std::optional<uint32_t> size;
-    std::optional<uint32_t> mode;
+// What a number reaching the device may hold, and why.
+constexpr uint32_t kMax16 = 0xFFFF;
+extern const char kLimit16[];
+extern const char kLimit32[];
+// The longest --timeout: a timer's milliseconds must fit in 31 bits.
+constexpr uint32_t kMaxTimeoutSeconds = 2147483;
+extern const char kLimitTimeout[];
 
-    // read, write.
-    std::string settings;  // a Vantor settings file; empty: none
-    std::optional<std::string> file;
-    bool raw = false;
-    bool noReset = false;
-    bool progress = false;
+// Number options are taken as text and converted after parsing, so that
+// every bad value gets the same message and exit code.
+class NumberOptions {
+public:
+    // Adds the option (or positional) `name` to `command`: at most `max`,
+    // `limit` says why; `allowUnit`: K and M for KiB and MiB.
+    CLI::Option* Add(CLI::App& command, const char* name, const char* help, const char* typeName, bool allowUnit,
+                     uint32_t max, const char* limit, std::optional<uint32_t>& target);
+    // Converts the values given, in the order their options were added.
+    // Prints the first bad one and returns the exit code.
+    int Convert();
 
-    // write.
-    bool pad = false;
-    bool verify = false;
-
-    // reset.
-    uint32_t resetCode = 2;
-
-    // read, write, verify: the longest wait for one transfer, 0: none; watch: how long it watches.
-    std::optional<uint32_t> timeoutSeconds;
+private:
+    struct Number {
+        const char* name;
+        std::optional<std::string> text;
+        bool allowUnit;
+        uint32_t max;
+        const char* limit;
+        std::optional<uint32_t>* target;
+    };
+    std::vector<Number> numbers_;
 };
 
 struct ParseResult {
-    bool run = false;  // false: help, version or a usage error was printed
-    int exitCode = 0;  // when not run
+    const Command* command = nullptr;  // null: help, version or a usage error was printed
+    int exitCode = 0;                  // when there is no command to run
 };
 
-ParseResult ParseCommandLine(int argc, char** argv, Options& options);
+ParseResult ParseCommandLine(int argc, char** argv, CommonOptions& common);
 
-// The seconds a transfer of `wireBytes` may take: --timeout, or a default
-// that grows with the size; 0: no limit.
-uint32_t TransferTimeout(const Options& options, uint32_t wireBytes);
-
-}  // namespace uxfer
+}  // namespace cli

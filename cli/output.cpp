@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "framework/file.h"
+#include "dump/text.h"
 
-namespace uxfer {
+namespace cli {
 
 void PrintJson(const Json& object)
 {
@@ -27,7 +27,7 @@ void WriteLine(FILE* stream, const std::string& line)
     const HANDLE handle = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
     DWORD mode = 0;
     if (GetConsoleMode(handle, &mode)) {
-        const std::wstring text = Widen(line + "\n", CP_UTF8);
+        const std::wstring text = dump::Widen(line + "\n", CP_UTF8);
         DWORD written = 0;
         WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;
@@ -37,4 +37,23 @@ void WriteLine(FILE* stream, const std::string& line)
     std::fflush(stream);
 }
 
-}  // namespace uxfer
+std::string HexBytes(const uint8_t* bytes, size_t count)
+{
+    std::string text;
+    char byte[4];
+    for (size_t i = 0; i < count; ++i) {
+        std::snprintf(byte, sizeof byte, i ? " %02X" : "%02X", bytes[i]);
+        text += byte;
+    }
+    return text;
+}
+
+Json ByteArray(const uint8_t* bytes, size_t count)
+{
+    Json array = Json::array();
+    for (size_t i = 0; i < count; ++i)
+        array.push_back(bytes[i]);
+    return array;
+}
+
+}  // namespace cli

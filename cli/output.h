@@ -8,10 +8,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
-namespace uxfer {
+namespace cli {
 
 // Keys stay in the order they were added.
 using Json = nlohmann::ordered_json;
@@ -23,4 +24,8 @@ void PrintInfo(const std::string& line);
 // A line of text on `stream`, standard output or standard error.
 void WriteLine(FILE* stream, const std::string& line);
 
-}  // namespace uxfer
+// Bytes as the device gave them: "01 A5 FF" in text, an array of numbers in JSON.
+std::string HexBytes(const uint8_t* bytes, size_t count);
+Json ByteArray(const uint8_t* bytes, size_t count);
+
+}  // namespace cli

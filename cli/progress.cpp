@@ -6,7 +6,7 @@
 #include "options.h"
 #include "uXfer.h"
 
-namespace uxfer {
+namespace cli {
 
 namespace {
 
@@ -19,12 +19,12 @@ uint64_t Ticks()
 
 }  // namespace
 
-bool ProgressWanted(const Options& options)
+bool ProgressWanted(const CommonOptions& common, bool asked)
 {
-    if (options.quiet || options.json)
+    if (common.quiet || common.json)
         return false;
     DWORD mode = 0;
-    return options.progress || GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
+    return asked || GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
 }
 
 ProgressLine::ProgressLine(bool shown, uint32_t total, ChunkHandler onChunk)
@@ -96,4 +96,4 @@ void ProgressLine::Draw()
     std::fflush(stderr);
 }
 
-}  // namespace uxfer
+}  // namespace cli

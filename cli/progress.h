@@ -10,12 +10,13 @@
 
 #include "window.h"
 
-namespace uxfer {
+namespace cli {
 
-struct Options;
+struct CommonOptions;
 
-// Standard error is a console, or --progress asks; never with --quiet or --json.
-bool ProgressWanted(const Options& options);
+// Standard error is a console, or --progress asks (`asked`); never with
+// --quiet or --json.
+bool ProgressWanted(const CommonOptions& common, bool asked);
 
 class ProgressLine {
 public:
@@ -46,4 +47,4 @@ private:
     size_t widest_ = 0;       // a shorter line blanks what the longer one left
 };
 
-}  // namespace uxfer
+}  // namespace cli

@@ -8,7 +8,7 @@
 #include "uXfer.h"
 #include "usb_protocol.h"
 
-namespace uxfer {
+namespace cli {
 
 GUID InterfaceClass(uint32_t loaderVersion)
 {
@@ -35,13 +35,6 @@ std::string ListedPath(std::string path)
     return path;
 }
 
-DeviceSession::~DeviceSession()
-{
-    // Also after a failed uCreate: whatever it left open is closed.
-    if (created_)
-        uClose();
-}
-
 int DeviceSession::Open(uint32_t flags)
 {
     uint32_t result;
@@ -50,9 +43,8 @@ int DeviceSession::Open(uint32_t flags)
         if (!lock.Held())
             return Fail(kExitNoDevice, "can't select instance " + std::to_string(instance_) + ": " + lock.Problem());
         uSetInstance(instance_);
-        result = uCreate(flags);
+        result = connection_.Open(flags);
     }
-    created_ = true;
     if (result == RESULT_OK)
         return kExitOk;
     const std::string cls = GuidText(InterfaceClass(loaderVersion_));
@@ -66,4 +58,13 @@ int DeviceSession::Open(uint32_t flags)
                                    "; is another program using the device? run 'uxfer list'");
 }
 
-}  // namespace uxfer
+int DeviceSession::SendReset()
+{
+    const uint32_t result = connection_.SendReset();
+    if (result != RESULT_OK)
+        return Fail(kExitDevice, "the reset command to instance " + std::to_string(instance_) + " failed: " +
+                                     ResultText(result) + "; try 'uxfer status' and 'uxfer reset', or --no-reset");
+    return kExitOk;
+}
+
+}  // namespace cli

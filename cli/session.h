@@ -1,6 +1,6 @@
 // The device side of one command: the interface class the loader version
 // selects, and the library's connection, opened on this process's instance
-// and closed (uClose) when the session ends.
+// and closed (uClose) when the session ends, also after a failed open.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <string>
 
-namespace uxfer {
+#include "dump/connection.h"
+
+namespace cli {
 
 // The interface class uXfer enumerates after uSetKVVersion(version); 0: the default.
 GUID InterfaceClass(uint32_t loaderVersion);
@@ -21,19 +23,22 @@ std::string ListedPath(std::string path);
 
 class DeviceSession {
 public:
-    DeviceSession(uint32_t instance, uint32_t loaderVersion) : instance_(instance), loaderVersion_(loaderVersion) {}
-    ~DeviceSession();
-    DeviceSession(const DeviceSession&) = delete;
-    DeviceSession& operator=(const DeviceSession&) = delete;
+    DeviceSession(uint32_t instance, uint32_t loaderVersion)
+        : instance_(instance), loaderVersion_(loaderVersion), connection_(dump::Connection::AfterFailure::Close)
+    {
+    }
 
     // Selects the instance and opens it with the flags (OPEN_*), both under
     // the instance lock.  On failure prints the error and returns the exit code.
     int Open(uint32_t flags);
+    // The dump tool's reset command, as before its transfers.  On failure
+    // prints the error and returns the exit code.
+    int SendReset();
 
 private:
     uint32_t instance_;
     uint32_t loaderVersion_;
-    bool created_ = false;
+    dump::Connection connection_;
 };
 
-}  // namespace uxfer
+}  // namespace cli

@@ -1,6 +1,6 @@
 #include "window.h"
 
-namespace uxfer {
+namespace cli {
 
 namespace {
 const char kClassName[] = "uxferHiddenWindow";
@@ -40,4 +40,4 @@ LRESULT CALLBACK HiddenWindow::Procedure(HWND window, UINT message, WPARAM wPara
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-}  // namespace uxfer
+}  // namespace cli

@@ -8,7 +8,7 @@
 
 #include <functional>
 
-namespace uxfer {
+namespace cli {
 
 class HiddenWindow {
 public:
@@ -30,4 +30,4 @@ private:
     Handler handler_;
 };
 
-}  // namespace uxfer
+}  // namespace cli

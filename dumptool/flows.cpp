@@ -3,9 +3,12 @@
 #include <cstdlib>
 #include <memory>
 
-#include "dump_requests.h"
+#include "dump/connection.h"
+#include "dump/dump_requests.h"
+#include "dump/file.h"
+#include "dump/text.h"
+#include "dump/wire.h"
 #include "framework/file.h"
-#include "wire.h"
 
 namespace dump {
 
@@ -21,38 +24,6 @@ Block Allocate(uint32_t bytes)
 {
     return Block(static_cast<uint8_t*>(std::calloc(bytes ? bytes : 1, 1)));
 }
-
-// The connection of one flow.  A flow that opened it closes it when it ends,
-// except after a failed reset command, which leaves it for the next uCreate.
-class Connection {
-public:
-    Connection() = default;
-    ~Connection()
-    {
-        if (closeWhenDone_)
-            uClose();
-    }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-
-    bool Open()
-    {
-        closeWhenDone_ = uCreate(OPEN_ALL) == RESULT_OK;
-        return closeWhenDone_;
-    }
-    bool SendReset()
-    {
-        TransferDesc desc = ResetCommandDesc();
-        uint32_t count = 0;
-        if (uDebugWriteCmd(&desc, kResetCommand, &count) == RESULT_OK)
-            return true;
-        closeWhenDone_ = false;
-        return false;
-    }
-
-private:
-    bool closeWhenDone_ = false;
-};
 
 // The dump file of a Read.  Opened (created when missing) before anything
 // else, so that a path that can't be written is reported before the device is
@@ -82,7 +53,7 @@ public:
     }
     bool Store(const uint8_t* dump, uint32_t size)
     {
-        CReplacementFile file(path_);
+        ReplacementFile file(path_, L"vnt");
         stored_ = file.Open() && file.Write(dump, size) && file.Commit();
         return stored_;
     }
@@ -155,17 +126,18 @@ uint32_t WriteDevice(uint32_t addr, uint32_t size, uint32_t mode, const uint8_t*
 void ReadFlow(const DumpSettings& s, Reporter& reporter)
 {
     // Declared in reverse order of release: the dump buffer goes first, then
-    // a dump file that was created and not filled, then the connection.
-    Connection usb;
+    // a dump file that was created and not filled, then the connection.  A
+    // connection whose reset command failed is left for the next uCreate.
+    Connection usb(Connection::AfterFailure::Leave);
     DumpTarget target(WidePath(s.forWrite));
     if (!target.Open())
         return reporter.Show(Outcome::OpenFileFailed);
     Block dump = WireFits(s.Size) ? Allocate(s.Size) : nullptr;
     if (!dump)
         return reporter.Show(Outcome::AllocFailed);
-    if (!usb.Open())
+    if (usb.Open(OPEN_ALL) != RESULT_OK)
         return reporter.Show(Outcome::OpenUsbFailed);
-    if (!usb.SendReset())
+    if (usb.SendReset() != RESULT_OK)
         return reporter.Show(Outcome::ResetFailed);
     const bool read = ReadDevice(s.Addr, s.Size, s.readMode, dump.get()) == 0 && target.Store(dump.get(), s.Size);
     reporter.Show(read ? Outcome::ReadSuccess : Outcome::ReadFailed);
@@ -173,7 +145,7 @@ void ReadFlow(const DumpSettings& s, Reporter& reporter)
 
 void WriteFlow(const DumpSettings& s, Reporter& reporter)
 {
-    Connection usb;
+    Connection usb(Connection::AfterFailure::Leave);
     Block dump;
     {
         CFile source;
@@ -187,9 +159,9 @@ void WriteFlow(const DumpSettings& s, Reporter& reporter)
         if (!source.Read(dump.get(), s.Size, got))
             return reporter.Show(Outcome::OpenFileFailed);
     }
-    if (!usb.Open())
+    if (usb.Open(OPEN_ALL) != RESULT_OK)
         return reporter.Show(Outcome::OpenUsbFailed);
-    if (!usb.SendReset())
+    if (usb.SendReset() != RESULT_OK)
         return reporter.Show(Outcome::ResetFailed);
     const bool written = WriteDevice(s.Addr, s.Size, s.writeMode, dump.get()) == 0;
     reporter.Show(written ? Outcome::WriteSuccess : Outcome::WriteFailed);

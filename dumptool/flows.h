@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "settings.h"
+#include "dump/settings.h"
 #include "uXfer.h"
 
 namespace dump {

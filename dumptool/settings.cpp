@@ -7,41 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "framework/file.h"
-
 namespace dump {
-
-const char kKeyForRead[] = "forRead";
-const char kKeyForWrite[] = "forWrite";
-
-namespace {
-
-const char kSection[] = "Dump";
-constexpr DWORD kPathBuffer = 260;
-constexpr size_t kLongestValue = 1u << 16;
-constexpr UINT kDefaultSize = 0x2000;
-
-// The whole value, however long: a value that fills the buffer is read again
-// into a larger one.  Longer than any path: none.
-std::string ReadString(const char* key, const std::wstring& file)
-{
-    const std::wstring section = Widen(kSection, CP_ACP), name = Widen(key, CP_ACP);
-    for (std::vector<wchar_t> value(kPathBuffer); value.size() <= kLongestValue; value.resize(value.size() * 2)) {
-        const DWORD length = GetPrivateProfileStringW(section.c_str(), name.c_str(), L"", value.data(),
-                                                      static_cast<DWORD>(value.size()), file.c_str());
-        if (length + 1 < value.size())
-            return Narrow(std::wstring(value.data(), length), CP_ACP);
-    }
-    return std::string();
-}
-
-UINT ReadNumber(const char* key, UINT fallback, const std::wstring& file)
-{
-    return GetPrivateProfileIntW(Widen(kSection, CP_ACP).c_str(), Widen(key, CP_ACP).c_str(), fallback,
-                                 file.c_str());
-}
-
-}  // namespace
 
 namespace {
 
@@ -67,7 +33,8 @@ bool IsFile(const std::wstring& path)
 
 bool WritePath(const char* key, const std::wstring& path, const std::wstring& file)
 {
-    const std::wstring section(kSection, kSection + sizeof kSection - 1);
+    const std::wstring section(kSettingsSection,
+                               kSettingsSection + std::char_traits<char>::length(kSettingsSection));
     const std::wstring name(key, key + std::char_traits<char>::length(key));
     return WritePrivateProfileStringW(section.c_str(), name.c_str(), path.c_str(), file.c_str()) != FALSE;
 }
@@ -111,18 +78,6 @@ bool AnsiName(const std::wstring& name, std::string& ansi)
 DumpSettings LoadSettings()
 {
     return LoadSettings(SettingsPath());
-}
-
-DumpSettings LoadSettings(const std::wstring& path)
-{
-    DumpSettings s;
-    s.forRead = ReadString(kKeyForRead, path);
-    s.forWrite = ReadString(kKeyForWrite, path);
-    s.Size = ReadNumber("Size", kDefaultSize, path);
-    s.Addr = ReadNumber("Addr", 0, path);
-    s.readMode = ReadNumber("readMode", 0, path);
-    s.writeMode = ReadNumber("writeMode", 0, path);
-    return s;
 }
 
 std::string ComposeSummary(const DumpSettings& s)

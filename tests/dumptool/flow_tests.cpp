@@ -10,12 +10,13 @@
 #include "common/device_fixture.h"
 #include "common/device_log.h"
 #include "common/import_patch.h"
+#include "dump/file.h"
+#include "dump/wire.h"
 #include "dumptool/test_files.h"
 #include "flows.h"
-#include "framework/file.h"
+#include "settings.h"
 #include "uXfer.h"
 #include "vdev_client.h"
-#include "wire.h"
 
 using dump::Outcome;
 using namespace dumptest;
@@ -40,13 +41,13 @@ uint32_t OnceNotTwice()
 // through: the file is left with part of what was to be written.
 class FailingWrites {
 public:
-    explicit FailingWrites(DWORD allowed) : previous_(CFile::systemWrite)
+    explicit FailingWrites(DWORD allowed) : previous_(dump::systemWrite)
     {
         budget_ = allowed;
         failures_ = 0;
-        CFile::systemWrite = Write;
+        dump::systemWrite = Write;
     }
-    ~FailingWrites() { CFile::systemWrite = previous_; }
+    ~FailingWrites() { dump::systemWrite = previous_; }
     FailingWrites(const FailingWrites&) = delete;
     FailingWrites& operator=(const FailingWrites&) = delete;
     unsigned Failures() const { return failures_; }
@@ -66,7 +67,7 @@ private:
     }
     static DWORD budget_;
     static unsigned failures_;
-    CFile::WriteFunction previous_;
+    dump::WriteFunction previous_;
 };
 DWORD FailingWrites::budget_ = 0;
 unsigned FailingWrites::failures_ = 0;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "wire.h"
+#include "dump/wire.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "wire.h"
+#include "dump/wire.h"
 
 namespace dump {
 

@@ -1,0 +1,81 @@
+// read: device memory into a file, as the dump tool's Read, in its format
+// (one byte a device word) or raw (the words as they are).
+//
+// Memory: only the wire image (2 bytes a word) is held; it is converted to
+// the dump in place as it arrives (dump_stream.h).
+#include <CLI/CLI.hpp>
+
+#include "cancel.h"
+#include "commands.h"
+#include "dump/dump_requests.h"
+#include "dump/settings.h"
+#include "dump_stream.h"
+#include "errors.h"
+#include "files.h"
+#include "numbers.h"
+#include "session.h"
+#include "transfer.h"
+
+namespace cli {
+
+namespace {
+DumpOptions options;
+}  // namespace
+
+void AddReadOptions(CLI::App& command, NumberOptions& numbers)
+{
+    AddRangeOptions(command, numbers, options.range);
+    AddDumpFileOptions(command, "the dump file (default: forWrite of --settings)", options);
+    AddTimeoutOption(command, numbers, options.range);
+}
+
+int RunRead(const CommonOptions& common)
+{
+    // First made, last gone: Ctrl+C is handled until the temporary file is removed.
+    ConsoleBreak consoleBreak(common.instance);
+    Plan plan;
+    if (!options.settings.empty()) {
+        dump::DumpSettings s;
+        if (const int code = LoadSettingsFile(options.settings, s))
+            return code;
+        plan = {SettingsFilePath(s.forWrite), s.Addr, s.Size, s.readMode};
+    }
+    ApplyOptions(options, plan);
+    if (plan.file.empty())
+        return Fail(kExitUsage, "read needs FILE, or --settings naming one in forWrite; run 'uxfer read --help'");
+    if (!plan.size)
+        return Fail(kExitUsage, "read needs --size (or --settings); run 'uxfer read --help'");
+    if (const int code = CheckRange(plan.addr, *plan.size))
+        return code;
+    const uint32_t size = *plan.size;
+    const uint32_t fileBytes = options.raw ? size * 2 : size;
+
+    DumpOutput output;
+    if (const int code = output.Prepare(plan.file))
+        return code;
+    Buffer wire;
+    if (const int code = Allocate(size * 2, wire))
+        return code;
+
+    DeviceSession session(common.instance, common.loaderVersion.value_or(0));
+    LARGE_INTEGER start;
+    if (const int code = BeginTransfer(options, session, start))
+        return code;
+    DumpStream stream(output, wire.get(), size * 2, options.raw);
+    if (const int code = ReadRange(common, options, dump::DeviceDesc(plan.addr, size, plan.mode), wire.get(),
+                                   [&stream](uint32_t bytes) { stream.Received(bytes); }))
+        return code;
+    const double seconds = Seconds(start);
+    if (const int code = stream.Finish())
+        return code;
+    // Standard output carries the dump itself.
+    if (plan.file == "-")
+        return kExitOk;
+    if (common.json)
+        PrintJson(TransferSummary("read", common, options, plan, seconds));
+    else if (!common.quiet)
+        PrintLine("read " + BytesText(fileBytes, size) + "from " + DeviceText(common, plan) + " into " + plan.file);
+    return kExitOk;
+}
+
+}  // namespace cli

@@ -1,0 +1,51 @@
+// reset: the library's reset request with a code, on a connection of its
+// own; it also ends a transfer another uxfer is waiting on.
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+#include "commands.h"
+#include "errors.h"
+#include "instance_lock.h"
+#include "output.h"
+#include "uXfer.h"
+
+namespace cli {
+
+namespace {
+constexpr uint32_t kDefaultCode = 2;
+std::optional<uint32_t> code;
+}  // namespace
+
+void AddResetOptions(CLI::App& command, NumberOptions& numbers)
+{
+    numbers.Add(command, "CODE", "the reset code, 0 to 0xFFFF (default 2)", "CODE", false, kMax16, kLimit16, code);
+}
+
+int RunReset(const CommonOptions& common)
+{
+    const uint32_t resetCode = code.value_or(kDefaultCode);
+    uint32_t result;
+    {
+        // As a cancel does: select our instance and send, with no other uxfer selecting between.
+        InstanceLock lock;
+        if (!lock.Held())
+            return Fail(kExitNoDevice, "can't select instance " + std::to_string(common.instance) + ": " +
+                                           lock.Problem());
+        uSetInstance(common.instance);
+        result = uSetCancel(resetCode);
+    }
+    const std::string instance = std::to_string(common.instance);
+    if (result == RESULT_OPEN_FAILED)
+        return Fail(kExitNoDevice, "can't open instance " + instance + " for the reset request: " +
+                                       ResultText(result) + "; run 'uxfer list'");
+    if (result != RESULT_OK)
+        return Fail(kExitDevice, "the reset request to instance " + instance + " failed: " + ResultText(result));
+    if (common.json)
+        PrintJson({{"command", "reset"}, {"instance", common.instance}, {"code", resetCode}});
+    else if (!common.quiet)
+        PrintLine("reset: code " + std::to_string(resetCode) + " sent to instance " + instance);
+    return kExitOk;
+}
+
+}  // namespace cli

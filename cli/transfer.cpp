@@ -1,0 +1,182 @@
+#include "transfer.h"
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <new>
+
+#include "cancel.h"
+#include "dump/settings.h"
+#include "dump/text.h"
+#include "dump/wire.h"
+#include "errors.h"
+#include "files.h"
+#include "numbers.h"
+#include "session.h"
+
+namespace cli {
+
+namespace {
+
+constexpr char kLimitWords[] = "the byte image of a range, 2 bytes a word, must fit in 32 bits: at most 0x7FFFFFFF";
+// The default --timeout of a transfer: a minute, and a second for every
+// 128 KiB on the wire (a healthy device moves far more than that).
+constexpr uint32_t kBaseTimeoutSeconds = 60;
+constexpr uint32_t kWireBytesPerSecond = 128 * 1024;
+
+// `what` names the transfer in its errors: "the read of N wire bytes from instance I".
+int Move(const CommonOptions& common, const DumpOptions& options, const TransferDesc& desc, const std::string& what,
+         const std::function<uint32_t(uint32_t& count)>& call, ProgressLine::ChunkHandler onChunk)
+{
+    uint32_t count = 0;
+    uint32_t result = RESULT_OK;
+    if (const int code = RunCancellable(TransferTimeout(options.range, desc.length), [&] {
+            ProgressLine progress(ProgressWanted(common, options.progress), desc.length, std::move(onChunk));
+            result = call(count);
+        }))
+        return code;
+    if (result != RESULT_OK)
+        return Fail(kExitDevice, what + " failed after " + std::to_string(count) + " bytes: " + ResultText(result) +
+                                     "; try 'uxfer status' and 'uxfer reset'");
+    if (count != desc.length)
+        return Fail(kExitDevice, what + " moved only " + std::to_string(count) + " bytes; try 'uxfer status'");
+    return kExitOk;
+}
+
+}  // namespace
+
+void AddRangeOptions(CLI::App& command, NumberOptions& numbers, RangeOptions& range)
+{
+    numbers.Add(command, "--addr", "device word address (default 0); the range must end below word 0x80000000", "A",
+                true, dump::kMaxDumpSize, kLimitWords, range.addr);
+    numbers.Add(command, "--size", "number of device words (= file bytes in the default format); K, M: KiB, MiB",
+                "S", true, dump::kMaxDumpSize, kLimitWords, range.size);
+    numbers.Add(command, "--mode", "index word of the request, 0 to 0xFFFF", "M", false, kMax16, kLimit16,
+                range.mode);
+}
+
+void AddTimeoutOption(CLI::App& command, NumberOptions& numbers, RangeOptions& range)
+{
+    numbers.Add(command, "--timeout",
+                "give up, cancelling as Ctrl+C does, when the device hasn't finished a transfer after this many "
+                "seconds (exit 3); 0: wait for ever; default: 60 plus 1 for every 128 KiB on the wire",
+                "SECONDS", false, kMaxTimeoutSeconds, kLimitTimeout, range.timeoutSeconds);
+}
+
+uint32_t TransferTimeout(const RangeOptions& range, uint32_t wireBytes)
+{
+    if (range.timeoutSeconds)
+        return *range.timeoutSeconds;
+    return kBaseTimeoutSeconds + wireBytes / kWireBytesPerSecond;
+}
+
+void AddDumpFileOptions(CLI::App& command, const char* fileHelp, DumpOptions& options)
+{
+    command.add_option("FILE", options.file, fileHelp);
+    command
+        .add_option("--settings", options.settings,
+                    "a Vantor DumpSet.ini: Addr, Size, readMode, writeMode, forRead, forWrite; options given here win")
+        ->type_name("FILE");
+    command.add_flag("--raw", options.raw, "the 16-bit wire words as they are, 2 file bytes per word");
+    command.add_flag("--no-reset", options.noReset, "leave out the reset command before the transfer");
+    command.add_flag("--progress", options.progress,
+                     "show the progress line also when standard error is not a console");
+}
+
+int LoadSettingsFile(const std::string& file, dump::DumpSettings& settings)
+{
+    const std::wstring path = FullPath(file);
+    if (!FileExists(path))
+        return Fail(kExitFile, "can't read the settings file " + Shown(path) + ": there is no such file");
+    settings = dump::LoadSettings(path);
+    return kExitOk;
+}
+
+std::string SettingsFilePath(const std::string& ansiPath)
+{
+    return dump::Narrow(dump::Widen(ansiPath, CP_ACP), CP_UTF8);
+}
+
+void ApplyOptions(const DumpOptions& options, Plan& plan)
+{
+    if (options.file)
+        plan.file = *options.file;
+    if (options.range.addr)
+        plan.addr = *options.range.addr;
+    if (options.range.size)
+        plan.size = options.range.size;
+    if (options.range.mode)
+        plan.mode = *options.range.mode;
+}
+
+int Allocate(uint32_t bytes, Buffer& buffer)
+{
+    buffer.reset(new (std::nothrow) uint8_t[bytes]);
+    if (!buffer)
+        return Fail(kExitNoMemory, "not enough memory for a transfer of " + std::to_string(bytes) +
+                                       " bytes; use a smaller --size");
+    return kExitOk;
+}
+
+int BeginTransfer(const DumpOptions& options, DeviceSession& session, LARGE_INTEGER& start)
+{
+    if (ConsoleBreak::Requested())
+        return Cancelled();
+    if (const int code = session.Open(OPEN_ALL))
+        return code;
+    QueryPerformanceCounter(&start);
+    return options.noReset ? kExitOk : session.SendReset();
+}
+
+double Seconds(const LARGE_INTEGER& start)
+{
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+int ReadRange(const CommonOptions& common, const DumpOptions& options, const TransferDesc& desc, uint8_t* wire,
+              ProgressLine::ChunkHandler onChunk)
+{
+    const std::string what = "the read of " + std::to_string(desc.length) + " wire bytes from instance " +
+                             std::to_string(common.instance);
+    return Move(
+        common, options, desc, what, [&](uint32_t& count) { return uXferRead(&desc, wire, &count); },
+        std::move(onChunk));
+}
+
+int WriteRange(const CommonOptions& common, const DumpOptions& options, const TransferDesc& desc,
+               const uint8_t* wire)
+{
+    const std::string what = "the write of " + std::to_string(desc.length) + " wire bytes to instance " +
+                             std::to_string(common.instance);
+    return Move(
+        common, options, desc, what, [&](uint32_t& count) { return uXferWrite(&desc, wire, &count); }, nullptr);
+}
+
+Json TransferSummary(const char* command, const CommonOptions& common, const DumpOptions& options, const Plan& plan,
+                     double seconds)
+{
+    const uint32_t size = *plan.size;
+    return {{"command", command},
+            {"file", plan.file},
+            {"instance", common.instance},
+            {"addr", plan.addr},
+            {"size", size},
+            {"wire_bytes", size * 2},
+            {"raw", options.raw},
+            {"seconds", static_cast<double>(static_cast<long long>(seconds * 1000 + 0.5)) / 1000}};
+}
+
+std::string BytesText(uint32_t fileBytes, uint32_t size)
+{
+    return std::to_string(fileBytes) + " bytes (" + std::to_string(size * 2) + " on the wire) ";
+}
+
+std::string DeviceText(const CommonOptions& common, const Plan& plan)
+{
+    return "instance " + std::to_string(common.instance) + ", address " + HexText(plan.addr);
+}
+
+}  // namespace cli

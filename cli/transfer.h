@@ -1,0 +1,95 @@
+// What read, write and verify share: the range of device words and the
+// timeout of a transfer; and what read and write share: the dump file
+// options, the plan of a dump, the steps before a transfer and the transfer
+// itself with its progress line.  A read or write sends the requests of the
+// dump tool's Read and Write (reset command, then one transfer of the whole
+// range).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "options.h"
+#include "output.h"
+#include "progress.h"
+#include "uXfer.h"
+
+namespace dump {
+struct DumpSettings;
+}
+
+namespace cli {
+
+class DeviceSession;
+
+// --addr, --size and --mode count 16-bit device words; --timeout of a transfer.
+struct RangeOptions {
+    std::optional<uint32_t> addr;
+    std::optional<uint32_t> size;
+    std::optional<uint32_t> mode;
+    std::optional<uint32_t> timeoutSeconds;  // 0: no limit
+};
+
+void AddRangeOptions(CLI::App& command, NumberOptions& numbers, RangeOptions& range);
+void AddTimeoutOption(CLI::App& command, NumberOptions& numbers, RangeOptions& range);
+
+// The seconds a transfer of `wireBytes` may take: --timeout, or a default
+// that grows with the size; 0: no limit.
+uint32_t TransferTimeout(const RangeOptions& range, uint32_t wireBytes);
+
+// The options of read and write.
+struct DumpOptions {
+    RangeOptions range;
+    std::string settings;  // a Vantor settings file; empty: none
+    std::optional<std::string> file;
+    bool raw = false;
+    bool noReset = false;
+    bool progress = false;
+};
+
+// FILE and the options of the dump file, with `fileHelp` for FILE.
+void AddDumpFileOptions(CLI::App& command, const char* fileHelp, DumpOptions& options);
+
+// What a read or write moves, from --settings and the options (which win).
+struct Plan {
+    std::string file;
+    uint32_t addr = 0;
+    std::optional<uint32_t> size;
+    uint32_t mode = 0;
+};
+
+// The settings file of --settings.  Prints the error and returns the exit code.
+int LoadSettingsFile(const std::string& file, dump::DumpSettings& settings);
+// A path of a settings file (ANSI text) as the tool holds names (UTF-8).
+std::string SettingsFilePath(const std::string& ansiPath);
+// The file and range the options give, over what the settings gave.
+void ApplyOptions(const DumpOptions& options, Plan& plan);
+
+using Buffer = std::unique_ptr<uint8_t[]>;
+// Prints the error and returns the exit code when the memory can't be had.
+int Allocate(uint32_t bytes, Buffer& buffer);
+
+// The steps before every read or write: the connection (unless Ctrl+C came
+// first), the clock of the summary, the reset command (unless --no-reset).
+int BeginTransfer(const DumpOptions& options, DeviceSession& session, LARGE_INTEGER& start);
+double Seconds(const LARGE_INTEGER& start);
+
+// One uXferRead or uXferWrite of the whole range on `instance`, with the
+// progress line; a read's `onChunk` is told of each chunk moved.
+int ReadRange(const CommonOptions& common, const DumpOptions& options, const TransferDesc& desc, uint8_t* wire,
+              ProgressLine::ChunkHandler onChunk = nullptr);
+int WriteRange(const CommonOptions& common, const DumpOptions& options, const TransferDesc& desc,
+               const uint8_t* wire);
+
+// The JSON summary of a read or write.
+Json TransferSummary(const char* command, const CommonOptions& common, const DumpOptions& options, const Plan& plan,
+                     double seconds);
+// "N bytes (M on the wire) " and "instance I, address A" of the text summary.
+std::string BytesText(uint32_t fileBytes, uint32_t size);
+std::string DeviceText(const CommonOptions& common, const Plan& plan);
+
+}  // namespace cli

@@ -1,0 +1,58 @@
+// The files of a dump: whole reads and writes on an open file, and a file
+// that replaces another only once it is complete.  Paths are UTF-16;
+// failures are results, never exceptions.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "win/unique_any.h"
+
+namespace dump {
+
+// The system call behind every file write.  Tests put one in its place that
+// fails part way, as a full disk or a lost network share does.
+using WriteFunction = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+extern WriteFunction systemWrite;
+
+// Reads until `count` bytes or the end of the file; `got` says how many came.
+bool ReadAll(HANDLE file, void* buffer, uint32_t count, uint32_t& got);
+// Writes all `count` bytes; on failure the last error says why.
+bool WriteAll(HANDLE file, const void* buffer, uint32_t count);
+
+// New contents for the file `target`, written to a temporary file of its own
+// in the target's folder.  Commit puts the complete, flushed file in the
+// target's place in one move, with the target's attributes and access rights,
+// so that the target holds either its old contents or all the new ones.  The
+// temporary file goes away unless committed, also when the process is killed.
+class ReplacementFile {
+public:
+    // `prefix`: the first three letters of the temporary file's name.
+    ReplacementFile(const std::wstring& target, const wchar_t* prefix) : target_(target), prefix_(prefix) {}
+
+    // Creates the temporary file.
+    bool Open();
+    bool Write(const void* buffer, uint32_t count) { return WriteAll(file_.get(), buffer, count); }
+    // Flushes and closes the temporary file and moves it over the target.
+    bool Commit();
+    // The temporary file; empty before Open made it.
+    const std::wstring& Path() const { return path_; }
+
+private:
+    // A new file at `path` that goes away when it is closed, or the process
+    // dies, unless Keep is called.
+    bool Create(const std::wstring& path);
+    bool Keep();
+    // Takes the attributes (hidden, system, archive...) and the access rights
+    // of the target, when there is one.
+    bool TakeTargetAttributes();
+
+    std::wstring target_;
+    const wchar_t* prefix_;
+    std::wstring path_;  // the temporary file, once created
+    win::unique_file file_;
+};
+
+}  // namespace dump

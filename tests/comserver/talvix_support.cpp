@@ -152,8 +152,7 @@ void TalvixTest::SetUp()
 
 void TalvixTest::TearDown()
 {
-    for (HANDLE handle : handles_)
-        CloseHandle(handle);
+    handles_.clear();
     tvx.Reset();
     if (comInitialised_)
         CoUninitialize();
@@ -175,7 +174,7 @@ DeviceRecord TalvixTest::Open(HRESULT (STDMETHODCALLTYPE ITVXDevice::*create)(VA
 
 void TalvixTest::Adopt(HANDLE handle)
 {
-    handles_.push_back(handle);
+    handles_.emplace_back(handle);
 }
 
 uint32_t TalvixTest::Mark()

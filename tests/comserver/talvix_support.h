@@ -19,6 +19,7 @@
 #include "talvix_records.h"
 #include "usb_protocol.h"
 #include "vdev_client.h"
+#include "win/unique_any.h"
 
 // Owns one COM reference.
 template <class T> class Ref {
@@ -124,7 +125,7 @@ protected:
     Ref<ITVXDevice> tvx;
 
 private:
-    std::vector<HANDLE> handles_;
+    std::vector<win::unique_file> handles_;
     bool comInitialised_ = false;
 };
 

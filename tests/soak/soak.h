@@ -1,8 +1,9 @@
 // The fault-injection soak: random operations on the three deliverables
 // against the virtual device, each checked against the model of what the
-// documented behaviour allows.  One driver per deliverable; the main program
-// owns the seed, the fault knobs, the helper and watchdog threads and the
-// process-wide invariants.
+// documented behaviour allows.  One driver per deliverable; the faults in one
+// table (faults.h); the journal of the last operations, the watchdog and the
+// handle count in files of their own; the main program owns the seed, the
+// helper thread and the process-wide invariants.
 #pragma once
 
 #include <windows.h>

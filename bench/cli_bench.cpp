@@ -23,6 +23,7 @@
 #include "uXfer.h"
 #include "vdev_client.h"
 #include "vdev_shim.h"
+#include "win/text.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ ToolRun Run(const std::string& program, const std::string& arguments)
     options.output = ChildOptions::Output::Discarded;
     ChildProcess child;
     const double start = Now();
-    if (!child.Start(FromAnsi("\"" + ProgramFolder() + program + "\" " + arguments), options))
+    if (!child.Start(win::Widen("\"" + ProgramFolder() + program + "\" " + arguments, CP_ACP), options))
         return run;
     for (;;) {
         PROCESS_MEMORY_COUNTERS counters{};

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "dump/text.h"
+#include "win/text.h"
 #include "output.h"
 #include "uXfer.h"
 
@@ -64,7 +64,7 @@ std::string SystemErrorText(unsigned long error)
         --length;
     std::string text = "error " + std::to_string(error);
     if (length > 0)
-        text += ": " + dump::Narrow(std::wstring(buffer, length), CP_UTF8);
+        text += ": " + win::Narrow(std::wstring(buffer, length), CP_UTF8);
     return text;
 }
 

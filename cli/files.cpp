@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "dump/text.h"
+#include "win/text.h"
 #include "errors.h"
 
 namespace cli {
@@ -19,7 +19,7 @@ constexpr DWORD kStdinChunk = 1u << 20;
 
 std::wstring FullPath(const std::string& path)
 {
-    const std::wstring wide = dump::Widen(path, CP_UTF8);
+    const std::wstring wide = win::Widen(path, CP_UTF8);
     const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     if (needed == 0)
         return wide;
@@ -39,10 +39,10 @@ std::wstring FullPath(const std::string& path)
 std::string Shown(const std::wstring& path)
 {
     if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
-        return dump::Narrow(L"\\\\" + path.substr(8), CP_UTF8);
+        return win::Narrow(L"\\\\" + path.substr(8), CP_UTF8);
     if (path.compare(0, 4, L"\\\\?\\") == 0)
-        return dump::Narrow(path.substr(4), CP_UTF8);
-    return dump::Narrow(path, CP_UTF8);
+        return win::Narrow(path.substr(4), CP_UTF8);
+    return win::Narrow(path, CP_UTF8);
 }
 
 bool FileExists(const std::wstring& path)

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "commands.h"
-#include "dump/text.h"
+#include "win/text.h"
 #include "errors.h"
 #include "options.h"
 #include "uXfer.h"
@@ -17,7 +17,7 @@ int wmain(int argc, wchar_t** wargv)
     using namespace cli;
     std::vector<std::string> arguments;
     for (int i = 0; i < argc; ++i)
-        arguments.push_back(dump::Narrow(wargv[i], CP_UTF8));
+        arguments.push_back(win::Narrow(wargv[i], CP_UTF8));
     std::vector<char*> argv;
     for (std::string& argument : arguments)
         argv.push_back(&argument[0]);

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "dump/text.h"
+#include "win/text.h"
 
 namespace cli {
 
@@ -27,7 +27,7 @@ void WriteLine(FILE* stream, const std::string& line)
     const HANDLE handle = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
     DWORD mode = 0;
     if (GetConsoleMode(handle, &mode)) {
-        const std::wstring text = dump::Widen(line + "\n", CP_UTF8);
+        const std::wstring text = win::Widen(line + "\n", CP_UTF8);
         DWORD written = 0;
         WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;

@@ -7,7 +7,7 @@
 
 #include "cancel.h"
 #include "dump/settings.h"
-#include "dump/text.h"
+#include "win/text.h"
 #include "dump/wire.h"
 #include "errors.h"
 #include "files.h"
@@ -94,7 +94,7 @@ int LoadSettingsFile(const std::string& file, dump::DumpSettings& settings)
 
 std::string SettingsFilePath(const std::string& ansiPath)
 {
-    return dump::Narrow(dump::Widen(ansiPath, CP_ACP), CP_UTF8);
+    return win::Narrow(win::Widen(ansiPath, CP_ACP), CP_UTF8);
 }
 
 void ApplyOptions(const DumpOptions& options, Plan& plan)

@@ -6,7 +6,7 @@
 #include "dump/connection.h"
 #include "dump/dump_requests.h"
 #include "dump/file.h"
-#include "dump/text.h"
+#include "win/text.h"
 #include "dump/wire.h"
 #include "framework/file.h"
 
@@ -129,7 +129,7 @@ void ReadFlow(const DumpSettings& s, Reporter& reporter)
     // a dump file that was created and not filled, then the connection.  A
     // connection whose reset command failed is left for the next uCreate.
     Connection usb(Connection::AfterFailure::Leave);
-    DumpTarget target(WidePath(s.forWrite));
+    DumpTarget target(win::WidePath(s.forWrite));
     if (!target.Open())
         return reporter.Show(Outcome::OpenFileFailed);
     Block dump = WireFits(s.Size) ? Allocate(s.Size) : nullptr;
@@ -149,7 +149,7 @@ void WriteFlow(const DumpSettings& s, Reporter& reporter)
     Block dump;
     {
         CFile source;
-        if (!source.Open(WidePath(s.forRead), CFile::modeRead))
+        if (!source.Open(win::WidePath(s.forRead), CFile::modeRead))
             return reporter.Show(Outcome::OpenFileFailed);
         dump = WireFits(s.Size) ? Allocate(s.Size) : nullptr;
         if (!dump)

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "dump/text.h"
+#include "win/text.h"
 
 namespace dump {
 
@@ -22,20 +22,20 @@ constexpr UINT kDefaultSize = 0x2000;
 // into a larger one.  Longer than any path: none.
 std::string ReadString(const char* key, const std::wstring& file)
 {
-    const std::wstring section = Widen(kSettingsSection, CP_ACP), name = Widen(key, CP_ACP);
+    const std::wstring section = win::Widen(kSettingsSection, CP_ACP), name = win::Widen(key, CP_ACP);
     for (std::vector<wchar_t> value(kPathBuffer); value.size() <= kLongestValue; value.resize(value.size() * 2)) {
         const DWORD length = GetPrivateProfileStringW(section.c_str(), name.c_str(), L"", value.data(),
                                                       static_cast<DWORD>(value.size()), file.c_str());
         if (length + 1 < value.size())
-            return Narrow(std::wstring(value.data(), length), CP_ACP);
+            return win::Narrow(std::wstring(value.data(), length), CP_ACP);
     }
     return std::string();
 }
 
 UINT ReadNumber(const char* key, UINT fallback, const std::wstring& file)
 {
-    return GetPrivateProfileIntW(Widen(kSettingsSection, CP_ACP).c_str(), Widen(key, CP_ACP).c_str(), fallback,
-                                 file.c_str());
+    return GetPrivateProfileIntW(win::Widen(kSettingsSection, CP_ACP).c_str(), win::Widen(key, CP_ACP).c_str(),
+                                 fallback, file.c_str());
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include "cli/uxfer_run.h"
 #include "common/device_log.h"
-#include "dump/text.h"
+#include "win/text.h"
 #include "framework/file.h"
 
 using namespace dumptest;
@@ -27,7 +27,7 @@ void PrintTo(const Name& name, std::ostream* os)
 // A full path of the scratch folder, as the wide file functions take it at any length.
 std::wstring Wide(const std::string& path)
 {
-    return L"\\\\?\\" + dump::Widen(path, CP_UTF8);
+    return L"\\\\?\\" + win::Widen(path, CP_UTF8);
 }
 
 std::vector<uint8_t> ReadWide(const std::string& path)

@@ -6,7 +6,7 @@
 
 #include "cli/uxfer_run.h"
 #include "common/device_log.h"
-#include "dump/text.h"
+#include "win/text.h"
 #include "flows.h"
 #include "settings.h"
 
@@ -152,7 +152,7 @@ TEST_F(TransferTest, SettingsFileGivesTheDumpToolsRequests)
     const std::string ini = "[Dump]\r\nforRead=" + File("in.bin") + "\r\nforWrite=" + File("out.bin") +
                             "\r\nSize=3000\r\nAddr=0x30\r\nreadMode=65538\r\nwriteMode=7\r\n";
     ASSERT_TRUE(WriteAll(File("DumpSet.ini"), std::vector<uint8_t>(ini.begin(), ini.end())));
-    const dump::DumpSettings settings = dump::LoadSettings(dump::WidePath(File("DumpSet.ini")));
+    const dump::DumpSettings settings = dump::LoadSettings(win::WidePath(File("DumpSet.ini")));
     ASSERT_EQ(3000u, settings.Size);
 
     // Vantor's Write, then uxfer's, from the same settings.

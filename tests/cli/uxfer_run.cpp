@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "dump/text.h"
+#include "win/text.h"
 #include "uXfer.h"
 #include "vdev_shim.h"
 
@@ -19,9 +19,9 @@ bool UxferProcess::Start(const std::string& arguments, const std::string& input,
     ChildOptions options;
     options.input = input;
     options.flags = flags;
-    options.folder = dump::Widen(ProgramFolder(), CP_ACP);
+    options.folder = win::Widen(ProgramFolder(), CP_ACP);
     // The program folder is ANSI, the arguments UTF-8.
-    return child_.Start(dump::Widen(Quoted(ProgramFolder() + "uxfer.exe"), CP_ACP) + L" " + dump::Widen(arguments, CP_UTF8),
+    return child_.Start(win::Widen(Quoted(ProgramFolder() + "uxfer.exe"), CP_ACP) + L" " + win::Widen(arguments, CP_UTF8),
                         options);
 }
 

@@ -1,40 +1,10 @@
 #include "common/device_fixture.h"
 
-#include <setupapi.h>
-
-namespace {
-// The record sizes SetupAPI takes, written out as numbers: a 32-bit program's
-// records are packed, a 64-bit program's are padded to 8-byte alignment.
-#ifdef _WIN64
-constexpr DWORD kInterfaceDataSize = 32;
-constexpr DWORD kDetailFixedSize = 8;
-#else
-constexpr DWORD kInterfaceDataSize = 28;
-constexpr DWORD kDetailFixedSize = 5;
-#endif
-static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == kInterfaceDataSize, "interface record");
-static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == kDetailFixedSize, "detail record");
-}  // namespace
+#include "win/device_interfaces.h"
 
 std::string InterfacePath(const GUID& cls, DWORD index)
 {
-    HDEVINFO set = SetupDiGetClassDevsA(&cls, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE)
-        return {};
-    std::string path;
-    SP_DEVICE_INTERFACE_DATA data{};
-    data.cbSize = kInterfaceDataSize;
-    if (SetupDiEnumDeviceInterfaces(set, nullptr, &cls, index, &data)) {
-        DWORD size = 0;
-        SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &size, nullptr);
-        std::vector<char> buffer(size + 1);
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
-        detail->cbSize = kDetailFixedSize;
-        if (size >= kDetailFixedSize && SetupDiGetDeviceInterfaceDetailA(set, &data, detail, size, nullptr, nullptr))
-            path = detail->DevicePath;
-    }
-    SetupDiDestroyDeviceInfoList(set);
-    return path;
+    return win::DeviceInterfacePath(win::DeviceInterfaces(cls), index);
 }
 
 HANDLE OpenPath(const std::string& path, DWORD access)

@@ -1,4 +1,5 @@
 #include "common/processes.h"
+#include "win/text.h"
 
 #include <algorithm>
 #include <atomic>
@@ -53,16 +54,6 @@ std::string ProgramFolder()
     const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
     const std::string exe(path, n);
     return exe.substr(0, exe.find_last_of('\\') + 1);
-}
-
-std::wstring FromAnsi(const std::string& text)
-{
-    if (text.empty())
-        return std::wstring();
-    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(n, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-    return wide;
 }
 
 ChildProcess::~ChildProcess()
@@ -140,9 +131,9 @@ CommandResult RunCommand(const std::string& commandLine, DWORD timeoutMs, const 
     CommandResult result;
     ChildOptions options;
     options.output = ChildOptions::Output::Merged;
-    options.folder = FromAnsi(folder);
+    options.folder = win::Widen(folder, CP_ACP);
     ChildProcess child;
-    if (!child.Start(FromAnsi(commandLine), options))
+    if (!child.Start(win::Widen(commandLine, CP_ACP), options))
         return result;
     const ChildResult run = child.Wait(timeoutMs);
     result.finished = run.finished;

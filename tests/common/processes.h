@@ -54,9 +54,6 @@ private:
     std::string outFile_, errFile_;
 };
 
-// A command line in the code page of the system, as the A functions take it.
-std::wstring FromAnsi(const std::string& text);
-
 struct CommandResult {
     bool finished = false;        // false: could not start or timed out (then killed)
     DWORD exitCode = 0xFFFFFFFF;  // only set once the program has ended

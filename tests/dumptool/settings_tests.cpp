@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "dump/text.h"
+#include "win/text.h"
 #include "dumptool/test_files.h"
 #include "settings.h"
 #include "win/unique_any.h"
@@ -66,7 +66,7 @@ TEST_F(SettingsTest, ReadsASettingsFileElsewhereByItsPath)
     const std::string text = "[Dump]\r\nforRead=C:\\in.bin\r\nforWrite=C:\\out.bin\r\nSize=512\r\nAddr=16\r\n"
                              "readMode=2\r\nwriteMode=3\r\n";
     ASSERT_TRUE(WriteAll(other, std::vector<uint8_t>(text.begin(), text.end())));
-    const dump::DumpSettings s = dump::LoadSettings(dump::WidePath(other));
+    const dump::DumpSettings s = dump::LoadSettings(win::WidePath(other));
     EXPECT_EQ(s.forRead, "C:\\in.bin");
     EXPECT_EQ(s.forWrite, "C:\\out.bin");
     EXPECT_EQ(s.Size, 512u);
@@ -74,7 +74,7 @@ TEST_F(SettingsTest, ReadsASettingsFileElsewhereByItsPath)
     EXPECT_EQ(s.readMode, 2u);
     EXPECT_EQ(s.writeMode, 3u);
 
-    const dump::DumpSettings missing = dump::LoadSettings(dump::WidePath(folder.File("Missing.ini")));
+    const dump::DumpSettings missing = dump::LoadSettings(win::WidePath(folder.File("Missing.ini")));
     EXPECT_EQ(missing.Size, 0x2000u) << "a missing file gives the defaults";
     EXPECT_EQ(missing.Addr, 0u);
     EXPECT_EQ(missing.forWrite, "");

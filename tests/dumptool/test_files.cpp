@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "common/processes.h"
-#include "dump/text.h"
+#include "win/text.h"
 
 namespace dumptest {
 
@@ -76,7 +76,7 @@ ScratchFolder::~ScratchFolder()
 {
     // Wide and with the prefix: names outside the ANSI code page and paths
     // longer than MAX_PATH go too.
-    const std::wstring folder = L"\\\\?\\" + dump::Widen(path_, CP_ACP) + L"\\";
+    const std::wstring folder = L"\\\\?\\" + win::Widen(path_, CP_ACP) + L"\\";
     WIN32_FIND_DATAW found;
     win::unique_find search(FindFirstFileW((folder + L"*").c_str(), &found));
     if (search) {

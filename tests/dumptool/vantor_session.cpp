@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dumptool/test_files.h"
+#include "win/text.h"
 
 namespace dumptest {
 
@@ -88,8 +89,8 @@ bool VantorSession::Start(const std::string& vantorFolder)
     const std::string commandLine = "\"" + folder + "vdevrun.exe\" \"" + vantor + "\\Vantor.exe\"";
     ChildOptions options;
     options.output = ChildOptions::Output::Inherited;
-    options.folder = FromAnsi(vantor);
-    if (!launcher_.Start(FromAnsi(commandLine), options))
+    options.folder = win::Widen(vantor, CP_ACP);
+    if (!launcher_.Start(win::Widen(commandLine, CP_ACP), options))
         return false;
     if (!WaitFor(10000, [&] { return (processId_ = ChildOf(launcher_.Id(), "Vantor.exe")) != 0; }))
         return false;
@@ -204,7 +205,7 @@ bool SaveScreenshot(const std::string& windowsPath)
     ChildOptions options;
     options.output = ChildOptions::Output::Inherited;
     ChildProcess shell;
-    if (!shell.Start(FromAnsi(command), options))
+    if (!shell.Start(win::Widen(command, CP_ACP), options))
         return false;
     return WaitFor(20000, [&] { return Exists(windowsPath); });
 }

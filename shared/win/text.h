@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace dump {
+namespace win {
 
 // Text of code page `codePage` as UTF-16, and back.  Characters the code page
 // lacks become its default character.
@@ -18,4 +18,4 @@ std::string Narrow(const std::wstring& text, UINT codePage);
 // gives an empty path, which no file opens.
 std::wstring WidePath(const std::string& ansiPath);
 
-}  // namespace dump
+}  // namespace win

@@ -1,6 +1,6 @@
-#include "dump/text.h"
+#include "win/text.h"
 
-namespace dump {
+namespace win {
 
 std::wstring Widen(const std::string& text, UINT codePage)
 {
@@ -29,4 +29,4 @@ std::wstring WidePath(const std::string& ansiPath)
     return wide.size() < MAX_PATH ? wide : std::wstring();
 }
 
-}  // namespace dump
+}  // namespace win

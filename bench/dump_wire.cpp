@@ -1,4 +1,4 @@
-// dumptool_bench_wire.exe [MiB]
+// dump_bench_wire.exe [MiB]
 // Time of the word conversion both ways for a dump of the given size (default
 // 64 MiB), next to memcpy of the same wire size (twice the dump).
 #include <windows.h>

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "output.h"
+
 namespace cli {
 
 // The one table of the exit codes: name, value and what it means, as the
@@ -39,6 +41,8 @@ std::string SystemErrorText(unsigned long error);
 // After FailAsJson, prints {"command", "error", "exit"} on standard output
 // instead, so that a script reads every outcome in one format.
 int Fail(int code, const std::string& message);
+// The same; with --json, the members of `details` follow "error" in the object.
+int Fail(int code, const std::string& message, const Json& details);
 // `command`: the command's name, or null when the line names none.
 void FailAsJson(const char* command);
 

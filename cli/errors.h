@@ -14,11 +14,11 @@ namespace cli {
     X(kExitOk, 0, "success")                                                                                 \
     X(kExitUsage, 1,                                                                                         \
       "bad usage (unknown command or option, missing or bad value, a range beyond the device's address\n"    \
-      "       space, short write file without --pad)")                                                       \
+      "       space, short write file without --pad, short compare file, --hex without FILE '-')")          \
     X(kExitNoDevice, 2, "no device at the instance, or it can't be opened")                                  \
     X(kExitDevice, 3, "a device request or transfer failed, or the device gave no answer within --timeout")  \
     X(kExitFile, 4, "a file can't be read or written")                                                       \
-    X(kExitMismatch, 5, "verification found a difference")                                                   \
+    X(kExitMismatch, 5, "verification or compare found a difference")                                        \
     X(kExitNoMemory, 6, "not enough memory for the transfer")                                                \
     X(kExitCancelled, 130, "cancelled (Ctrl+C, Ctrl+Break, the console closed, logoff or shutdown)")
 

@@ -64,8 +64,9 @@ private:
     bool raw_ = false;
 };
 
-// Reads what a write sends or a compare expects.  `length` receives the length of the source:
-// known before reading for a file; standard input is read to its end.
+// Reads what a write sends or a compare expects.  `length` receives the
+// length of the source: known before reading for a file; standard input is
+// read to its end.
 class WriteSource {
 public:
     // Checks the file (or takes standard input in full) and learns its length.

@@ -19,13 +19,17 @@
 namespace cli {
 
 namespace {
-DumpOptions options;
+struct ReadOptions : DumpOptions {
+    bool hex = false;
+} options;
 }  // namespace
 
 void AddReadOptions(CLI::App& command, NumberOptions& numbers)
 {
     AddRangeOptions(command, numbers, options.range);
     AddDumpFileOptions(command, "the dump file (default: forWrite of --settings)", options);
+    command.add_flag("--hex", options.hex,
+                     "with FILE '-': print a hex dump (word address, words, characters) instead of the bytes");
     AddTimeoutOption(command, numbers, options.range);
 }
 
@@ -47,12 +51,19 @@ int RunRead(const CommonOptions& common)
         return Fail(kExitUsage, "read needs --size (or --settings); run 'uxfer read --help'");
     if (const int code = CheckRange(plan.addr, *plan.size))
         return code;
+    if (options.hex && plan.file != "-")
+        return Fail(kExitUsage, "--hex prints on standard output: give FILE '-'");
+    // The hex dump is for people; a script reads the bytes themselves.
+    if (options.hex && common.json)
+        return Fail(kExitUsage, "--hex doesn't go with --json: read into a file, or leave out --json");
     const uint32_t size = *plan.size;
     const uint32_t fileBytes = options.raw ? size * 2 : size;
 
     DumpOutput output;
     if (const int code = output.Prepare(plan.file))
         return code;
+    if (options.hex)
+        output.AsHexDump(plan.addr, options.raw);
     Buffer wire;
     if (const int code = Allocate(size * 2, wire))
         return code;

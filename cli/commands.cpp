@@ -6,6 +6,8 @@ const Command kCommands[] = {
     {"list", "list the present instances of the interface class", false, nullptr, RunList},
     {"read", "dump device memory into FILE ('-': standard output)", true, AddReadOptions, RunRead},
     {"write", "write FILE ('-': standard input) into device memory", true, AddWriteOptions, RunWrite},
+    {"compare", "read a range back and compare it with FILE ('-': standard input), writing nothing", true,
+     AddCompareOptions, RunCompare},
     {"verify", "print the device's 4-byte verification value of a range", true, AddVerifyOptions, RunVerify},
     {"status", "print the device's 8-byte status block", true, nullptr, RunStatus},
     {"reset", "send the reset request with CODE (default 2); it also ends a transfer another uxfer is waiting on",

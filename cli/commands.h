@@ -27,6 +27,8 @@ void AddReadOptions(CLI::App& command, NumberOptions& numbers);
 int RunRead(const CommonOptions& common);
 void AddWriteOptions(CLI::App& command, NumberOptions& numbers);
 int RunWrite(const CommonOptions& common);
+void AddCompareOptions(CLI::App& command, NumberOptions& numbers);
+int RunCompare(const CommonOptions& common);
 void AddVerifyOptions(CLI::App& command, NumberOptions& numbers);
 int RunVerify(const CommonOptions& common);
 int RunStatus(const CommonOptions& common);

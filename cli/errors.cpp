@@ -76,8 +76,16 @@ void FailAsJson(const char* command)
 
 int Fail(int code, const std::string& message)
 {
+    return Fail(code, message, Json::object());
+}
+
+int Fail(int code, const std::string& message, const Json& details)
+{
     if (failAsJson) {
-        PrintJson({{"command", jsonCommand}, {"error", message}, {"exit", code}});
+        Json object = {{"command", jsonCommand}, {"error", message}};
+        object.update(details);
+        object["exit"] = code;
+        PrintJson(object);
         return code;
     }
     std::fflush(stdout);

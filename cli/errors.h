@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "output.h"
+
 namespace cli {
 
 // The one table of the exit codes: name, value and what it means, as the
@@ -12,11 +14,11 @@ namespace cli {
     X(kExitOk, 0, "success")                                                                                 \
     X(kExitUsage, 1,                                                                                         \
       "bad usage (unknown command or option, missing or bad value, a range beyond the device's address\n"    \
-      "       space, short write file without --pad)")                                                       \
+      "       space, short write file without --pad, short compare file, --hex without FILE '-')")          \
     X(kExitNoDevice, 2, "no device at the instance, or it can't be opened")                                  \
     X(kExitDevice, 3, "a device request or transfer failed, or the device gave no answer within --timeout")  \
     X(kExitFile, 4, "a file can't be read or written")                                                       \
-    X(kExitMismatch, 5, "verification found a difference")                                                   \
+    X(kExitMismatch, 5, "verification or compare found a difference")                                        \
     X(kExitNoMemory, 6, "not enough memory for the transfer")                                                \
     X(kExitCancelled, 130, "cancelled (Ctrl+C, Ctrl+Break, the console closed, logoff or shutdown)")
 
@@ -39,6 +41,8 @@ std::string SystemErrorText(unsigned long error);
 // After FailAsJson, prints {"command", "error", "exit"} on standard output
 // instead, so that a script reads every outcome in one format.
 int Fail(int code, const std::string& message);
+// The same; with --json, the members of `details` follow "error" in the object.
+int Fail(int code, const std::string& message, const Json& details);
 // `command`: the command's name, or null when the line names none.
 void FailAsJson(const char* command);
 

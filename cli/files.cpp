@@ -2,17 +2,22 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "win/text.h"
 #include "errors.h"
+#include "output.h"
 
 namespace cli {
 
 namespace {
 
 const wchar_t kTempPrefix[] = L"uxf";
+// A hex dump is made and written a slice at a time: its text is about five
+// times the bytes.  A multiple of the 16 bytes of a line.
+constexpr uint32_t kHexSlice = 64u << 10;
 constexpr DWORD kStdinChunk = 1u << 20;
 
 }  // namespace
@@ -82,7 +87,18 @@ bool DumpOutput::Append(const uint8_t* data, uint32_t bytes)
     if (file_)
         return file_->Write(data, bytes);
     std::fflush(stdout);
-    return dump::WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), data, bytes);
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (!hex_)
+        return dump::WriteAll(out, data, bytes);
+    for (uint32_t done = 0; done < bytes;) {
+        const uint32_t slice = std::min(bytes - done, kHexSlice);
+        const std::string text = HexDump(hexAddr_, data + done, slice, raw_);
+        if (!dump::WriteAll(out, text.data(), static_cast<uint32_t>(text.size())))
+            return false;
+        hexAddr_ += raw_ ? slice / 2 : slice;
+        done += slice;
+    }
+    return true;
 }
 
 int DumpOutput::WriteFailed(DWORD error)

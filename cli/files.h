@@ -37,6 +37,14 @@ public:
     // Checks that `file` can be replaced and makes the temporary file, before
     // the device is touched.  Prints the error and returns the exit code.
     int Prepare(const std::string& file);
+    // Standard output only: the dump goes out as a hex dump (output.h) of
+    // the words from `addr` on.
+    void AsHexDump(uint32_t addr, bool raw)
+    {
+        hex_ = true;
+        hexAddr_ = addr;
+        raw_ = raw;
+    }
     // True for a file, false for standard output.
     bool ToFile() const { return file_ != nullptr; }
     // Adds `bytes` to the temporary file or standard output; on failure the
@@ -51,10 +59,14 @@ public:
 private:
     std::string name_;  // as the user gave it
     std::unique_ptr<dump::ReplacementFile> file_;  // none for standard output
+    bool hex_ = false;
+    uint32_t hexAddr_ = 0;  // of the next byte appended
+    bool raw_ = false;
 };
 
-// Reads what a write sends.  `length` receives the length of the source:
-// known before reading for a file; standard input is read to its end.
+// Reads what a write sends or a compare expects.  `length` receives the
+// length of the source: known before reading for a file; standard input is
+// read to its end.
 class WriteSource {
 public:
     // Checks the file (or takes standard input in full) and learns its length.

@@ -28,4 +28,9 @@ void WriteLine(FILE* stream, const std::string& line);
 std::string HexBytes(const uint8_t* bytes, size_t count);
 Json ByteArray(const uint8_t* bytes, size_t count);
 
+// Dump bytes as lines of a hex dump, CR LF each, from word address `addr` on:
+// the address, the words (one byte each; raw: 16-bit words, the first byte
+// low) and the bytes as characters, printable ASCII or '.'.  16 bytes a line.
+std::string HexDump(uint32_t addr, const uint8_t* bytes, size_t count, bool raw);
+
 }  // namespace cli

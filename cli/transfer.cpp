@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <new>
 
@@ -116,6 +118,69 @@ int Allocate(uint32_t bytes, Buffer& buffer)
         return Fail(kExitNoMemory, "not enough memory for a transfer of " + std::to_string(bytes) +
                                        " bytes; use a smaller --size");
     return kExitOk;
+}
+
+int LoadWireImage(const char* command, const DumpOptions& options, std::optional<bool> pad, Plan& plan,
+                  Buffer& wire)
+{
+    WriteSource source;
+    uint64_t length = 0;
+    if (const int code = source.Open(plan.file, length))
+        return code;
+    if (!plan.size) {
+        if (options.raw && length % 2)
+            return Fail(kExitUsage, plan.file + " has " + std::to_string(length) +
+                                        " bytes, an odd number: a raw file holds 2 bytes a word");
+        const uint64_t words = options.raw ? length / 2 : length;
+        if (words == 0)
+            return Fail(kExitUsage, plan.file + " is empty: there is nothing to " + command);
+        if (words > dump::kMaxDumpSize)
+            return Fail(kExitUsage, plan.file + " has " + std::to_string(length) +
+                                        " bytes, more than one transfer carries (" + HexText(dump::kMaxDumpSize) +
+                                        " words); give a --size");
+        plan.size = static_cast<uint32_t>(words);
+    }
+    if (const int code = CheckRange(plan.addr, *plan.size))
+        return code;
+    const uint32_t size = *plan.size;
+    const uint32_t fileBytes = options.raw ? size * 2 : size;
+    if (length < fileBytes && !pad.value_or(false))
+        return Fail(kExitUsage, plan.file + " has " + std::to_string(length) + " bytes, fewer than the " +
+                                    std::to_string(fileBytes) + " bytes the " + command + " needs; " +
+                                    (pad ? "add --pad to fill the rest with zeros, or give" : "give") +
+                                    " a smaller --size");
+
+    if (const int code = Allocate(size * 2, wire))
+        return code;
+    const uint32_t fromFile = length < fileBytes ? static_cast<uint32_t>(length) : fileBytes;
+    if (const int code = source.ReadInto(wire.get(), fromFile))
+        return code;
+    std::memset(wire.get() + fromFile, 0, fileBytes - fromFile);
+    if (!options.raw)
+        dump::WireInPlace(wire.get(), size);
+    return kExitOk;
+}
+
+int CompareRange(const char* finding, const Plan& plan, bool raw, const uint8_t* expected, const uint8_t* readBack)
+{
+    const uint32_t size = *plan.size;
+    uint32_t differing = 0, first = 0;
+    for (uint32_t i = 0; i < size; ++i) {
+        const bool same = expected[2 * i] == readBack[2 * i] && (!raw || expected[2 * i + 1] == readBack[2 * i + 1]);
+        if (!same && differing++ == 0)
+            first = i;
+    }
+    if (differing == 0)
+        return kExitOk;
+    const uint32_t offset = raw ? first * 2 : first;
+    char detail[96];
+    std::snprintf(detail, sizeof detail, " (expected %02X %02X, read %02X %02X)", expected[2 * first],
+                  expected[2 * first + 1], readBack[2 * first], readBack[2 * first + 1]);
+    return Fail(kExitMismatch,
+                std::string(finding) + " " + std::to_string(differing) + " of " + std::to_string(size) +
+                    " words different, the first at file offset " + std::to_string(offset) + ", word address " +
+                    HexText(plan.addr + first) + detail,
+                {{"first_offset", offset}, {"first_addr", plan.addr + first}, {"differing_words", differing}});
 }
 
 int BeginTransfer(const DumpOptions& options, DeviceSession& session, LARGE_INTEGER& start)

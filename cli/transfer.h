@@ -1,9 +1,9 @@
-// What read, write and verify share: the range of device words and the
-// timeout of a transfer; and what read and write share: the dump file
-// options, the plan of a dump, the steps before a transfer and the transfer
-// itself with its progress line.  A read or write sends the requests of the
-// dump tool's Read and Write (reset command, then one transfer of the whole
-// range).
+// What read, write, compare and verify share: the range of device words and
+// the timeout of a transfer; and what read, write and compare share: the dump
+// file options, the plan of a dump, the file a write sends, the steps before a
+// transfer, the transfer itself with its progress line and the comparison of
+// a range read back.  A read or write sends the requests of the dump tool's
+// Read and Write (reset command, then one transfer of the whole range).
 #pragma once
 
 #include <windows.h>
@@ -72,6 +72,22 @@ void ApplyOptions(const DumpOptions& options, Plan& plan);
 using Buffer = std::unique_ptr<uint8_t[]>;
 // Prints the error and returns the exit code when the memory can't be had.
 int Allocate(uint32_t bytes, Buffer& buffer);
+
+// The wire image of plan.file for `command` (write, compare), checked before
+// the device is touched: without a size in the plan the file's length gives
+// it.  A file shorter than the range is refused unless `pad` holds true
+// (then zeros fill the rest); no `pad`: the command has no --pad.  The file
+// is read into the start of the image and expanded in place.  Prints the
+// error and returns the exit code.
+int LoadWireImage(const char* command, const DumpOptions& options, std::optional<bool> pad, Plan& plan,
+                  Buffer& wire);
+
+// Compares the wire image `readBack` of the plan's range with `expected`:
+// whole words when raw, else the first byte of each, all the default format
+// carries.  On a difference prints "<finding> N of M words different, the
+// first ..." (with --json the first file offset, word address and the count
+// in the error object) and returns kExitMismatch.
+int CompareRange(const char* finding, const Plan& plan, bool raw, const uint8_t* expected, const uint8_t* readBack);
 
 // The steps before every read or write: the connection (unless Ctrl+C came
 // first), the clock of the summary, the reset command (unless --no-reset).

@@ -225,6 +225,22 @@ TEST_F(TransferTest, VerificationFindsWordsTheDeviceLost)
     ASSERT_TRUE(device.SetMemorySize(VDEV_DEFAULT_MEMORY_BYTES));
 }
 
+TEST_F(TransferTest, HexDumpShowsAddressWordsAndCharacters)
+{
+    const std::string text = "0123456789ABCDEF\x01Z";
+    LoadWords(0x40, WireOf(std::vector<uint8_t>(text.begin(), text.end())));
+    UxferResult read = RunUxfer("read - --addr 0x40 --size 18 --hex");
+    EXPECT_EQ(0u, read.exitCode) << read.err;
+    EXPECT_EQ("00000040  30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46  0123456789ABCDEF\n"
+              "00000050  01 5A" + std::string(14 * 3, ' ') + "  .Z\n",
+              read.out);
+    read = RunUxfer("read - --addr 0x40 --size 9 --raw --hex");
+    EXPECT_EQ(0u, read.exitCode) << read.err;
+    EXPECT_EQ("00000040  FF30 FF31 FF32 FF33 FF34 FF35 FF36 FF37  0.1.2.3.4.5.6.7.\n"
+              "00000048  FF38" + std::string(7 * 5, ' ') + "  8.\n",
+              read.out);
+}
+
 TEST_F(TransferTest, ProgressReachesTheWholeLength)
 {
     UxferResult read = RunUxfer("read " + Quoted(File("dump.bin")) + " --size 300K --progress");

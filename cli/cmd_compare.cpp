@@ -28,16 +28,9 @@ int RunCompare(const CommonOptions& common)
 {
     ConsoleBreak consoleBreak(common.instance);
     Plan plan;
-    if (!options.settings.empty()) {
-        dump::DumpSettings s;
-        if (const int code = LoadSettingsFile(options.settings, s))
-            return code;
-        plan = {SettingsFilePath(s.forRead), s.Addr, s.Size, s.readMode};
-    }
-    ApplyOptions(options, plan);
-    if (plan.file.empty())
-        return Fail(kExitUsage,
-                    "compare needs FILE, or --settings naming one in forRead; run 'uxfer compare --help'");
+    dump::DumpSettings settings;
+    if (const int code = ResolvePlan("compare", options, kCheckSettings, plan, settings))
+        return code;
     Buffer expected;
     if (const int code = LoadWireImage("compare", options, std::nullopt, plan, expected))
         return code;

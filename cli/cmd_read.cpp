@@ -38,15 +38,9 @@ int RunRead(const CommonOptions& common)
     // First made, last gone: Ctrl+C is handled until the temporary file is removed.
     ConsoleBreak consoleBreak(common.instance);
     Plan plan;
-    if (!options.settings.empty()) {
-        dump::DumpSettings s;
-        if (const int code = LoadSettingsFile(options.settings, s))
-            return code;
-        plan = {SettingsFilePath(s.forWrite), s.Addr, s.Size, s.readMode};
-    }
-    ApplyOptions(options, plan);
-    if (plan.file.empty())
-        return Fail(kExitUsage, "read needs FILE, or --settings naming one in forWrite; run 'uxfer read --help'");
+    dump::DumpSettings settings;
+    if (const int code = ResolvePlan("read", options, kReadSettings, plan, settings))
+        return code;
     if (!plan.size)
         return Fail(kExitUsage, "read needs --size (or --settings); run 'uxfer read --help'");
     if (const int code = CheckRange(plan.addr, *plan.size))

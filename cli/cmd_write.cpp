@@ -36,17 +36,9 @@ int RunWrite(const CommonOptions& common)
 {
     ConsoleBreak consoleBreak(common.instance);
     Plan plan;
-    uint32_t readMode = 0;  // of the read-back
-    if (!options.settings.empty()) {
-        dump::DumpSettings s;
-        if (const int code = LoadSettingsFile(options.settings, s))
-            return code;
-        plan = {SettingsFilePath(s.forRead), s.Addr, s.Size, s.writeMode};
-        readMode = s.readMode;
-    }
-    ApplyOptions(options, plan);
-    if (plan.file.empty())
-        return Fail(kExitUsage, "write needs FILE, or --settings naming one in forRead; run 'uxfer write --help'");
+    dump::DumpSettings settings;  // its readMode goes with the read-back
+    if (const int code = ResolvePlan("write", options, kWriteSettings, plan, settings))
+        return code;
     Buffer wire;
     if (const int code = LoadWireImage("write", options, options.pad, plan, wire))
         return code;
@@ -68,7 +60,8 @@ int RunWrite(const CommonOptions& common)
         if (!options.noReset)
             if (const int code = session.SendReset())
                 return code;
-        if (const int code = ReadRange(common, options, dump::DeviceDesc(plan.addr, size, readMode), readBack.get()))
+        const TransferDesc readBackDesc = dump::DeviceDesc(plan.addr, size, settings.readMode);
+        if (const int code = ReadRange(common, options, readBackDesc, readBack.get()))
             return code;
         if (const int code = CompareRange("verification found", plan, options.raw, wire.get(), readBack.get()))
             return code;

@@ -85,22 +85,22 @@ void AddDumpFileOptions(CLI::App& command, const char* fileHelp, DumpOptions& op
                      "show the progress line also when standard error is not a console");
 }
 
-int LoadSettingsFile(const std::string& file, dump::DumpSettings& settings)
-{
-    const std::wstring path = FullPath(file);
-    if (!FileExists(path))
-        return Fail(kExitFile, "can't read the settings file " + Shown(path) + ": there is no such file");
-    settings = dump::LoadSettings(path);
-    return kExitOk;
-}
+const SettingsUse kReadSettings = {dump::kKeyForWrite, &dump::DumpSettings::forWrite, &dump::DumpSettings::readMode};
+const SettingsUse kWriteSettings = {dump::kKeyForRead, &dump::DumpSettings::forRead, &dump::DumpSettings::writeMode};
+const SettingsUse kCheckSettings = {dump::kKeyForRead, &dump::DumpSettings::forRead, &dump::DumpSettings::readMode};
 
-std::string SettingsFilePath(const std::string& ansiPath)
+int ResolvePlan(const char* command, const DumpOptions& options, const SettingsUse& use, Plan& plan,
+                dump::DumpSettings& settings)
 {
-    return win::Narrow(win::Widen(ansiPath, CP_ACP), CP_UTF8);
-}
-
-void ApplyOptions(const DumpOptions& options, Plan& plan)
-{
+    if (!options.settings.empty()) {
+        const std::wstring path = FullPath(options.settings);
+        if (!FileExists(path))
+            return Fail(kExitFile, "can't read the settings file " + Shown(path) + ": there is no such file");
+        settings = dump::LoadSettings(path);
+        // The settings file is ANSI text; the tool holds names as UTF-8.
+        plan = {win::Narrow(win::Widen(settings.*use.file, CP_ACP), CP_UTF8), settings.Addr, settings.Size,
+                settings.*use.mode};
+    }
     if (options.file)
         plan.file = *options.file;
     if (options.range.addr)
@@ -109,6 +109,10 @@ void ApplyOptions(const DumpOptions& options, Plan& plan)
         plan.size = options.range.size;
     if (options.range.mode)
         plan.mode = *options.range.mode;
+    if (plan.file.empty())
+        return Fail(kExitUsage, std::string(command) + " needs FILE, or --settings naming one in " + use.fileKey +
+                                    "; run 'uxfer " + command + " --help'");
+    return kExitOk;
 }
 
 int Allocate(uint32_t bytes, Buffer& buffer)

@@ -62,12 +62,23 @@ struct Plan {
     uint32_t mode = 0;
 };
 
-// The settings file of --settings.  Prints the error and returns the exit code.
-int LoadSettingsFile(const std::string& file, dump::DumpSettings& settings);
-// A path of a settings file (ANSI text) as the tool holds names (UTF-8).
-std::string SettingsFilePath(const std::string& ansiPath);
-// The file and range the options give, over what the settings gave.
-void ApplyOptions(const DumpOptions& options, Plan& plan);
+// What a command takes from a settings file: the path under one key
+// (forRead or forWrite) and one of its mode words.
+struct SettingsUse {
+    const char* fileKey;
+    std::string dump::DumpSettings::*file;
+    uint32_t dump::DumpSettings::*mode;
+};
+extern const SettingsUse kReadSettings;   // forWrite, readMode
+extern const SettingsUse kWriteSettings;  // forRead, writeMode
+extern const SettingsUse kCheckSettings;  // forRead, readMode: what a read-back compares with
+
+// The plan of `command`: what --settings gives as `use` says, then the file
+// and range of the options, which win.  `settings` receives what the file
+// held (defaults without --settings).  Prints the error and returns the exit
+// code, also when no file is named.
+int ResolvePlan(const char* command, const DumpOptions& options, const SettingsUse& use, Plan& plan,
+                dump::DumpSettings& settings);
 
 using Buffer = std::unique_ptr<uint8_t[]>;
 // Prints the error and returns the exit code when the memory can't be had.

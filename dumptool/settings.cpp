@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "win/text.h"
+
 namespace dump {
 
 namespace {
@@ -33,9 +35,7 @@ bool IsFile(const std::wstring& path)
 
 bool WritePath(const char* key, const std::wstring& path, const std::wstring& file)
 {
-    const std::wstring section(kSettingsSection,
-                               kSettingsSection + std::char_traits<char>::length(kSettingsSection));
-    const std::wstring name(key, key + std::char_traits<char>::length(key));
+    const std::wstring section = win::Widen(kSettingsSection, CP_ACP), name = win::Widen(key, CP_ACP);
     return WritePrivateProfileStringW(section.c_str(), name.c_str(), path.c_str(), file.c_str()) != FALSE;
 }
 

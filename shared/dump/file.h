@@ -22,7 +22,7 @@ bool ReadAll(HANDLE file, void* buffer, uint32_t count, uint32_t& got);
 // Writes all `count` bytes; on failure the last error says why.
 bool WriteAll(HANDLE file, const void* buffer, uint32_t count);
 
-// Whether a dump may replace `path`: Held when GetLastError() says why.
+// Held: GetLastError() says why.
 enum class ReplaceCheck { Ok, Folder, Held };
 // Whether a dump may replace `path` (absent, or a file we may write and
 // delete, held by no one without sharing): asked before the device is touched.

@@ -39,10 +39,12 @@ CommandResult RunLaunched(const std::string& commandLine, const std::string& fol
 std::string Quoted(const std::string& text);
 bool EndsWith(const std::string& text, const std::string& end);
 
-// Registered for the current user, device instance 0 reset, a scratch folder.
+// Registered, device instance 0 reset, a scratch folder.  For the machine:
+// COM activation of Wine 8 reads the machine's classes only and finds no
+// class registered for the user alone (AutoRegistration checks those keys).
 class AutoTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() { ASSERT_EQ(0, Regsvr32("/n /i:user")); }
+    static void SetUpTestSuite() { ASSERT_EQ(0, Regsvr32("")); }
     static void TearDownTestSuite() { RemoveAutoRegistration(); }
     void SetUp() override
     {

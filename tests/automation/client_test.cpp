@@ -200,7 +200,7 @@ const ErrorCase kErrorCases[] = {
          Call(dev, L"Open", {});
          return Call(other, L"Open", {});
      },
-     UXA_E_NO_DEVICE, "held by another uXfer.Device object of this process"},
+     UXA_E_NO_DEVICE, "held by another uXfer.Device object"},
 };
 
 class AutoErrors : public AutoTest, public testing::WithParamInterface<ErrorCase> {

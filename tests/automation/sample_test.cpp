@@ -1,7 +1,6 @@
 // The dump samples run by the script host of this bitness against the virtual
-// device, with the server registered for the current user only: the dump
-// they write, the requests they make (those of uxfer read, write --verify and
-// compare), and what they say when something fails.
+// device: the dump they write, the requests they make (those of uxfer read,
+// write --verify and compare), and what they say when something fails.
 #include "automation/auto_support.h"
 #include "common/device_log.h"
 
@@ -82,7 +81,7 @@ TEST_P(AutoSample, SaysWhatFailedWithTheServersSentenceAndCode)
 
     RemoveAutoRegistration();
     output = RunSample("", 1);
-    ASSERT_EQ(0, Regsvr32("/n /i:user"));
+    ASSERT_EQ(0, Regsvr32(""));
     EXPECT_EQ(0u, output.find("uXfer.Device can't be created: ")) << output;
     EXPECT_NE(std::string::npos, output.find("\nRegister it for your user with: regsvr32 /n /i:user uXferAuto.dll"))
         << output;

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "commands.h"
+#include "dump/connection.h"
 #include "errors.h"
 #include "output.h"
-#include "dump/connection.h"
 #include "uXfer.h"
 #include "win/device_interfaces.h"
 

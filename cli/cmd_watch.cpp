@@ -13,9 +13,9 @@
 
 #include "cancel.h"
 #include "commands.h"
+#include "dump/connection.h"
 #include "errors.h"
 #include "output.h"
-#include "dump/connection.h"
 #include "uXfer.h"
 #include "win/hidden_window.h"
 

@@ -4,7 +4,6 @@
 #include <mutex>
 
 #include "dump/connection.h"
-#include "dump/instance_lock.h"
 #include "dump/results.h"
 #include "uXfer.h"
 #include "uXferAuto.h"
@@ -36,16 +35,9 @@ Failure OpenLocked(const void* holder, uint32_t instance, uint32_t loaderVersion
     if (loaderVersion)
         uSetKVVersion(loaderVersion);
     auto opened = std::make_unique<dump::Connection>(dump::Connection::AfterFailure::Close);
-    uint32_t result;
-    {
-        dump::InstanceLock lock;
-        if (!lock.Held())
-            return Fail(UXA_E_NO_DEVICE, "can't select instance " + std::to_string(instance) + ": " + lock.Problem());
-        uSetInstance(instance);
-        result = opened->Open(OPEN_ALL);
-    }
-    if (result != RESULT_OK)
-        return Fail(UXA_E_NO_DEVICE, dump::OpenFailureText(instance, loaderVersion, result) + "; run 'uxfer list'");
+    std::string problem;
+    if (!dump::OpenInstance(*opened, instance, loaderVersion, OPEN_ALL, problem))
+        return Fail(UXA_E_NO_DEVICE, problem);
     connection = std::move(opened);
     holderOf = holder;
     return {};

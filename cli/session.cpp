@@ -1,6 +1,5 @@
 #include "session.h"
 
-#include "dump/instance_lock.h"
 #include "errors.h"
 #include "uXfer.h"
 
@@ -8,19 +7,10 @@ namespace cli {
 
 int DeviceSession::Open(uint32_t flags)
 {
-    uint32_t result;
-    {
-        dump::InstanceLock lock;
-        if (!lock.Held())
-            return Fail(kExitNoDevice, "can't select instance " + std::to_string(instance_) + ": " + lock.Problem());
-        uSetInstance(instance_);
-        result = connection_.Open(flags);
-    }
-    if (result == RESULT_OK)
-        return kExitOk;
-    // After a question the hint is a sentence of its own.
-    const std::string problem = dump::OpenFailureText(instance_, loaderVersion_, result);
-    return Fail(kExitNoDevice, problem + (problem.back() == '?' ? " " : "; ") + "run 'uxfer list'");
+    std::string problem;
+    if (!dump::OpenInstance(connection_, instance_, loaderVersion_, flags, problem))
+        return Fail(kExitNoDevice, problem);
+    return kExitOk;
 }
 
 int DeviceSession::SendReset()

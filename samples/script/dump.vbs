@@ -26,17 +26,25 @@ Sub Check(whatFailed)
     End If
 End Sub
 
-' The Progress event, hooked up by the "dev_" prefix below.  Wine's script
-' host doesn't implement that prefix: there this sub never runs.
+' The Progress event, hooked up by the "dev_" prefix below.
 Sub dev_Progress(done, total)
     WScript.Echo "progress: " & done & " of " & total & " bytes"
 End Sub
+
+' The same through OnProgress, for a script host without the event prefix
+' (Wine's): an object whose default method takes (done, total).
+Class ProgressLine
+    Public Default Sub Show(done, total)
+        dev_Progress done, total
+    End Sub
+End Class
 
 On Error Resume Next
 Set dev = WScript.CreateObject("uXfer.Device", "dev_")
 If Err.Number <> 0 Then
     Err.Clear
     Set dev = CreateObject("uXfer.Device")
+    If Err.Number = 0 Then Set dev.OnProgress = New ProgressLine
 End If
 If Err.Number <> 0 Then
     WScript.Echo "uXfer.Device can't be created: " & Err.Description & " (0x" & Hex(Err.Number) & ")."

@@ -19,10 +19,14 @@ std::string GuidText(const GUID& guid);
 // paths it enumerates (a notification may spell one otherwise).
 std::string ListedPath(std::string path);
 
-// Why uCreate failed with `result` on `instance`: "no device at instance I of
-// interface class {..} (N present): RESULT..." or "can't open instance I of
-// interface class {..}: RESULT...; is another program using the device?".
-std::string OpenFailureText(uint32_t instance, uint32_t loaderVersion, uint32_t result);
+class Connection;
+
+// Selects `instance` and opens it on `connection` with `flags` (OPEN_*), both
+// under the instance lock.  False when it can't be had: `problem` says why,
+// "no device at instance I of interface class {..} (N present): RESULT...;
+// run 'uxfer list'" or the like.
+bool OpenInstance(Connection& connection, uint32_t instance, uint32_t loaderVersion, uint32_t flags,
+                  std::string& problem);
 
 // The default timeout of a transfer of `wireBytes`: a minute, and a second
 // for every 128 KiB on the wire (a healthy device moves far more than that).

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "dump/instance_lock.h"
 #include "dump/results.h"
 #include "loader_versions.h"
 #include "uXfer.h"
@@ -44,15 +45,30 @@ std::string ListedPath(std::string path)
     return path;
 }
 
-std::string OpenFailureText(uint32_t instance, uint32_t loaderVersion, uint32_t result)
+bool OpenInstance(Connection& connection, uint32_t instance, uint32_t loaderVersion, uint32_t flags,
+                  std::string& problem)
 {
+    uint32_t result;
+    {
+        InstanceLock lock;
+        if (!lock.Held()) {
+            problem = "can't select instance " + std::to_string(instance) + ": " + lock.Problem();
+            return false;
+        }
+        uSetInstance(instance);
+        result = connection.Open(flags);
+    }
+    if (result == RESULT_OK)
+        return true;
     const std::string cls = GuidText(InterfaceClass(loaderVersion));
     const uint32_t present = uEnumeInstances();
     if (instance >= present)
-        return "no device at instance " + std::to_string(instance) + " of interface class " + cls + " (" +
-               std::to_string(present) + " present): " + ResultText(result);
-    return "can't open instance " + std::to_string(instance) + " of interface class " + cls + ": " +
-           ResultText(result) + "; is another program using the device?";
+        problem = "no device at instance " + std::to_string(instance) + " of interface class " + cls + " (" +
+                  std::to_string(present) + " present): " + ResultText(result) + "; run 'uxfer list'";
+    else
+        problem = "can't open instance " + std::to_string(instance) + " of interface class " + cls + ": " +
+                  ResultText(result) + "; is another program using the device? run 'uxfer list'";
+    return false;
 }
 
 uint32_t DefaultTimeoutSeconds(uint32_t wireBytes)

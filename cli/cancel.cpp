@@ -4,8 +4,7 @@
 #include <string>
 
 #include "errors.h"
-#include "instance_lock.h"
-#include "uXfer.h"
+#include "dump/instance_lock.h"
 
 namespace cli {
 
@@ -31,14 +30,11 @@ UINT notifyMessage = 0;
 
 void CancelTransfer()
 {
-    // The instance index is shared between processes: select ours and
-    // cancel without another uxfer selecting in between.  Without the lock
-    // the reset could reach another process's device: better not sent.
-    InstanceLock lock;
-    if (!lock.Held())
-        return;
-    uSetInstance(cancelInstance);
-    uSetCancel(kCancelResetCode);
+    // Without the instance lock the reset could reach another process's
+    // device: then it is better not sent.
+    uint32_t result;
+    std::string problem;
+    dump::SendCancel(cancelInstance, kCancelResetCode, result, problem);
 }
 
 BOOL WINAPI Handler(DWORD event)

@@ -2,17 +2,16 @@
 // (one byte a device word) or raw (the words as they are).
 //
 // Memory: only the wire image (2 bytes a word) is held; it is converted to
-// the dump in place as it arrives (dump_stream.h).
+// the dump in place as it arrives (dump/stream.h).
 #include <CLI/CLI.hpp>
 
 #include "cancel.h"
 #include "commands.h"
 #include "dump/dump_requests.h"
 #include "dump/settings.h"
-#include "dump_stream.h"
+#include "dump/stream.h"
 #include "errors.h"
 #include "files.h"
-#include "numbers.h"
 #include "session.h"
 #include "transfer.h"
 
@@ -66,12 +65,15 @@ int RunRead(const CommonOptions& common)
     LARGE_INTEGER start;
     if (const int code = BeginTransfer(options, session, start))
         return code;
-    DumpStream stream(output, wire.get(), size * 2, options.raw);
+    dump::DumpStream stream(output, wire.get(), size * 2, options.raw);
     if (const int code = ReadRange(common, options, dump::DeviceDesc(plan.addr, size, plan.mode), wire.get(),
                                    [&stream](uint32_t bytes) { stream.Received(bytes); }))
         return code;
     const double seconds = Seconds(start);
-    if (const int code = stream.Finish())
+    DWORD error;
+    if (!stream.Finish(error))
+        return output.WriteFailed(error);
+    if (const int code = output.Commit())
         return code;
     // Standard output carries the dump itself.
     if (plan.file == "-")

@@ -6,7 +6,7 @@
 
 #include "commands.h"
 #include "errors.h"
-#include "instance_lock.h"
+#include "dump/instance_lock.h"
 #include "output.h"
 #include "uXfer.h"
 
@@ -26,15 +26,9 @@ int RunReset(const CommonOptions& common)
 {
     const uint32_t resetCode = code.value_or(kDefaultCode);
     uint32_t result;
-    {
-        // As a cancel does: select our instance and send, with no other uxfer selecting between.
-        InstanceLock lock;
-        if (!lock.Held())
-            return Fail(kExitNoDevice, "can't select instance " + std::to_string(common.instance) + ": " +
-                                           lock.Problem());
-        uSetInstance(common.instance);
-        result = uSetCancel(resetCode);
-    }
+    std::string problem;
+    if (!dump::SendCancel(common.instance, resetCode, result, problem))
+        return Fail(kExitNoDevice, "can't select instance " + std::to_string(common.instance) + ": " + problem);
     const std::string instance = std::to_string(common.instance);
     if (result == RESULT_OPEN_FAILED)
         return Fail(kExitNoDevice, "can't open instance " + instance + " for the reset request: " +

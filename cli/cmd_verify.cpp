@@ -5,7 +5,6 @@
 #include "commands.h"
 #include "dump/dump_requests.h"
 #include "errors.h"
-#include "numbers.h"
 #include "output.h"
 #include "session.h"
 #include "transfer.h"

@@ -15,9 +15,9 @@
 #include "commands.h"
 #include "errors.h"
 #include "output.h"
-#include "session.h"
+#include "dump/connection.h"
 #include "uXfer.h"
-#include "window.h"
+#include "win/hidden_window.h"
 
 namespace cli {
 
@@ -96,8 +96,8 @@ void AddWatchOptions(CLI::App& command, NumberOptions& numbers)
 
 int RunWatch(const CommonOptions& common)
 {
-    const GUID cls = InterfaceClass(common.loaderVersion.value_or(0));
-    HiddenWindow window;
+    const GUID cls = dump::InterfaceClass(common.loaderVersion.value_or(0));
+    win::HiddenWindow window;
     const bool created = window.Create([&](UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
         if (message == kStopMessage || (message == WM_TIMER && wParam == kTimeoutTimer)) {
             PostQuitMessage(0);
@@ -112,7 +112,7 @@ int RunWatch(const CommonOptions& common)
         if (!IsEqualGUID(record->dbcc_classguid, cls))
             return false;
         const char* event = wParam == DBT_DEVICEARRIVAL ? "arrival" : "removal";
-        const std::string path = ListedPath(DevicePath(record));
+        const std::string path = dump::ListedPath(DevicePath(record));
         const std::string time = TimeStamp();
         if (common.json)
             PrintJson({{"command", "watch"}, {"time", time}, {"event", event}, {"path", path}});
@@ -126,7 +126,7 @@ int RunWatch(const CommonOptions& common)
                                      SystemErrorText(GetLastError()) + ")");
     Registration registration(window.Handle());
     if (!registration.Registered())
-        return Fail(kExitDevice, "can't register for notifications of interface class " + GuidText(cls) + " (" +
+        return Fail(kExitDevice, "can't register for notifications of interface class " + dump::GuidText(cls) + " (" +
                                      SystemErrorText(GetLastError()) + ")");
     ConsoleBreak consoleBreak(window.Handle(), kStopMessage);
     if (timeoutSeconds.value_or(0) > 0)
@@ -134,7 +134,7 @@ int RunWatch(const CommonOptions& common)
                  static_cast<UINT>(std::min<uint64_t>(*timeoutSeconds * 1000ull, USER_TIMER_MAXIMUM)),
                  nullptr);
     if (!common.quiet && !common.json)
-        PrintInfo("watching interface class " + GuidText(cls) + "; Ctrl+C stops");
+        PrintInfo("watching interface class " + dump::GuidText(cls) + "; Ctrl+C stops");
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);

@@ -8,7 +8,6 @@
 #include "dump/dump_requests.h"
 #include "dump/settings.h"
 #include "errors.h"
-#include "numbers.h"
 #include "session.h"
 #include "transfer.h"
 

@@ -4,9 +4,14 @@
 #include <cstdint>
 #include <string>
 
+#include "dump/results.h"
 #include "output.h"
+#include "win/text.h"
 
 namespace cli {
+
+using dump::ResultText;
+using win::SystemErrorText;
 
 // The one table of the exit codes: name, value and what it means, as the
 // help text says it.
@@ -30,12 +35,6 @@ enum ExitCode : int {
 
 // The exit codes and the --json outcome, for the foot of every help text.
 std::string ExitCodeHelp();
-
-// "RESULT_IO_FAILED (0xC0000005)"; codes the library doesn't define are shown in hex only.
-std::string ResultText(uint32_t result);
-
-// The system's reason for the last failed call, as "error N: text".
-std::string SystemErrorText(unsigned long error);
 
 // Prints "uxfer: <message>" as one line on standard error and returns `code`.
 // After FailAsJson, prints {"command", "error", "exit"} on standard output

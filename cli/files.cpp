@@ -24,30 +24,12 @@ constexpr DWORD kStdinChunk = 1u << 20;
 
 std::wstring FullPath(const std::string& path)
 {
-    const std::wstring wide = win::Widen(path, CP_UTF8);
-    const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    if (needed == 0)
-        return wide;
-    std::wstring full(needed, L'\0');
-    const DWORD length = GetFullPathNameW(wide.c_str(), needed, &full[0], nullptr);
-    full.resize(length < needed ? length : 0);
-    if (full.empty())
-        return wide;
-    // Device names ("\\.\NUL") and paths given with a prefix stay as they are.
-    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\')
-        return L"\\\\?\\" + full;
-    if (full.size() > 2 && full.compare(0, 2, L"\\\\") == 0 && full[2] != L'.' && full[2] != L'?')
-        return L"\\\\?\\UNC\\" + full.substr(2);
-    return full;
+    return win::FullPath(win::Widen(path, CP_UTF8));
 }
 
 std::string Shown(const std::wstring& path)
 {
-    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
-        return win::Narrow(L"\\\\" + path.substr(8), CP_UTF8);
-    if (path.compare(0, 4, L"\\\\?\\") == 0)
-        return win::Narrow(path.substr(4), CP_UTF8);
-    return win::Narrow(path, CP_UTF8);
+    return win::Narrow(win::ShownPath(path), CP_UTF8);
 }
 
 bool FileExists(const std::wstring& path)
@@ -62,18 +44,14 @@ int DumpOutput::Prepare(const std::string& file)
     if (file == "-")
         return kExitOk;
     const std::wstring path = FullPath(file);
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-            return Fail(kExitFile, "can't write the dump to " + name_ + ": it is a folder; give a file name");
-        // Moving the dump over it takes delete access: a file another program
-        // holds without sharing that is refused here, before the device is touched.
-        const win::unique_file existing(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
-                                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!existing)
-            return Fail(kExitFile, "can't replace " + name_ + " (" + SystemErrorText(GetLastError()) +
-                                       "); is it read-only or open in another program?");
+    switch (dump::CheckReplaceable(path)) {
+    case dump::ReplaceCheck::Ok:
+        break;
+    case dump::ReplaceCheck::Folder:
+        return Fail(kExitFile, "can't write the dump to " + name_ + ": it is a folder; give a file name");
+    case dump::ReplaceCheck::Held:
+        return Fail(kExitFile, "can't replace " + name_ + " (" + SystemErrorText(GetLastError()) +
+                                   "); is it read-only or open in another program?");
     }
     file_.reset(new dump::ReplacementFile(path, kTempPrefix));
     if (!file_->Open())

@@ -9,16 +9,14 @@
 #include <vector>
 
 #include "dump/file.h"
+#include "dump/stream.h"
 #include "win/unique_any.h"
 
 namespace cli {
 
-// The full path of `path`; the profile functions and the checks below need
-// one (a bare name would be looked for in the Windows folder).  A path on a
-// drive or share comes with the \\?\ prefix, so that it may be longer than
-// MAX_PATH.
+// win::FullPath of a UTF-8 name.
 std::wstring FullPath(const std::string& path);
-// A full path as the user reads it: UTF-8, without the prefix.
+// win::ShownPath in UTF-8.
 std::string Shown(const std::wstring& path);
 
 // True when `path` names an existing file (not a folder).
@@ -28,7 +26,7 @@ bool FileExists(const std::wstring& path);
 // folder that replaces it only once the whole dump is stored; until then, and
 // on every failure, the old file is left as it was and the temporary file is
 // removed again.
-class DumpOutput {
+class DumpOutput : public dump::DumpSink {
 public:
     DumpOutput() = default;
     DumpOutput(const DumpOutput&) = delete;
@@ -45,12 +43,12 @@ public:
         hexAddr_ = addr;
         raw_ = raw;
     }
-    // True for a file, false for standard output.
-    bool ToFile() const { return file_ != nullptr; }
+    // A file streams; standard output waits for the whole dump.
+    bool Streams() const override { return file_ != nullptr; }
     // Adds `bytes` to the temporary file or standard output; on failure the
     // last error says why.  Prints nothing: it may run during the transfer,
     // whose progress line owns standard error.
-    bool Append(const uint8_t* data, uint32_t bytes);
+    bool Append(const uint8_t* data, uint32_t bytes) override;
     // Prints why Append or Flush failed with `error`; returns the exit code.
     int WriteFailed(DWORD error);
     // Puts the complete dump in place of the file (nothing to do for standard output).

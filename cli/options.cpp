@@ -7,9 +7,9 @@
 #include <string>
 
 #include "commands.h"
+#include "dump/numbers.h"
 #include "errors.h"
 #include "loader_versions.h"
-#include "numbers.h"
 
 namespace cli {
 
@@ -140,7 +140,7 @@ int NumberOptions::Convert()
     for (Number& n : numbers_) {
         if (!n.text)
             continue;
-        const std::optional<uint64_t> value = ParseNumber(*n.text, n.allowUnit);
+        const std::optional<uint64_t> value = dump::ParseNumber(*n.text, n.allowUnit);
         if (!value)
             return Fail(kExitUsage, std::string(n.name) + ": '" + *n.text +
                                         "' is not a number (decimal or 0x hexadecimal" +

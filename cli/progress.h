@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "window.h"
+#include "win/hidden_window.h"
 
 namespace cli {
 
@@ -35,7 +35,7 @@ private:
     void Advance(uint32_t bytes);
     void Draw();
 
-    HiddenWindow window_;
+    win::HiddenWindow window_;
     bool shown_;
     ChunkHandler onChunk_;
     bool attached_ = false;

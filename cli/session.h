@@ -1,9 +1,7 @@
-// The device side of one command: the interface class the loader version
-// selects, and the library's connection, opened on this process's instance
-// and closed (uClose) when the session ends, also after a failed open.
+// The device side of one command: the library's connection, opened on this
+// process's instance and closed (uClose) when the session ends, also after a
+// failed open.
 #pragma once
-
-#include <windows.h>
 
 #include <cstdint>
 #include <string>
@@ -11,15 +9,6 @@
 #include "dump/connection.h"
 
 namespace cli {
-
-// The interface class uXfer enumerates after uSetKVVersion(version); 0: the default.
-GUID InterfaceClass(uint32_t loaderVersion);
-// "{F826D4FB-5152-40B0-B546-A6EDF2452F05}"
-std::string GuidText(const GUID& guid);
-
-// A device path as list and watch print it: in lower case, as SetupAPI
-// spells the paths it enumerates (a notification may spell one otherwise).
-std::string ListedPath(std::string path);
 
 class DeviceSession {
 public:

@@ -2,29 +2,26 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <new>
 
 #include "cancel.h"
+#include "dump/compare.h"
+#include "dump/connection.h"
+#include "dump/numbers.h"
 #include "dump/settings.h"
-#include "win/text.h"
 #include "dump/wire.h"
 #include "errors.h"
 #include "files.h"
-#include "numbers.h"
 #include "session.h"
+#include "win/text.h"
 
 namespace cli {
 
 namespace {
 
 constexpr char kLimitWords[] = "the byte image of a range, 2 bytes a word, must fit in 32 bits: at most 0x7FFFFFFF";
-// The default --timeout of a transfer: a minute, and a second for every
-// 128 KiB on the wire (a healthy device moves far more than that).
-constexpr uint32_t kBaseTimeoutSeconds = 60;
-constexpr uint32_t kWireBytesPerSecond = 128 * 1024;
 
 // `what` names the transfer in its errors: "the read of N wire bytes from instance I".
 int Move(const CommonOptions& common, const DumpOptions& options, const TransferDesc& desc, const std::string& what,
@@ -69,7 +66,13 @@ uint32_t TransferTimeout(const RangeOptions& range, uint32_t wireBytes)
 {
     if (range.timeoutSeconds)
         return *range.timeoutSeconds;
-    return kBaseTimeoutSeconds + wireBytes / kWireBytesPerSecond;
+    return dump::DefaultTimeoutSeconds(wireBytes);
+}
+
+int CheckRange(uint32_t addr, uint32_t size)
+{
+    const std::string problem = dump::RangeProblem(addr, size, "--addr", "--size");
+    return problem.empty() ? kExitOk : Fail(kExitUsage, problem);
 }
 
 void AddDumpFileOptions(CLI::App& command, const char* fileHelp, DumpOptions& options)
@@ -140,7 +143,7 @@ int LoadWireImage(const char* command, const DumpOptions& options, std::optional
             return Fail(kExitUsage, plan.file + " is empty: there is nothing to " + command);
         if (words > dump::kMaxDumpSize)
             return Fail(kExitUsage, plan.file + " has " + std::to_string(length) +
-                                        " bytes, more than one transfer carries (" + HexText(dump::kMaxDumpSize) +
+                                        " bytes, more than one transfer carries (" + dump::HexText(dump::kMaxDumpSize) +
                                         " words); give a --size");
         plan.size = static_cast<uint32_t>(words);
     }
@@ -168,23 +171,14 @@ int LoadWireImage(const char* command, const DumpOptions& options, std::optional
 int CompareRange(const char* finding, const Plan& plan, bool raw, const uint8_t* expected, const uint8_t* readBack)
 {
     const uint32_t size = *plan.size;
-    uint32_t differing = 0, first = 0;
-    for (uint32_t i = 0; i < size; ++i) {
-        const bool same = expected[2 * i] == readBack[2 * i] && (!raw || expected[2 * i + 1] == readBack[2 * i + 1]);
-        if (!same && differing++ == 0)
-            first = i;
-    }
-    if (differing == 0)
+    const dump::Difference difference = dump::CompareWire(expected, readBack, size, raw);
+    if (difference.count == 0)
         return kExitOk;
-    const uint32_t offset = raw ? first * 2 : first;
-    char detail[96];
-    std::snprintf(detail, sizeof detail, " (expected %02X %02X, read %02X %02X)", expected[2 * first],
-                  expected[2 * first + 1], readBack[2 * first], readBack[2 * first + 1]);
     return Fail(kExitMismatch,
-                std::string(finding) + " " + std::to_string(differing) + " of " + std::to_string(size) +
-                    " words different, the first at file offset " + std::to_string(offset) + ", word address " +
-                    HexText(plan.addr + first) + detail,
-                {{"first_offset", offset}, {"first_addr", plan.addr + first}, {"differing_words", differing}});
+                dump::DifferenceText(finding, difference, size, plan.addr, raw, expected, readBack),
+                {{"first_offset", dump::FileOffset(difference, raw)},
+                 {"first_addr", plan.addr + difference.first},
+                 {"differing_words", difference.count}});
 }
 
 int BeginTransfer(const DumpOptions& options, DeviceSession& session, LARGE_INTEGER& start)
@@ -245,7 +239,7 @@ std::string BytesText(uint32_t fileBytes, uint32_t size)
 
 std::string DeviceText(const CommonOptions& common, const Plan& plan)
 {
-    return "instance " + std::to_string(common.instance) + ", address " + HexText(plan.addr);
+    return "instance " + std::to_string(common.instance) + ", address " + dump::HexText(plan.addr);
 }
 
 }  // namespace cli

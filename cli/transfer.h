@@ -37,6 +37,10 @@ struct RangeOptions {
 void AddRangeOptions(CLI::App& command, NumberOptions& numbers, RangeOptions& range);
 void AddTimeoutOption(CLI::App& command, NumberOptions& numbers, RangeOptions& range);
 
+// Prints why `size` words from word `addr` can't be one transfer and
+// returns the exit code; kExitOk when they can.
+int CheckRange(uint32_t addr, uint32_t size);
+
 // The seconds a transfer of `wireBytes` may take: --timeout, or a default
 // that grows with the size; 0: no limit.
 uint32_t TransferTimeout(const RangeOptions& range, uint32_t wireBytes);

@@ -3,9 +3,30 @@
 // owner ends.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
+#include <string>
 
 namespace dump {
+
+// The interface class uXfer enumerates after uSetKVVersion(version); 0: the default.
+GUID InterfaceClass(uint32_t loaderVersion);
+// "{F826D4FB-5152-40B0-B546-A6EDF2452F05}"
+std::string GuidText(const GUID& guid);
+
+// A device path as lists print it: in lower case, as SetupAPI spells the
+// paths it enumerates (a notification may spell one otherwise).
+std::string ListedPath(std::string path);
+
+// Why uCreate failed with `result` on `instance`: "no device at instance I of
+// interface class {..} (N present): RESULT..." or "can't open instance I of
+// interface class {..}: RESULT...; is another program using the device?".
+std::string OpenFailureText(uint32_t instance, uint32_t loaderVersion, uint32_t result);
+
+// The default timeout of a transfer of `wireBytes`: a minute, and a second
+// for every 128 KiB on the wire (a healthy device moves far more than that).
+uint32_t DefaultTimeoutSeconds(uint32_t wireBytes);
 
 class Connection {
 public:

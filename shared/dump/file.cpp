@@ -36,6 +36,21 @@ bool WriteAll(HANDLE file, const void* buffer, uint32_t count)
     return true;
 }
 
+ReplaceCheck CheckReplaceable(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return ReplaceCheck::Ok;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return ReplaceCheck::Folder;
+    // Moving the dump over it takes delete access: a file another program
+    // holds without sharing that is refused here.
+    const win::unique_file existing(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return existing ? ReplaceCheck::Ok : ReplaceCheck::Held;
+}
+
 namespace {
 
 // The folder part of a path, with its separator, for the temporary file

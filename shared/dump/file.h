@@ -22,6 +22,12 @@ bool ReadAll(HANDLE file, void* buffer, uint32_t count, uint32_t& got);
 // Writes all `count` bytes; on failure the last error says why.
 bool WriteAll(HANDLE file, const void* buffer, uint32_t count);
 
+// Held: GetLastError() says why.
+enum class ReplaceCheck { Ok, Folder, Held };
+// Whether a dump may replace `path` (absent, or a file we may write and
+// delete, held by no one without sharing): asked before the device is touched.
+ReplaceCheck CheckReplaceable(const std::wstring& path);
+
 // New contents for the file `target`, written to a temporary file of its own
 // in the target's folder.  Commit puts the complete, flushed file in the
 // target's place in one move, with the target's attributes and access rights,

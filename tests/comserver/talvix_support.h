@@ -14,46 +14,13 @@
 #include <vector>
 
 #include "Talvix.h"
+#include "common/com_ref.h"
 #include "common/device_log.h"
 #include "common/import_patch.h"
 #include "talvix_records.h"
 #include "usb_protocol.h"
 #include "vdev_client.h"
 #include "win/unique_any.h"
-
-// Owns one COM reference.
-template <class T> class Ref {
-public:
-    Ref() = default;
-    explicit Ref(T* ptr) : ptr_(ptr) {}
-    ~Ref() { Reset(); }
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-
-    T* Get() const { return ptr_; }
-    T* operator->() const { return ptr_; }
-    explicit operator bool() const { return ptr_ != nullptr; }
-    T** Out()
-    {
-        Reset();
-        return &ptr_;
-    }
-    void** OutVoid() { return reinterpret_cast<void**>(Out()); }
-    void Attach(T* ptr)
-    {
-        Reset();
-        ptr_ = ptr;
-    }
-    void Reset()
-    {
-        if (ptr_)
-            ptr_->Release();
-        ptr_ = nullptr;
-    }
-
-private:
-    T* ptr_ = nullptr;
-};
 
 // Talvix.dll from the test's folder and its two exports.  The shared form
 // stays loaded for the rest of the process (COM would not unload it mid-test

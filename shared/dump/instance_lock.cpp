@@ -1,8 +1,9 @@
-#include "instance_lock.h"
+#include "dump/instance_lock.h"
 
-#include "errors.h"
+#include "uXfer.h"
+#include "win/text.h"
 
-namespace cli {
+namespace dump {
 
 namespace {
 
@@ -58,9 +59,21 @@ InstanceLock::~InstanceLock()
 std::string InstanceLock::Problem() const
 {
     if (error_)
-        return "can't take the instance lock Global\\uXferInstanceSelect (" + SystemErrorText(error_) + ")";
+        return "can't take the instance lock Global\\uXferInstanceSelect (" + win::SystemErrorText(error_) + ")";
     return "another program has held the instance lock Global\\uXferInstanceSelect for " +
-           std::to_string(kWaitMs / 1000) + " s; try again, or end the uxfer that hangs";
+           std::to_string(kWaitMs / 1000) + " s; try again, or end the program that holds it";
 }
 
-}  // namespace cli
+bool SendCancel(uint32_t instance, uint32_t code, uint32_t& result, std::string& problem)
+{
+    InstanceLock lock;
+    if (!lock.Held()) {
+        problem = lock.Problem();
+        return false;
+    }
+    uSetInstance(instance);
+    result = uSetCancel(code);
+    return true;
+}
+
+}  // namespace dump

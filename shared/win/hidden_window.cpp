@@ -1,6 +1,6 @@
-#include "window.h"
+#include "win/hidden_window.h"
 
-namespace cli {
+namespace win {
 
 namespace {
 const char kClassName[] = "uxferHiddenWindow";
@@ -40,4 +40,4 @@ LRESULT CALLBACK HiddenWindow::Procedure(HWND window, UINT message, WPARAM wPara
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-}  // namespace cli
+}  // namespace win

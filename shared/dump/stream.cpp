@@ -1,9 +1,8 @@
-#include "dump_stream.h"
+#include "dump/stream.h"
 
 #include "dump/wire.h"
-#include "errors.h"
 
-namespace cli {
+namespace dump {
 
 namespace {
 
@@ -16,8 +15,7 @@ constexpr uint32_t kStoreStep = 128u << 10;
 void DumpStream::Received(uint32_t bytes)
 {
     received_ = bytes < wireBytes_ - received_ ? received_ + bytes : wireBytes_;
-    // Standard output waits for the whole dump.
-    if (!output_.ToFile() || failed_ || received_ - stored_ < kStoreStep)
+    if (!sink_.Streams() || failed_ || received_ - stored_ < kStoreStep)
         return;
     if (!Store(received_)) {
         error_ = GetLastError();
@@ -25,13 +23,14 @@ void DumpStream::Received(uint32_t bytes)
     }
 }
 
-int DumpStream::Finish()
+bool DumpStream::Finish(DWORD& error)
 {
-    if (failed_)
-        return output_.WriteFailed(error_);
-    if (!Store(wireBytes_))
-        return output_.WriteFailed(GetLastError());
-    return output_.Commit();
+    if (!failed_ && !Store(wireBytes_)) {
+        error_ = GetLastError();
+        failed_ = true;
+    }
+    error = error_;
+    return !failed_;
 }
 
 bool DumpStream::Store(uint32_t to)
@@ -40,10 +39,10 @@ bool DumpStream::Store(uint32_t to)
     if (!raw_) {
         first /= 2;
         end /= 2;
-        dump::DumpInPlace(wire_, first, end);
+        DumpInPlace(wire_, first, end);
     }
     stored_ = to;
-    return first == end || output_.Append(wire_ + first, end - first);
+    return first == end || sink_.Append(wire_ + first, end - first);
 }
 
-}  // namespace cli
+}  // namespace dump

@@ -8,7 +8,7 @@
 
 #include <functional>
 
-namespace cli {
+namespace win {
 
 class HiddenWindow {
 public:
@@ -30,4 +30,4 @@ private:
     Handler handler_;
 };
 
-}  // namespace cli
+}  // namespace win

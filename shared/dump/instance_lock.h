@@ -1,18 +1,19 @@
 // The instance index is one value shared by every process that loads uXfer:
 // selecting it and then opening (or cancelling) must not interleave with
-// another uxfer process doing the same, or one process would reach the
-// other's device.  A named mutex serialises the two steps across processes,
-// in the global namespace: the library's shared section is shared by the
-// processes of every session, so the lock must be too.
+// another process doing the same, or one process would reach the other's
+// device.  A named mutex serialises the two steps across processes, in the
+// global namespace: the library's shared section is shared by the processes
+// of every session, so the lock must be too.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "win/unique_any.h"
 
-namespace cli {
+namespace dump {
 
 class InstanceLock {
 public:
@@ -33,4 +34,10 @@ private:
     DWORD error_ = 0;  // of opening the mutex; 0: the wait timed out
 };
 
-}  // namespace cli
+// The library's reset request with `code` (uSetCancel, on a connection of its
+// own) to `instance`, selected under the lock so that it can't reach another
+// process's device.  False when the lock can't be had (then nothing is sent
+// and `problem` says why); else `result` is the library's result.
+bool SendCancel(uint32_t instance, uint32_t code, uint32_t& result, std::string& problem);
+
+}  // namespace dump

@@ -1,11 +1,10 @@
-#include "numbers.h"
+#include "dump/numbers.h"
 
 #include <cstdio>
 
 #include "dump/wire.h"
-#include "errors.h"
 
-namespace cli {
+namespace dump {
 
 namespace {
 
@@ -64,22 +63,20 @@ std::string HexText(uint64_t value)
     return text;
 }
 
-int CheckRange(uint32_t addr, uint32_t size)
+std::string RangeProblem(uint32_t addr, uint32_t size, const char* addrName, const char* sizeName)
 {
+    const std::string sizeText = std::string(sizeName) + " " + HexText(size);
     if (size == 0)
-        return Fail(kExitUsage, "--size can't be 0");
-    if (!dump::WireFits(size))
-        return Fail(kExitUsage, "--size " + HexText(size) + " (" + std::to_string(size) +
-                                    " words) is too large: one transfer carries at most " +
-                                    HexText(dump::kMaxDumpSize) + " words, whose wire image (2 bytes a word) has a "
-                                    "32-bit length");
+        return std::string(sizeName) + " can't be 0";
+    if (!WireFits(size))
+        return sizeText + " (" + std::to_string(size) + " words) is too large: one transfer carries at most " +
+               HexText(kMaxDumpSize) + " words, whose wire image (2 bytes a word) has a 32-bit length";
     const uint64_t end = static_cast<uint64_t>(addr) + size;
     if (end > kWordSpace)
-        return Fail(kExitUsage, "--addr " + HexText(addr) + " --size " + HexText(size) + ": the range " +
-                                    HexText(addr) + ".." + HexText(end - 1) +
-                                    " crosses the top of the device's address space (the last word is " +
-                                    HexText(kWordSpace - 1) + ")");
-    return kExitOk;
+        return std::string(addrName) + " " + HexText(addr) + " " + sizeText + ": the range " + HexText(addr) + ".." +
+               HexText(end - 1) + " crosses the top of the device's address space (the last word is " +
+               HexText(kWordSpace - 1) + ")";
+    return std::string();
 }
 
-}  // namespace cli
+}  // namespace dump

@@ -1,0 +1,131 @@
+#include "connection_owner.h"
+
+#include <memory>
+#include <mutex>
+
+#include "dump/connection.h"
+#include "dump/instance_lock.h"
+#include "dump/results.h"
+#include "uXfer.h"
+#include "uXferAuto.h"
+
+namespace automation {
+
+namespace {
+
+std::mutex guard;
+const void* holderOf = nullptr;
+std::unique_ptr<dump::Connection> connection;
+uint32_t openInstance = 0;
+uint32_t openLoaderVersion = 0;
+bool busy = false;
+
+Failure HeldByAnother()
+{
+    return Fail(UXA_E_NO_DEVICE, "the device connection of this process is held by another uXfer.Device object "
+                                 "(uXfer.dll keeps one connection a process); Close that one first");
+}
+
+// With `guard` held.
+Failure OpenLocked(const void* holder, uint32_t instance, uint32_t loaderVersion)
+{
+    connection.reset();
+    holderOf = nullptr;
+    openInstance = instance;
+    openLoaderVersion = loaderVersion;
+    if (loaderVersion)
+        uSetKVVersion(loaderVersion);
+    auto opened = std::make_unique<dump::Connection>(dump::Connection::AfterFailure::Close);
+    uint32_t result;
+    {
+        dump::InstanceLock lock;
+        if (!lock.Held())
+            return Fail(UXA_E_NO_DEVICE, "can't select instance " + std::to_string(instance) + ": " + lock.Problem());
+        uSetInstance(instance);
+        result = opened->Open(OPEN_ALL);
+    }
+    if (result != RESULT_OK)
+        return Fail(UXA_E_NO_DEVICE, dump::OpenFailureText(instance, loaderVersion, result) + "; run 'uxfer list'");
+    connection = std::move(opened);
+    holderOf = holder;
+    return {};
+}
+
+}  // namespace
+
+Failure OpenConnection(const void* holder, uint32_t instance, uint32_t loaderVersion)
+{
+    std::lock_guard<std::mutex> lock(guard);
+    if (holderOf && holderOf != holder)
+        return HeldByAnother();
+    if (busy)
+        return Fail(UXA_E_NO_DEVICE, "a transfer of this object is running on another thread; Cancel it or wait");
+    return OpenLocked(holder, instance, loaderVersion);
+}
+
+void CloseConnection(const void* holder)
+{
+    std::lock_guard<std::mutex> lock(guard);
+    if (holderOf != holder || busy)
+        return;
+    connection.reset();
+    holderOf = nullptr;
+}
+
+bool HoldsConnection(const void* holder)
+{
+    std::lock_guard<std::mutex> lock(guard);
+    return holderOf == holder;
+}
+
+uint32_t LastInstance()
+{
+    std::lock_guard<std::mutex> lock(guard);
+    return openInstance;
+}
+
+uint32_t LastLoaderVersion()
+{
+    std::lock_guard<std::mutex> lock(guard);
+    return openLoaderVersion;
+}
+
+ConnectionUse::ConnectionUse(const void* holder)
+{
+    std::lock_guard<std::mutex> lock(guard);
+    if (holderOf && holderOf != holder)
+        problem_ = HeldByAnother();
+    else if (busy)
+        problem_ = Fail(UXA_E_NO_DEVICE,
+                        "a transfer of this object is running on another thread; Cancel it or wait");
+    else if (!holderOf)
+        problem_ = OpenLocked(holder, 0, openLoaderVersion);
+    if (problem_)
+        return;
+    busy = true;
+    inUse_ = true;
+}
+
+ConnectionUse::~ConnectionUse()
+{
+    if (!inUse_)
+        return;
+    std::lock_guard<std::mutex> lock(guard);
+    busy = false;
+}
+
+uint32_t ConnectionUse::Instance() const
+{
+    return openInstance;
+}
+
+Failure ConnectionUse::SendReset()
+{
+    const uint32_t result = connection->SendReset();
+    if (result != RESULT_OK)
+        return Fail(UXA_E_DEVICE, "the reset command to instance " + std::to_string(openInstance) + " failed: " +
+                                      dump::ResultText(result) + "; try 'uxfer status' and 'uxfer reset'");
+    return {};
+}
+
+}  // namespace automation

@@ -1,0 +1,439 @@
+#include "operations.h"
+
+#include <cstring>
+#include <new>
+
+#include "dump/compare.h"
+#include "dump/connection.h"
+#include "dump/dump_requests.h"
+#include "dump/file.h"
+#include "dump/instance_lock.h"
+#include "dump/numbers.h"
+#include "dump/results.h"
+#include "dump/stream.h"
+#include "dump/wire.h"
+#include "uXfer.h"
+#include "uXferAuto.h"
+#include "win/hidden_window.h"
+#include "win/text.h"
+#include "win/unique_any.h"
+
+namespace automation {
+
+namespace {
+
+// The reset code of a cancel: the one the library uses for a stopped transfer.
+constexpr uint32_t kCancelResetCode = 2;
+const wchar_t kTempPrefix[] = L"uxa";
+
+std::string Shown(const std::wstring& path)
+{
+    return win::Narrow(win::ShownPath(path), CP_UTF8);
+}
+
+std::string ErrorText()
+{
+    return win::SystemErrorText(GetLastError());
+}
+
+Failure CheckRange(const Range& range)
+{
+    const std::string problem = dump::RangeProblem(range.addr, *range.size, "address", "size");
+    return problem.empty() ? Failure{} : Fail(UXA_E_ARGUMENT, problem);
+}
+
+// The dump file being written: a temporary file beside the target that
+// replaces it once the whole dump is in.
+class FileSink : public dump::DumpSink {
+public:
+    FileSink(const std::wstring& path) : file_(path, kTempPrefix) {}
+    bool Open() { return file_.Open(); }
+    bool Streams() const override { return true; }
+    bool Append(const uint8_t* data, uint32_t bytes) override { return file_.Write(data, bytes); }
+    bool Commit() { return file_.Commit(); }
+    const std::wstring& TempPath() const { return file_.Path(); }
+
+private:
+    dump::ReplacementFile file_;
+};
+
+// Forwards the library's progress messages (WM_COPYDATA, wParam
+// XFER_PROGRESS_ID, dwData = bytes of the chunk just moved), which it sends
+// from the transfer's thread, ours, to a window of this thread.
+class ProgressRelay {
+public:
+    ProgressRelay(uint32_t wireBytes, bool raw, const TransferSettings& settings,
+                  const std::function<void(uint32_t)>& onChunk)
+        : wireBytes_(wireBytes), raw_(raw), settings_(settings), onChunk_(onChunk)
+    {
+        if (!settings_.progress && !onChunk_)
+            return;
+        attached_ = window_.Create([this](UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+            if (message != WM_COPYDATA || wParam != XFER_PROGRESS_ID)
+                return false;
+            Advance(static_cast<uint32_t>(reinterpret_cast<const COPYDATASTRUCT*>(lParam)->dwData));
+            result = TRUE;
+            return true;
+        });
+        if (!attached_)
+            return;
+        uSetMsgWnd(window_.Handle());
+        uSetMsgFlag(1);
+    }
+    ~ProgressRelay()
+    {
+        if (!attached_)
+            return;
+        uSetMsgFlag(0);
+        uSetMsgWnd(nullptr);
+    }
+    ProgressRelay(const ProgressRelay&) = delete;
+    ProgressRelay& operator=(const ProgressRelay&) = delete;
+
+private:
+    void Advance(uint32_t bytes)
+    {
+        if (onChunk_)
+            onChunk_(bytes);
+        done_ = bytes < wireBytes_ - done_ ? done_ + bytes : wireBytes_;
+        if (settings_.progress) {
+            const uint32_t perFileByte = raw_ ? 1 : 2;
+            settings_.progress(done_ / perFileByte, wireBytes_ / perFileByte);
+        }
+    }
+
+    win::HiddenWindow window_;
+    uint32_t wireBytes_;
+    bool raw_;
+    const TransferSettings& settings_;
+    const std::function<void(uint32_t)>& onChunk_;
+    bool attached_ = false;
+    uint32_t done_ = 0;
+};
+
+}  // namespace
+
+void CancelSwitch::Cancel()
+{
+    std::lock_guard<std::mutex> lock(guard_);
+    if (!running_)
+        return;
+    cancelled_ = true;
+    SendCancel();
+}
+
+void CancelSwitch::SendCancel()
+{
+    // Sent on the instance selected under the lock, so that it can't reach
+    // another process's device; without the lock, better not sent.
+    uint32_t result = 0;
+    std::string problem;
+    dump::SendCancel(instance_, kCancelResetCode, result, problem);
+}
+
+void CALLBACK CancelSwitch::Expired(void* context, BOOLEAN)
+{
+    auto* self = static_cast<CancelSwitch*>(context);
+    std::lock_guard<std::mutex> lock(self->guard_);
+    self->timedOut_ = true;
+    if (self->running_)
+        self->SendCancel();
+}
+
+Failure CancelSwitch::Run(uint32_t instance, uint32_t timeoutSeconds, const std::function<void()>& transfer)
+{
+    {
+        std::lock_guard<std::mutex> lock(guard_);
+        running_ = true;
+        instance_ = instance;
+        cancelled_ = false;
+        timedOut_ = false;
+    }
+    HANDLE timer = nullptr;
+    if (timeoutSeconds &&
+        !CreateTimerQueueTimer(&timer, nullptr, Expired, this, timeoutSeconds * 1000, 0, WT_EXECUTEONLYONCE)) {
+        std::lock_guard<std::mutex> lock(guard_);
+        running_ = false;
+        return NoMemory("the timer of Timeout (" + ErrorText() + ")");
+    }
+    transfer();
+    {
+        std::lock_guard<std::mutex> lock(guard_);
+        running_ = false;
+    }
+    // Waits for a cancel the timer is sending.
+    if (timer)
+        DeleteTimerQueueTimer(nullptr, timer, INVALID_HANDLE_VALUE);
+    if (timedOut_)
+        return Fail(UXA_E_TIMEOUT, "no answer from the device in " + std::to_string(timeoutSeconds) +
+                                       " s, so the transfer was stopped; try 'uxfer status' and 'uxfer reset', "
+                                       "or a longer Timeout (0: no limit)");
+    // A cancelled transfer returns RESULT_OK with the bytes moved so far.
+    if (cancelled_)
+        return Fail(UXA_E_CANCELLED, "cancelled");
+    return {};
+}
+
+Failure Operations::Allocate(uint32_t bytes, Buffer& buffer)
+{
+    buffer.reset(new (std::nothrow) uint8_t[bytes]);
+    if (!buffer)
+        return NoMemory("a transfer of " + std::to_string(bytes) + " bytes; use a smaller size");
+    return {};
+}
+
+Failure Operations::BeginTransfer()
+{
+    return connection_.SendReset();
+}
+
+Failure Operations::Move(bool read, const Range& range, uint8_t* wire, const std::function<void(uint32_t)>& onChunk)
+{
+    const TransferDesc desc = dump::DeviceDesc(range.addr, *range.size, range.mode);
+    const uint32_t instance = connection_.Instance();
+    const std::string what = std::string(read ? "the read of " : "the write of ") + std::to_string(desc.length) +
+                             " wire bytes " + (read ? "from" : "to") + " instance " + std::to_string(instance);
+    const uint32_t timeout = settings_.timeoutSeconds < 0 ? dump::DefaultTimeoutSeconds(desc.length)
+                                                          : static_cast<uint32_t>(settings_.timeoutSeconds);
+    uint32_t count = 0;
+    uint32_t result = RESULT_OK;
+    if (Failure stopped = cancel_.Run(instance, timeout, [&] {
+            ProgressRelay progress(desc.length, settings_.raw, settings_, onChunk);
+            result = read ? uXferRead(&desc, wire, &count) : uXferWrite(&desc, wire, &count);
+        }))
+        return stopped;
+    if (result != RESULT_OK)
+        return Fail(UXA_E_DEVICE, what + " failed after " + std::to_string(count) + " bytes: " +
+                                      dump::ResultText(result) + "; try 'uxfer status' and 'uxfer reset'");
+    if (count != desc.length)
+        return Fail(UXA_E_DEVICE, what + " moved only " + std::to_string(count) + " bytes; try 'uxfer status'");
+    return {};
+}
+
+Failure Operations::ReadToFile(const std::wstring& path, const Range& range, uint64_t& written)
+{
+    if (Failure failure = CheckRange(range))
+        return failure;
+    const std::wstring full = win::FullPath(path);
+    const std::string name = win::Narrow(path, CP_UTF8);
+    switch (dump::CheckReplaceable(full)) {
+    case dump::ReplaceCheck::Ok:
+        break;
+    case dump::ReplaceCheck::Folder:
+        return Fail(UXA_E_FILE, "can't write the dump to " + name + ": it is a folder; give a file name");
+    case dump::ReplaceCheck::Held:
+        return Fail(UXA_E_FILE,
+                    "can't replace " + name + " (" + ErrorText() + "); is it read-only or open in another program?");
+    }
+    FileSink sink(full);
+    if (!sink.Open())
+        return Fail(UXA_E_FILE, "can't create a file beside " + name + " (" + ErrorText() +
+                                    "); does its folder exist, and may you write there?");
+    const uint32_t size = *range.size;
+    Buffer wire;
+    if (Failure failure = Allocate(size * 2, wire))
+        return failure;
+    if (Failure failure = BeginTransfer())
+        return failure;
+    dump::DumpStream stream(sink, wire.get(), size * 2, settings_.raw);
+    if (Failure failure =
+            Move(true, range, wire.get(), [&stream](uint32_t bytes) { stream.Received(bytes); }))
+        return failure;
+    DWORD error = 0;
+    if (!stream.Finish(error))
+        return Fail(UXA_E_FILE, "can't write the dump to " + Shown(sink.TempPath()) + " (" +
+                                    win::SystemErrorText(error) + "); is the disk full?");
+    if (!sink.Commit())
+        return Fail(UXA_E_FILE, "can't put the dump in place of " + name + " (" + ErrorText() + ")");
+    written = settings_.raw ? uint64_t{size} * 2 : size;
+    return {};
+}
+
+Failure Operations::CheckFileSize(const std::string& name, const char* command, uint64_t length, Range& range)
+{
+    if (!range.size) {
+        if (settings_.raw && length % 2)
+            return Fail(UXA_E_ARGUMENT, name + " has " + std::to_string(length) +
+                                            " bytes, an odd number: a raw file holds 2 bytes a word");
+        const uint64_t words = settings_.raw ? length / 2 : length;
+        if (words == 0)
+            return Fail(UXA_E_ARGUMENT, name + " is empty: there is nothing to " + command);
+        if (words > dump::kMaxDumpSize)
+            return Fail(UXA_E_ARGUMENT, name + " has " + std::to_string(length) +
+                                            " bytes, more than one transfer carries (" +
+                                            dump::HexText(dump::kMaxDumpSize) + " words); give a size");
+        range.size = static_cast<uint32_t>(words);
+    }
+    if (Failure failure = CheckRange(range))
+        return failure;
+    const uint64_t needed = settings_.raw ? uint64_t{*range.size} * 2 : *range.size;
+    if (length < needed)
+        return Fail(UXA_E_ARGUMENT, name + " has " + std::to_string(length) + " bytes, fewer than the " +
+                                        std::to_string(needed) + " bytes the " + command +
+                                        " needs; give a smaller size");
+    return {};
+}
+
+Failure Operations::LoadFile(const char* command, const std::wstring& path, Range& range, Buffer& wire)
+{
+    const std::wstring full = win::FullPath(path);
+    const std::string name = win::Narrow(path, CP_UTF8);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(full.c_str(), GetFileExInfoStandard, &data))
+        return Fail(UXA_E_FILE, "can't read " + name + " (" + ErrorText() + "); does the file exist?");
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return Fail(UXA_E_FILE, "can't read " + name + ": it is a folder; give a file name");
+    const uint64_t length = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    const win::unique_file file(CreateFileW(full.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return Fail(UXA_E_FILE, "can't read " + name + " (" + ErrorText() + ")");
+    if (Failure failure = CheckFileSize(name, command, length, range))
+        return failure;
+    const uint32_t size = *range.size;
+    if (Failure failure = Allocate(size * 2, wire))
+        return failure;
+    const uint32_t fileBytes = settings_.raw ? size * 2 : size;
+    uint32_t got = 0;
+    if (!dump::ReadAll(file.get(), wire.get(), fileBytes, got) || got != fileBytes)
+        return Fail(UXA_E_FILE, "can't read " + name + " (" + ErrorText() + ")");
+    if (!settings_.raw)
+        dump::WireInPlace(wire.get(), size);
+    return {};
+}
+
+Failure Operations::ReadBack(const Range& range, uint8_t* wire)
+{
+    if (Failure failure = BeginTransfer())
+        return failure;
+    return Move(true, range, wire, nullptr);
+}
+
+Failure Operations::WriteFromFile(const std::wstring& path, Range range, bool verify, uint64_t& sent)
+{
+    Buffer wire;
+    if (Failure failure = LoadFile("write", path, range, wire))
+        return failure;
+    const uint32_t size = *range.size;
+    Buffer readBack;
+    if (verify)
+        if (Failure failure = Allocate(size * 2, readBack))
+            return failure;
+    if (Failure failure = BeginTransfer())
+        return failure;
+    if (Failure failure = Move(false, range, wire.get(), nullptr))
+        return failure;
+    if (verify) {
+        // Read back the way a read does, with the read mode word.
+        Range back = range;
+        back.mode = 0;
+        if (Failure failure = ReadBack(back, readBack.get()))
+            return failure;
+        const dump::Difference difference = dump::CompareWire(wire.get(), readBack.get(), size, settings_.raw);
+        if (difference.count)
+            return Fail(UXA_E_MISMATCH, dump::DifferenceText("verification found", difference, size, range.addr,
+                                                             settings_.raw, wire.get(), readBack.get()));
+    }
+    sent = settings_.raw ? uint64_t{size} * 2 : size;
+    return {};
+}
+
+Failure Operations::CompareWithFile(const std::wstring& path, Range range, int64_t& offset)
+{
+    Buffer expected;
+    if (Failure failure = LoadFile("compare", path, range, expected))
+        return failure;
+    const uint32_t size = *range.size;
+    Buffer readBack;
+    if (Failure failure = Allocate(size * 2, readBack))
+        return failure;
+    if (Failure failure = ReadBack(range, readBack.get()))
+        return failure;
+    const dump::Difference difference = dump::CompareWire(expected.get(), readBack.get(), size, settings_.raw);
+    offset = difference.count ? static_cast<int64_t>(dump::FileOffset(difference, settings_.raw)) : -1;
+    return {};
+}
+
+Failure Operations::Read(const Range& range, std::vector<uint8_t>& data)
+{
+    if (Failure failure = CheckRange(range))
+        return failure;
+    const uint32_t size = *range.size;
+    Buffer wire;
+    if (Failure failure = Allocate(size * 2, wire))
+        return failure;
+    if (Failure failure = ReadBack(range, wire.get()))
+        return failure;
+    if (!settings_.raw)
+        dump::DumpInPlace(wire.get(), size);
+    const uint32_t bytes = settings_.raw ? size * 2 : size;
+    try {
+        data.assign(wire.get(), wire.get() + bytes);
+    } catch (const std::bad_alloc&) {
+        return NoMemory("an array of " + std::to_string(bytes) + " bytes");
+    }
+    return {};
+}
+
+Failure Operations::Write(Range range, const std::vector<uint8_t>& data, uint64_t& sent)
+{
+    if (Failure failure = CheckFileSize("data", "write", data.size(), range))
+        return failure;
+    const uint32_t size = *range.size;
+    const uint32_t bytes = settings_.raw ? size * 2 : size;
+    Buffer wire;
+    if (Failure failure = Allocate(size * 2, wire))
+        return failure;
+    std::memcpy(wire.get(), data.data(), bytes);
+    if (!settings_.raw)
+        dump::WireInPlace(wire.get(), size);
+    if (Failure failure = BeginTransfer())
+        return failure;
+    if (Failure failure = Move(false, range, wire.get(), nullptr))
+        return failure;
+    sent = bytes;
+    return {};
+}
+
+Failure Operations::Verify(const Range& range, uint8_t (&value)[4])
+{
+    if (Failure failure = CheckRange(range))
+        return failure;
+    const TransferDesc desc = dump::DeviceDesc(range.addr, *range.size, range.mode);
+    const uint32_t timeout = settings_.timeoutSeconds < 0 ? dump::DefaultTimeoutSeconds(desc.length)
+                                                          : static_cast<uint32_t>(settings_.timeoutSeconds);
+    uint32_t result = RESULT_OK;
+    if (Failure stopped = cancel_.Run(connection_.Instance(), timeout, [&] { result = uXferVerify(&desc, value); }))
+        return stopped;
+    if (result != RESULT_OK)
+        return Fail(UXA_E_DEVICE, "the verify request to instance " + std::to_string(connection_.Instance()) +
+                                      " failed: " + dump::ResultText(result) + "; try 'uxfer status' and 'uxfer reset'");
+    return {};
+}
+
+Failure Operations::Status(uint8_t (&status)[8])
+{
+    uint32_t count = 0;
+    const uint32_t result = uGetStatus(status, &count);
+    if (result != RESULT_OK)
+        return Fail(UXA_E_DEVICE, "the status request to instance " + std::to_string(connection_.Instance()) +
+                                      " failed: " + dump::ResultText(result) + "; try 'uxfer reset'");
+    return {};
+}
+
+Failure SendReset(uint32_t instance, uint32_t code)
+{
+    uint32_t result = 0;
+    std::string problem;
+    if (!dump::SendCancel(instance, code, result, problem))
+        return Fail(UXA_E_NO_DEVICE, "can't select instance " + std::to_string(instance) + ": " + problem);
+    if (result == RESULT_OPEN_FAILED)
+        return Fail(UXA_E_NO_DEVICE, "can't open instance " + std::to_string(instance) +
+                                         " for the reset request: " + dump::ResultText(result) + "; run 'uxfer list'");
+    if (result != RESULT_OK)
+        return Fail(UXA_E_DEVICE, "the reset request to instance " + std::to_string(instance) + " failed: " +
+                                      dump::ResultText(result));
+    return {};
+}
+
+}  // namespace automation

@@ -1,0 +1,516 @@
+#include "xfer_device.h"
+
+#include <cstdio>
+#include <new>
+
+#include "arguments.h"
+#include "connection_owner.h"
+#include "dump/connection.h"
+#include "dump/wire.h"
+#include "loader_versions.h"
+#include "module.h"
+#include "uXfer.h"
+#include "win/device_interfaces.h"
+#include "win/text.h"
+
+namespace automation {
+
+namespace {
+
+const char kLimitWords[] = "the byte image of a range, 2 bytes a word, must fit in 32 bits: at most 0x7FFFFFFF";
+const char kLimit16[] = "the request carries it in a 16-bit word: at most 0xFFFF";
+const char kLimit32[] = "at most 0xFFFFFFFF";
+const NumberRule kAddress = {"address", true, dump::kMaxDumpSize, kLimitWords};
+const NumberRule kSize = {"size", true, dump::kMaxDumpSize, kLimitWords};
+const NumberRule kMode = {"mode", false, 0xFFFF, kLimit16};
+const NumberRule kInstance = {"instance", false, UINT32_MAX, kLimit32};
+const NumberRule kLoaderVersion = {"loaderVersion", false, UINT32_MAX, kLimit32};
+const NumberRule kResetCode = {"code", false, 0xFFFF, kLimit16};
+constexpr uint32_t kDefaultResetCode = 2;
+constexpr LONG kMaxTimeoutSeconds = 2147483;  // its milliseconds fit the timer's 32 bits
+
+// "272, 288 or 304": the versions the loader table holds.
+std::string LoaderVersionList()
+{
+    std::string list;
+    for (size_t i = 0; i < std::size(kLoaderVersions); ++i) {
+        if (i)
+            list += i + 1 == std::size(kLoaderVersions) ? " or " : ", ";
+        list += std::to_string(kLoaderVersions[i].version);
+    }
+    return list;
+}
+
+Failure PathOf(BSTR path, std::wstring& wide)
+{
+    wide = path ? std::wstring(path, SysStringLen(path)) : std::wstring();
+    if (wide.empty())
+        return Fail(UXA_E_ARGUMENT, "path: give a file name");
+    return {};
+}
+
+}  // namespace
+
+XferDevice::XferDevice() : events_(this)
+{
+    ModuleAddRef();
+}
+
+XferDevice::~XferDevice()
+{
+    CloseConnection(this);
+    ModuleRelease();
+}
+
+HRESULT XferDevice::Create(REFIID iid, void** object)
+{
+    auto* device = new (std::nothrow) XferDevice;
+    if (!device)
+        return E_OUTOFMEMORY;
+    // Cancel must reach a running transfer from any thread of the host
+    // directly, not queued behind it in the object's apartment.
+    HRESULT result = CoCreateFreeThreadedMarshaler(static_cast<IXferDevice*>(device), &device->marshaler_);
+    if (SUCCEEDED(result))
+        result = device->QueryInterface(iid, object);
+    device->Release();
+    return result;
+}
+
+STDMETHODIMP XferDevice::QueryInterface(REFIID iid, void** object)
+{
+    if (!object)
+        return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IXferDevice)
+        *object = static_cast<IXferDevice*>(this);
+    else if (iid == IID_ISupportErrorInfo)
+        *object = static_cast<ISupportErrorInfo*>(this);
+    else if (iid == IID_IConnectionPointContainer)
+        *object = static_cast<IConnectionPointContainer*>(this);
+    else if (iid == IID_IProvideClassInfo || iid == IID_IProvideClassInfo2)
+        *object = static_cast<IProvideClassInfo2*>(this);
+    else if (iid == IID_IMarshal && marshaler_)
+        return marshaler_->QueryInterface(iid, object);
+    else {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) XferDevice::AddRef()
+{
+    return ++references_;
+}
+
+STDMETHODIMP_(ULONG) XferDevice::Release()
+{
+    const ULONG left = --references_;
+    if (left == 0)
+        delete this;
+    return left;
+}
+
+STDMETHODIMP XferDevice::GetTypeInfoCount(UINT* count)
+{
+    if (!count)
+        return E_POINTER;
+    *count = 1;
+    return S_OK;
+}
+
+STDMETHODIMP XferDevice::GetTypeInfo(UINT index, LCID, ITypeInfo** info)
+{
+    if (!info)
+        return E_POINTER;
+    *info = nullptr;
+    if (index != 0)
+        return DISP_E_BADINDEX;
+    ITypeInfo* type = TypeInfoOf(IID_IXferDevice);
+    if (!type)
+        return TYPE_E_CANTLOADLIBRARY;
+    type->AddRef();
+    *info = type;
+    return S_OK;
+}
+
+STDMETHODIMP XferDevice::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids)
+{
+    ITypeInfo* type = TypeInfoOf(IID_IXferDevice);
+    if (!type)
+        return TYPE_E_CANTLOADLIBRARY;
+    return type->GetIDsOfNames(names, count, ids);
+}
+
+STDMETHODIMP XferDevice::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
+                                EXCEPINFO* exception, UINT* argumentError)
+{
+    ITypeInfo* type = TypeInfoOf(IID_IXferDevice);
+    if (!type)
+        return TYPE_E_CANTLOADLIBRARY;
+    // A host assigning an object may ask for put and putref at once; both are the same here.
+    if ((flags & DISPATCH_PROPERTYPUT) && (flags & DISPATCH_PROPERTYPUTREF))
+        flags &= ~DISPATCH_PROPERTYPUTREF;
+    const HRESULT invoked = type->Invoke(static_cast<IXferDevice*>(this), id, flags, parameters, result, exception,
+                                         argumentError);
+    return AsDispatchResult(invoked, exception);
+}
+
+Failure XferDevice::RangeOf(const VARIANT& address, const VARIANT* size, const VARIANT& mode, Range& range)
+{
+    if (Failure failure = ToNumber(address, kAddress, range.addr))
+        return failure;
+    if (size && !Missing(*size)) {
+        uint32_t words = 0;
+        if (Failure failure = ToNumber(*size, kSize, words))
+            return failure;
+        range.size = words;
+    }
+    if (!Missing(mode))
+        if (Failure failure = ToNumber(mode, kMode, range.mode))
+            return failure;
+    return {};
+}
+
+template <typename Operation>
+HRESULT XferDevice::WithOperations(Operation operation)
+{
+    ConnectionUse connection(this);
+    if (connection.Problem())
+        return Report(connection.Problem());
+    TransferSettings settings;
+    settings.timeoutSeconds = timeoutSeconds_;
+    settings.raw = raw_;
+    settings.progress = [this](uint64_t done, uint64_t total) { events_.Fire(done, total); };
+    Operations operations(connection, settings, cancel_);
+    return Report(operation(operations));
+}
+
+STDMETHODIMP XferDevice::Devices(VARIANT* paths)
+{
+    if (!paths)
+        return E_POINTER;
+    const uint32_t count = uEnumeInstances();
+    std::vector<std::wstring> listed;
+    {
+        const win::DeviceInterfaces set(dump::InterfaceClass(LastLoaderVersion()));
+        for (uint32_t i = 0; i < count; ++i)
+            listed.push_back(win::Widen(dump::ListedPath(win::DeviceInterfacePath(set, i)), CP_ACP));
+    }
+    return Report(PutStrings(listed, paths));
+}
+
+STDMETHODIMP XferDevice::Open(VARIANT instance, VARIANT loaderVersion)
+{
+    uint32_t index = 0, version = 0;
+    if (!Missing(instance))
+        if (Failure failure = ToNumber(instance, kInstance, index))
+            return Report(failure);
+    if (!Missing(loaderVersion)) {
+        if (Failure failure = ToNumber(loaderVersion, kLoaderVersion, version))
+            return Report(failure);
+        if (!FindLoaderVersion(version))
+            return Report(Fail(UXA_E_ARGUMENT, "loaderVersion: unknown loader version " + std::to_string(version) +
+                                                   " (" + LoaderVersionList() + ")"));
+    }
+    return Report(OpenConnection(this, index, version));
+}
+
+STDMETHODIMP XferDevice::Close()
+{
+    CloseConnection(this);
+    return S_OK;
+}
+
+STDMETHODIMP XferDevice::ReadToFile(BSTR path, VARIANT address, VARIANT size, VARIANT mode, VARIANT* bytes)
+{
+    if (!bytes)
+        return E_POINTER;
+    VariantInit(bytes);
+    std::wstring file;
+    Range range;
+    if (Failure failure = PathOf(path, file))
+        return Report(failure);
+    if (Failure failure = RangeOf(address, &size, mode, range))
+        return Report(failure);
+    if (!range.size)
+        return Report(Fail(UXA_E_ARGUMENT, "size: give the number of device words to read"));
+    return WithOperations([&](Operations& operations) {
+        uint64_t written = 0;
+        Failure failure = operations.ReadToFile(file, range, written);
+        if (!failure)
+            PutNumber(static_cast<int64_t>(written), bytes);
+        return failure;
+    });
+}
+
+STDMETHODIMP XferDevice::WriteFromFile(BSTR path, VARIANT address, VARIANT size, VARIANT mode, VARIANT verify,
+                                       VARIANT* bytes)
+{
+    if (!bytes)
+        return E_POINTER;
+    VariantInit(bytes);
+    std::wstring file;
+    Range range;
+    bool check = false;
+    if (Failure failure = PathOf(path, file))
+        return Report(failure);
+    if (Failure failure = RangeOf(address, &size, mode, range))
+        return Report(failure);
+    if (!Missing(verify))
+        if (Failure failure = ToFlag(verify, "verify", check))
+            return Report(failure);
+    return WithOperations([&](Operations& operations) {
+        uint64_t sent = 0;
+        Failure failure = operations.WriteFromFile(file, range, check, sent);
+        if (!failure)
+            PutNumber(static_cast<int64_t>(sent), bytes);
+        return failure;
+    });
+}
+
+STDMETHODIMP XferDevice::CompareWithFile(BSTR path, VARIANT address, VARIANT size, VARIANT mode, VARIANT* offset)
+{
+    if (!offset)
+        return E_POINTER;
+    VariantInit(offset);
+    std::wstring file;
+    Range range;
+    if (Failure failure = PathOf(path, file))
+        return Report(failure);
+    if (Failure failure = RangeOf(address, &size, mode, range))
+        return Report(failure);
+    return WithOperations([&](Operations& operations) {
+        int64_t first = -1;
+        Failure failure = operations.CompareWithFile(file, range, first);
+        if (!failure)
+            PutNumber(first, offset);
+        return failure;
+    });
+}
+
+STDMETHODIMP XferDevice::Read(VARIANT address, VARIANT size, VARIANT mode, VARIANT* data)
+{
+    if (!data)
+        return E_POINTER;
+    VariantInit(data);
+    Range range;
+    if (Failure failure = RangeOf(address, &size, mode, range))
+        return Report(failure);
+    if (!range.size)
+        return Report(Fail(UXA_E_ARGUMENT, "size: give the number of device words to read"));
+    return WithOperations([&](Operations& operations) {
+        std::vector<uint8_t> bytes;
+        Failure failure = operations.Read(range, bytes);
+        if (!failure)
+            failure = PutBytes(bytes.data(), static_cast<uint32_t>(bytes.size()), data);
+        return failure;
+    });
+}
+
+STDMETHODIMP XferDevice::Write(VARIANT address, VARIANT data, VARIANT mode, VARIANT* bytes)
+{
+    if (!bytes)
+        return E_POINTER;
+    VariantInit(bytes);
+    Range range;
+    std::vector<uint8_t> content;
+    if (Failure failure = RangeOf(address, nullptr, mode, range))
+        return Report(failure);
+    if (Failure failure = ToBytes(data, content))
+        return Report(failure);
+    return WithOperations([&](Operations& operations) {
+        uint64_t sent = 0;
+        Failure failure = operations.Write(range, content, sent);
+        if (!failure)
+            PutNumber(static_cast<int64_t>(sent), bytes);
+        return failure;
+    });
+}
+
+STDMETHODIMP XferDevice::Verify(VARIANT address, VARIANT size, VARIANT mode, VARIANT* value)
+{
+    if (!value)
+        return E_POINTER;
+    VariantInit(value);
+    Range range;
+    if (Failure failure = RangeOf(address, &size, mode, range))
+        return Report(failure);
+    if (!range.size)
+        return Report(Fail(UXA_E_ARGUMENT, "size: give the number of device words to verify"));
+    return WithOperations([&](Operations& operations) {
+        uint8_t bytes[4] = {};
+        Failure failure = operations.Verify(range, bytes);
+        if (!failure) {
+            char text[16];
+            std::snprintf(text, sizeof text, "%02X %02X %02X %02X", bytes[0], bytes[1], bytes[2], bytes[3]);
+            failure = PutText(text, value);
+        }
+        return failure;
+    });
+}
+
+STDMETHODIMP XferDevice::Status(VARIANT* bytes)
+{
+    if (!bytes)
+        return E_POINTER;
+    VariantInit(bytes);
+    return WithOperations([&](Operations& operations) {
+        uint8_t status[8] = {};
+        Failure failure = operations.Status(status);
+        if (!failure)
+            failure = PutLongs(status, sizeof status, bytes);
+        return failure;
+    });
+}
+
+STDMETHODIMP XferDevice::Reset(VARIANT code)
+{
+    uint32_t resetCode = kDefaultResetCode;
+    if (!Missing(code))
+        if (Failure failure = ToNumber(code, kResetCode, resetCode))
+            return Report(failure);
+    return Report(SendReset(LastInstance(), resetCode));
+}
+
+STDMETHODIMP XferDevice::get_Timeout(LONG* seconds)
+{
+    if (!seconds)
+        return E_POINTER;
+    *seconds = timeoutSeconds_;
+    return S_OK;
+}
+
+STDMETHODIMP XferDevice::put_Timeout(LONG seconds)
+{
+    if (seconds < -1 || seconds > kMaxTimeoutSeconds)
+        return Report(Fail(UXA_E_ARGUMENT, "Timeout: " + std::to_string(seconds) +
+                                               " is out of range (-1: automatic, 0: no limit, at most " +
+                                               std::to_string(kMaxTimeoutSeconds) + " seconds)"));
+    timeoutSeconds_ = seconds;
+    return S_OK;
+}
+
+STDMETHODIMP XferDevice::Cancel()
+{
+    cancel_.Cancel();
+    return S_OK;
+}
+
+STDMETHODIMP XferDevice::get_OnProgress(VARIANT* handler)
+{
+    if (!handler)
+        return E_POINTER;
+    VariantInit(handler);
+    Microsoft::WRL::ComPtr<IDispatch> current = events_.Handler();
+    if (current) {
+        V_VT(handler) = VT_DISPATCH;
+        V_DISPATCH(handler) = current.Detach();
+    }
+    return S_OK;
+}
+
+Failure XferDevice::SetHandler(const VARIANT& handler)
+{
+    const VARIANT* value = &handler;
+    if (V_VT(value) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(value))
+        value = V_VARIANTREF(value);
+    const VARTYPE type = V_VT(value);
+    if (type == VT_EMPTY || type == VT_NULL || (type == VT_DISPATCH && !V_DISPATCH(value))) {
+        events_.SetHandler(nullptr);
+        return {};
+    }
+    IUnknown* object = nullptr;
+    if (type == VT_DISPATCH || type == VT_UNKNOWN)
+        object = V_UNKNOWN(value);
+    else if (type == (VT_BYREF | VT_DISPATCH) || type == (VT_BYREF | VT_UNKNOWN))
+        object = V_PUNKVAL(value) ? *V_PUNKVAL(value) : nullptr;
+    Microsoft::WRL::ComPtr<IDispatch> dispatch;
+    if (!object ||
+        FAILED(object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.GetAddressOf()))))
+        return Fail(UXA_E_ARGUMENT,
+                    "OnProgress: give a function or object to call with (done, total), or Nothing/null");
+    events_.SetHandler(dispatch.Get());
+    return {};
+}
+
+STDMETHODIMP XferDevice::put_OnProgress(VARIANT handler)
+{
+    return Report(SetHandler(handler));
+}
+
+STDMETHODIMP XferDevice::putref_OnProgress(VARIANT handler)
+{
+    return Report(SetHandler(handler));
+}
+
+STDMETHODIMP XferDevice::get_Raw(VARIANT_BOOL* raw)
+{
+    if (!raw)
+        return E_POINTER;
+    *raw = raw_ ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+STDMETHODIMP XferDevice::put_Raw(VARIANT_BOOL raw)
+{
+    raw_ = raw != VARIANT_FALSE;
+    return S_OK;
+}
+
+STDMETHODIMP XferDevice::get_IsOpen(VARIANT_BOOL* open)
+{
+    if (!open)
+        return E_POINTER;
+    *open = HoldsConnection(this) ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+STDMETHODIMP XferDevice::InterfaceSupportsErrorInfo(REFIID iid)
+{
+    return iid == IID_IXferDevice ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP XferDevice::EnumConnectionPoints(IEnumConnectionPoints** points)
+{
+    if (points)
+        *points = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP XferDevice::FindConnectionPoint(REFIID iid, IConnectionPoint** point)
+{
+    if (!point)
+        return E_POINTER;
+    *point = nullptr;
+    if (iid != DIID_DXferDeviceEvents)
+        return CONNECT_E_NOCONNECTION;
+    *point = &events_;
+    events_.AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP XferDevice::GetClassInfo(ITypeInfo** info)
+{
+    if (!info)
+        return E_POINTER;
+    *info = TypeInfoOf(CLSID_XferDevice);
+    if (!*info)
+        return TYPE_E_CANTLOADLIBRARY;
+    (*info)->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP XferDevice::GetGUID(DWORD kind, GUID* guid)
+{
+    if (!guid)
+        return E_POINTER;
+    if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) {
+        *guid = GUID_NULL;
+        return E_INVALIDARG;
+    }
+    *guid = DIID_DXferDeviceEvents;
+    return S_OK;
+}
+
+}  // namespace automation

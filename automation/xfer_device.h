@@ -1,0 +1,90 @@
+// The device object scripts create as "uXfer.Device": IXferDevice, dual, with
+// its Progress event, error info, and the free-threaded marshaler so that
+// Cancel reaches a running transfer from any thread of the host.
+#pragma once
+
+#include <windows.h>
+
+#include <ocidl.h>
+
+#include <atomic>
+
+#include <wrl/client.h>
+
+#include "failure.h"
+#include "operations.h"
+#include "progress_events.h"
+#include "uXferAuto.h"
+
+namespace automation {
+
+class XferDevice : public IXferDevice,
+                   public ISupportErrorInfo,
+                   public IConnectionPointContainer,
+                   public IProvideClassInfo2 {
+public:
+    // A new object for `outer == nullptr` (no aggregation) into `object`.
+    static HRESULT Create(REFIID iid, void** object);
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    // IDispatch
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+    STDMETHODIMP GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
+    STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override;
+    STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* parameters, VARIANT* result,
+                        EXCEPINFO* exception, UINT* argumentError) override;
+    // IXferDevice
+    STDMETHODIMP Devices(VARIANT* paths) override;
+    STDMETHODIMP Open(VARIANT instance, VARIANT loaderVersion) override;
+    STDMETHODIMP Close() override;
+    STDMETHODIMP ReadToFile(BSTR path, VARIANT address, VARIANT size, VARIANT mode, VARIANT* bytes) override;
+    STDMETHODIMP WriteFromFile(BSTR path, VARIANT address, VARIANT size, VARIANT mode, VARIANT verify,
+                               VARIANT* bytes) override;
+    STDMETHODIMP CompareWithFile(BSTR path, VARIANT address, VARIANT size, VARIANT mode, VARIANT* offset) override;
+    STDMETHODIMP Read(VARIANT address, VARIANT size, VARIANT mode, VARIANT* data) override;
+    STDMETHODIMP Write(VARIANT address, VARIANT data, VARIANT mode, VARIANT* bytes) override;
+    STDMETHODIMP Verify(VARIANT address, VARIANT size, VARIANT mode, VARIANT* value) override;
+    STDMETHODIMP Status(VARIANT* bytes) override;
+    STDMETHODIMP Reset(VARIANT code) override;
+    STDMETHODIMP get_Timeout(LONG* seconds) override;
+    STDMETHODIMP put_Timeout(LONG seconds) override;
+    STDMETHODIMP Cancel() override;
+    STDMETHODIMP get_OnProgress(VARIANT* handler) override;
+    STDMETHODIMP put_OnProgress(VARIANT handler) override;
+    STDMETHODIMP putref_OnProgress(VARIANT handler) override;
+    STDMETHODIMP get_Raw(VARIANT_BOOL* raw) override;
+    STDMETHODIMP put_Raw(VARIANT_BOOL raw) override;
+    STDMETHODIMP get_IsOpen(VARIANT_BOOL* open) override;
+    // ISupportErrorInfo
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) override;
+    // IConnectionPointContainer
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** points) override;
+    STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
+    // IProvideClassInfo2
+    STDMETHODIMP GetClassInfo(ITypeInfo** info) override;
+    STDMETHODIMP GetGUID(DWORD kind, GUID* guid) override;
+
+private:
+    XferDevice();
+    ~XferDevice();
+
+    // The range arguments of a transfer; `size` may be left out when `sizeOptional`.
+    Failure RangeOf(const VARIANT& address, const VARIANT* size, const VARIANT& mode, Range& range);
+    // Runs `operation` on the connection of this object (opening it first
+    // when it holds none) with this object's settings.
+    template <typename Operation>
+    HRESULT WithOperations(Operation operation);
+    Failure SetHandler(const VARIANT& handler);
+
+    std::atomic<ULONG> references_{1};
+    Microsoft::WRL::ComPtr<IUnknown> marshaler_;
+    ProgressEvents events_;
+    CancelSwitch cancel_;
+    std::atomic<LONG> timeoutSeconds_{-1};
+    std::atomic<bool> raw_{false};
+};
+
+}  // namespace automation

@@ -1,0 +1,61 @@
+// uXferAuto.dll of this test program's bitness as its users meet it:
+// registered with the regsvr32 of that bitness, created by its ProgID, driven
+// by script hosts and compiled clients started through the launcher.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/processes.h"
+#include "dumptool/test_files.h"
+#include "vdev_client.h"
+
+#define UXA_CLSID "{28645625-53BD-4CAC-9BF4-A3BEEE451E03}"
+#define UXA_LIBID "{E92473FE-3242-4159-B387-CBCCDEC70C30}"
+#define UXA_IID "{88EFCE31-3B52-4A6E-82EB-003367722426}"
+#define UXA_DIID "{2C41B669-46D3-496D-8983-A516B6F5726A}"
+
+// The keys a registration writes under Software\Classes.
+extern const char* const kAutoKeys[6];
+
+// The registry view and the programs of this test's bitness.
+REGSAM OwnView();
+std::string AutoDll();
+// regsvr32 /s with `switches` on the DLL; its exit code (-1: it did not run).
+int Regsvr32(const std::string& switches);
+// Every key of ours under HKCU and HKLM Software\Classes removed.
+void RemoveAutoRegistration();
+
+// A value of root\Software\Classes\key in this bitness's view; "<missing>" when absent.
+std::string ClassesValue(HKEY root, const std::string& key, const char* name = nullptr);
+bool ClassesKeyExists(HKEY root, const std::string& key);
+
+// A program run through the launcher of this bitness, in `folder`.
+CommandResult RunLaunched(const std::string& commandLine, const std::string& folder);
+std::string Quoted(const std::string& text);
+bool EndsWith(const std::string& text, const std::string& end);
+
+// Registered, device instance 0 reset, a scratch folder.  For the machine:
+// COM activation of Wine 8 reads the machine's classes only and finds no
+// class registered for the user alone (AutoRegistration checks those keys).
+class AutoTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(0, Regsvr32("")); }
+    static void TearDownTestSuite() { RemoveAutoRegistration(); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(device.Open(0)) << "virtual device instance 0 missing: is the test bed up?";
+        ASSERT_TRUE(device.Reset());
+    }
+    void LoadWords(uint32_t address, const std::vector<uint8_t>& wire)
+    {
+        ASSERT_TRUE(device.LoadMemory(2 * address, wire.data(), wire.size()));
+    }
+
+    vdev::Device device;
+    dumptest::ScratchFolder scratch;
+};

@@ -1,0 +1,249 @@
+// The compiled clients (vtable with its event sink, IDispatch by name) run as
+// users run them, and the object's failures as a late-bound caller sees them:
+// the HRESULT, the EXCEPINFO sentence, files left as they were.
+#include <objbase.h>
+#include <oleauto.h>
+
+#include <thread>
+
+#include "automation/auto_support.h"
+#include "common/com_ref.h"
+#include "common/device_log.h"
+#include "win/text.h"
+// The identifiers of the type library, defined here.
+#include <initguid.h>
+#include "uXferAuto.h"
+
+namespace {
+
+using dumptest::ReadAll;
+using dumptest::WriteAll;
+
+class AutoClient : public AutoTest, public testing::WithParamInterface<const char*> {};
+
+TEST_P(AutoClient, ReadsWritesAndComparesOrSaysWhy)
+{
+    LoadWords(0x1000, Pattern(2 * 8192, 12));
+    const std::string dump = scratch.File("dump.bin");
+    const std::string program = Quoted(ProgramFolder() + GetParam() + ".exe") + " " + Quoted(dump);
+    CommandResult run = RunLaunched(program + " 0x1000 8K", ProgramFolder());
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_EQ("read 8192 bytes into " + dump + "\n" +
+                  (GetParam() == std::string("vtable_client") ? "progress: 1 calls, the last 8192 of 8192\n" : "") +
+                  "wrote 8192 bytes of " + dump + " and verified them\ncompare: the device holds " + dump + "\n",
+              run.output);
+    EXPECT_EQ(8192u, ReadAll(dump).size());
+
+    ASSERT_TRUE(device.SetPlugged(false));
+    run = RunLaunched(program, ProgramFolder());
+    ASSERT_TRUE(device.SetPlugged(true));
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_EQ(0u, run.output.find(GetParam() == std::string("vtable_client") ? "read failed: " : "ReadToFile failed: "))
+        << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("no device")) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("(0x80040201")) << run.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, AutoClient, testing::Values("vtable_client", "dispatch_client"),
+                         [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+VARIANT Text(const wchar_t* text)
+{
+    VARIANT v;
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = SysAllocString(text);
+    return v;
+}
+
+VARIANT Number(LONG number)
+{
+    VARIANT v;
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = number;
+    return v;
+}
+
+VARIANT Missing()
+{
+    VARIANT v;
+    V_VT(&v) = VT_ERROR;
+    V_ERROR(&v) = DISP_E_PARAMNOTFOUND;
+    return v;
+}
+
+VARIANT True()
+{
+    VARIANT v;
+    V_VT(&v) = VT_BOOL;
+    V_BOOL(&v) = VARIANT_TRUE;
+    return v;
+}
+
+struct Outcome {
+    HRESULT result;
+    VARTYPE type;  // of the value returned
+    std::string description;
+};
+
+// A call by name as a script engine makes it; the arguments in their order
+// are cleared after it.
+Outcome Call(IDispatch* dev, const wchar_t* name, std::vector<VARIANT> args)
+{
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    Outcome outcome{dev->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), VT_EMPTY, ""};
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    VARIANT value;
+    VariantInit(&value);
+    EXCEPINFO exception{};
+    if (SUCCEEDED(outcome.result))
+        outcome.result = dev->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &value, &exception,
+                                     nullptr);
+    if (outcome.result == DISP_E_EXCEPTION) {
+        outcome.result = exception.scode;
+        if (exception.bstrDescription)
+            outcome.description = win::Narrow(exception.bstrDescription, CP_UTF8);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrHelpFile);
+    }
+    outcome.type = V_VT(&value);
+    VariantClear(&value);
+    for (VARIANT& arg : args)
+        VariantClear(&arg);
+    return outcome;
+}
+
+// One call of the table, in a scratch folder holding dump.bin (an earlier
+// dump) and image.bin (16 bytes).
+struct ErrorCase {
+    const char* name;
+    bool (*arm)(vdev::Device& device);
+    Outcome (*call)(IDispatch* dev, IDispatch* other, const std::wstring& folder);
+    HRESULT expected;
+    const char* fragment;  // of the description
+};
+
+void PrintTo(const ErrorCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+bool Nothing(vdev::Device&)
+{
+    return true;
+}
+
+Outcome ReadDump(IDispatch* dev, IDispatch*, const std::wstring& folder)
+{
+    return Call(dev, L"ReadToFile", {Text((folder + L"dump.bin").c_str()), Text(L"0x1000"), Text(L"4K")});
+}
+
+const ErrorCase kErrorCases[] = {
+    {"NoDevice", [](vdev::Device& d) { return d.SetPlugged(false); }, ReadDump, UXA_E_NO_DEVICE, "no device"},
+    {"HexAddressAndKSize", Nothing, ReadDump, S_OK, ""},
+    {"NumbersOutAreLong",
+     Nothing,
+     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
+         Call(dev, L"WriteFromFile", {Text((folder + L"image.bin").c_str()), Number(0)});
+         Outcome out = Call(dev, L"CompareWithFile", {Text((folder + L"image.bin").c_str()), Number(0)});
+         return Outcome{out.type == VT_I4 ? out.result : E_UNEXPECTED, out.type, out.description};
+     },
+     S_OK, ""},
+    {"NotANumber", Nothing,
+     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
+         return Call(dev, L"ReadToFile", {Text((folder + L"dump.bin").c_str()), Text(L"zz"), Number(16)});
+     },
+     UXA_E_ARGUMENT, "'zz' is not a number"},
+    {"FolderMissing", Nothing,
+     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
+         return Call(dev, L"ReadToFile", {Text((folder + L"none\\dump.bin").c_str()), Number(0), Number(16)});
+     },
+     UXA_E_FILE, "can't create a file beside"},
+    {"FileShorterThanSize", Nothing,
+     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
+         return Call(dev, L"WriteFromFile", {Text((folder + L"image.bin").c_str()), Number(0), Number(17)});
+     },
+     UXA_E_ARGUMENT, ""},
+    // Writes past the end of memory are lost: the read-back differs.
+    {"VerifyMismatch", [](vdev::Device& d) { return d.SetMemorySize(16); },
+     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
+         return Call(dev, L"WriteFromFile",
+                     {Text((folder + L"image.bin").c_str()), Number(0), Missing(), Missing(), True()});
+     },
+     UXA_E_MISMATCH, "words different, the first at file offset"},
+    {"Timeout", [](vdev::Device& d) { return d.PendRead(1); },
+     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
+         Ref<IXferDevice> typed;
+         dev->QueryInterface(IID_IXferDevice, typed.OutVoid());
+         typed->put_Timeout(1);
+         return ReadDump(dev, nullptr, folder);
+     },
+     UXA_E_TIMEOUT, "no answer from the device in 1 s"},
+    {"CancelFromAnotherThread", [](vdev::Device& d) { return d.PendRead(1); },
+     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
+         std::thread canceller([dev] {
+             vdev::Device watch;
+             VdevInfo info{};
+             for (int i = 0; i < 400 && watch.Open(0) && watch.Info(info) && !info.readPending; ++i)
+                 Sleep(25);
+             Call(dev, L"Cancel", {});
+         });
+         const Outcome outcome = ReadDump(dev, nullptr, folder);
+         canceller.join();
+         return outcome;
+     },
+     UXA_E_CANCELLED, "cancel"},
+    {"SecondObjectWhileTheFirstHoldsIt", Nothing,
+     [](IDispatch* dev, IDispatch* other, const std::wstring&) {
+         Call(dev, L"Open", {});
+         return Call(other, L"Open", {});
+     },
+     UXA_E_NO_DEVICE, "held by another uXfer.Device object"},
+};
+
+class AutoErrors : public AutoTest, public testing::WithParamInterface<ErrorCase> {
+protected:
+    void SetUp() override
+    {
+        AutoTest::SetUp();
+        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        CLSID cls;
+        ASSERT_EQ(S_OK, CLSIDFromProgID(L"uXfer.Device", &cls));
+        for (Ref<IDispatch>* object : {&dev, &other})
+            ASSERT_EQ(S_OK, CoCreateInstance(cls, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object->OutVoid()));
+    }
+    void TearDown() override
+    {
+        dev.Reset();
+        other.Reset();
+        CoUninitialize();
+        device.SetMemorySize(4 << 20);
+    }
+
+    Ref<IDispatch> dev, other;
+};
+
+TEST_P(AutoErrors, CallGivesItsResultAndLeavesTheFilesAsTheyWere)
+{
+    const std::vector<uint8_t> old = {0xAB, 0xCD}, image = Pattern(16, 13);
+    ASSERT_TRUE(WriteAll(scratch.File("dump.bin"), old));
+    ASSERT_TRUE(WriteAll(scratch.File("image.bin"), image));
+    ASSERT_TRUE(GetParam().arm(device));
+    const std::string folder = scratch.File("");
+    const Outcome outcome = GetParam().call(dev.Get(), other.Get(), win::Widen(folder, CP_ACP));
+    device.SetPlugged(true);
+    EXPECT_EQ(GetParam().expected, outcome.result) << std::hex << outcome.result << " " << outcome.description;
+    EXPECT_NE(std::string::npos, outcome.description.find(GetParam().fragment)) << outcome.description;
+    if (FAILED(GetParam().expected)) {
+        EXPECT_EQ(old, ReadAll(scratch.File("dump.bin")));
+    }
+    EXPECT_EQ(image, ReadAll(scratch.File("image.bin")));
+    EXPECT_EQ((std::vector<std::string>{"dump.bin", "image.bin"}), scratch.Names()) << "a temporary file left";
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, AutoErrors, testing::ValuesIn(kErrorCases),
+                         [](const testing::TestParamInfo<ErrorCase>& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,5 +1,6 @@
 #include "arguments.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "dump/numbers.h"
@@ -19,7 +20,7 @@ public:
     explicit Value(const VARIANT& value)
     {
         VariantInit(&value_);
-        ok_ = SUCCEEDED(VariantCopyInd(&value_, &value));
+        ok_ = SUCCEEDED(VariantCopyInd(&value_, const_cast<VARIANT*>(&value)));
     }
     ~Value() { VariantClear(&value_); }
     Value(const Value&) = delete;

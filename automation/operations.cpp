@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "arguments.h"
 #include "dump/compare.h"
 #include "dump/connection.h"
 #include "dump/dump_requests.h"

@@ -1,5 +1,7 @@
 #include "progress_events.h"
 
+#include <olectl.h>
+
 #include "arguments.h"
 #include "uXferAuto.h"
 

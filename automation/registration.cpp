@@ -88,11 +88,13 @@ HKEY RootOf(Scope scope)
     return scope == Scope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
 }
 
-// The classes key of the scope, in this image's view.
-LSTATUS OpenClasses(Scope scope, REGSAM access, win::unique_hkey& classes)
+// The classes key of the scope, in this image's view; a user's may not exist yet.
+LSTATUS OpenClasses(Scope scope, REGSAM access, bool create, win::unique_hkey& classes)
 {
     HKEY key = nullptr;
-    const LSTATUS status = RegOpenKeyExW(RootOf(scope), L"Software\\Classes", 0, access, &key);
+    const LSTATUS status =
+        create ? RegCreateKeyExW(RootOf(scope), L"Software\\Classes", 0, nullptr, 0, access, nullptr, &key, nullptr)
+               : RegOpenKeyExW(RootOf(scope), L"Software\\Classes", 0, access, &key);
     classes.reset(key);
     return status;
 }
@@ -141,7 +143,7 @@ bool KeyExists(HKEY classes, const std::wstring& path)
 HRESULT RegisterServer(Scope scope)
 {
     win::unique_hkey classes;
-    LSTATUS status = OpenClasses(scope, KEY_CREATE_SUB_KEY | KEY_SET_VALUE, classes);
+    LSTATUS status = OpenClasses(scope, KEY_CREATE_SUB_KEY | KEY_SET_VALUE, true, classes);
     if (status != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(status);
     for (const Entry& entry : Entries()) {
@@ -168,7 +170,7 @@ HRESULT RegisterServer(Scope scope)
 HRESULT UnregisterServer(Scope scope)
 {
     win::unique_hkey classes;
-    const LSTATUS status = OpenClasses(scope, KEY_READ | KEY_SET_VALUE | DELETE, classes);
+    const LSTATUS status = OpenClasses(scope, KEY_READ | KEY_SET_VALUE | DELETE, false, classes);
     if (status == ERROR_FILE_NOT_FOUND)
         return S_OK;
     if (status != ERROR_SUCCESS)

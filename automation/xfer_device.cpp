@@ -1,5 +1,7 @@
 #include "xfer_device.h"
 
+#include <olectl.h>
+
 #include <cstdio>
 #include <new>
 
@@ -423,8 +425,10 @@ Failure XferDevice::SetHandler(const VARIANT& handler)
     IUnknown* object = nullptr;
     if (type == VT_DISPATCH || type == VT_UNKNOWN)
         object = V_UNKNOWN(value);
-    else if (type == (VT_BYREF | VT_DISPATCH) || type == (VT_BYREF | VT_UNKNOWN))
-        object = V_PUNKVAL(value) ? *V_PUNKVAL(value) : nullptr;
+    else if (type == (VT_BYREF | VT_DISPATCH) && V_DISPATCHREF(value))
+        object = *V_DISPATCHREF(value);
+    else if (type == (VT_BYREF | VT_UNKNOWN) && V_UNKNOWNREF(value))
+        object = *V_UNKNOWNREF(value);
     Microsoft::WRL::ComPtr<IDispatch> dispatch;
     if (!object ||
         FAILED(object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.GetAddressOf()))))

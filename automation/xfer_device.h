@@ -18,10 +18,10 @@
 
 namespace automation {
 
-class XferDevice : public IXferDevice,
-                   public ISupportErrorInfo,
-                   public IConnectionPointContainer,
-                   public IProvideClassInfo2 {
+class XferDevice final : public IXferDevice,
+                         public ISupportErrorInfo,
+                         public IConnectionPointContainer,
+                         public IProvideClassInfo2 {
 public:
     // A new object for `outer == nullptr` (no aggregation) into `object`.
     static HRESULT Create(REFIID iid, void** object);

@@ -1,15 +1,27 @@
 #include "win/hidden_window.h"
 
+// This image's own handle, whichever program or DLL it is linked into.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace win {
 
 namespace {
 const char kClassName[] = "uxferHiddenWindow";
+
+HINSTANCE ThisImage()
+{
+    return reinterpret_cast<HINSTANCE>(&__ImageBase);
 }
+}  // namespace
 
 HiddenWindow::~HiddenWindow()
 {
-    if (window_)
-        DestroyWindow(window_);
+    if (!window_)
+        return;
+    DestroyWindow(window_);
+    // The class names this image's procedure: a DLL that may be unloaded
+    // must not leave it behind.  Fails, harmlessly, while other windows use it.
+    UnregisterClassA(kClassName, ThisImage());
 }
 
 bool HiddenWindow::Create(Handler handler)
@@ -17,7 +29,7 @@ bool HiddenWindow::Create(Handler handler)
     handler_ = std::move(handler);
     WNDCLASSA wc = {};
     wc.lpfnWndProc = Procedure;
-    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hInstance = ThisImage();
     wc.lpszClassName = kClassName;
     // A second window of the process finds the class already there.
     if (!RegisterClassA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)

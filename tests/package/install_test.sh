@@ -61,7 +61,7 @@ no_auto_keys() {
     for bits in 32 64; do
         auto_registration "$bits" >"$work/auto-after-$bits.txt" 2>/dev/null || true
         [ "$(grep -c missing "$work/auto-after-$bits.txt")" = "${#auto_keys[@]}" ] ||
-            fail "keys of uXfer.Device left in the $bits-bit view $1: $(grep -v missing "$work/auto-after-$bits.txt" | head -5)"
+            fail "keys of uXfer.Device left in the $bits-bit view $1: $(grep -v missing "$work/auto-after-$bits.txt" | grep . | head -5)"
     done
 }
 shortcuts() { find "$WINEPREFIX/drive_c" -path '*Start Menu*' -path '*uXfer Tools*' -name '*.lnk' | sort; }

@@ -11,7 +11,6 @@
 // should hold: its wire image, 2 x size, plus 1 MiB (the dump tool holds dump
 // and wire image, 3 x size).
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -19,66 +18,15 @@
 #include <string>
 #include <vector>
 
-#include "common/processes.h"
+#include "timed_run.h"
 #include "uXfer.h"
 #include "vdev_client.h"
 #include "vdev_shim.h"
-#include "win/text.h"
 
 namespace {
 
 constexpr double kMiB = 1024.0 * 1024.0;
 constexpr double kTimeGoal = 1.10;
-
-double Now()
-{
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-struct ToolRun {
-    double seconds = -1;
-    SIZE_T peakWorkingSet = 0;
-    SIZE_T peakCommitted = 0;
-};
-
-// One process of a program beside this one, timed from its creation to its
-// end; the run counts only when it exits with 0.  The peak counters are read
-// while it runs, the last time just before it ends, in case the system drops
-// them with the process.
-ToolRun Run(const std::string& program, const std::string& arguments)
-{
-    ToolRun run;
-    ChildOptions options;
-    options.output = ChildOptions::Output::Discarded;
-    ChildProcess child;
-    const double start = Now();
-    if (!child.Start(win::Widen("\"" + ProgramFolder() + program + "\" " + arguments, CP_ACP), options))
-        return run;
-    for (;;) {
-        PROCESS_MEMORY_COUNTERS counters{};
-        counters.cb = sizeof counters;
-        if (GetProcessMemoryInfo(child.Handle(), &counters, sizeof counters)) {
-            run.peakWorkingSet = std::max(run.peakWorkingSet, counters.PeakWorkingSetSize);
-            run.peakCommitted = std::max(run.peakCommitted, counters.PeakPagefileUsage);
-        }
-        if (WaitForSingleObject(child.Handle(), 5) == WAIT_OBJECT_0)
-            break;
-    }
-    const double end = Now();
-    const ChildResult result = child.Wait(INFINITE);
-    if (result.finished && result.exitCode == 0)
-        run.seconds = end - start;
-    return run;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 }  // namespace
 
@@ -99,37 +47,29 @@ int main(int argc, char** argv)
     GetTempPathA(MAX_PATH, temp);
     const std::string file = std::string(temp) + "uxfer-bench.bin";
 
+    const std::string uxfer = ProgramFolder() + "uxfer.exe", bare = ProgramFolder() + "uxfer_bench_read.exe";
     const std::string read = "read \"" + file + "\" --size " + std::to_string(size) + " --quiet";
-    // What the program holds before any transfer: code, runtime and the system's
-    // own.  A run this short may end between two samples of its counters, which
-    // then miss its last growth: the largest of a few runs counts.
-    ToolRun idle;
-    for (int i = 0; i < 5; ++i) {
-        const ToolRun run = Run("uxfer.exe", "--version");
-        idle.seconds = i == 0 || run.seconds < idle.seconds ? run.seconds : idle.seconds;
-        idle.peakCommitted = std::max(idle.peakCommitted, run.peakCommitted);
-    }
+    const bench::ToolRun idle = bench::IdleRun(uxfer, "--version");
     std::vector<double> ratios, toolTimes, bareTimes;
     SIZE_T peakWorkingSet = 0, peakCommitted = 0;
     bool ok = true;
     for (int i = 0; i < rounds && ok; ++i) {
         // Alternate the order so that neither side always runs second.
-        ToolRun tool, bareRun;
+        bench::ToolRun tool, bareRun;
         if (i % 2) {
-            bareRun = Run("uxfer_bench_read.exe", std::to_string(size));
-            tool = Run("uxfer.exe", read);
+            bareRun = bench::RunTimed(bare, std::to_string(size));
+            tool = bench::RunTimed(uxfer, read);
         } else {
-            tool = Run("uxfer.exe", read);
-            bareRun = Run("uxfer_bench_read.exe", std::to_string(size));
+            tool = bench::RunTimed(uxfer, read);
+            bareRun = bench::RunTimed(bare, std::to_string(size));
         }
-        const double bare = bareRun.seconds;
-        std::printf("  round %d: uxfer read %.3f s, bare read %.3f s, ratio %.3f\n", i + 1, tool.seconds, bare,
-                    tool.seconds / bare);
+        std::printf("  round %d: uxfer read %.3f s, bare read %.3f s, ratio %.3f\n", i + 1, tool.seconds,
+                    bareRun.seconds, tool.seconds / bareRun.seconds);
         DeleteFileA(file.c_str());
-        ok = bare > 0 && tool.seconds > 0;
-        ratios.push_back(tool.seconds / bare);
+        ok = bareRun.seconds > 0 && tool.seconds > 0;
+        ratios.push_back(tool.seconds / bareRun.seconds);
         toolTimes.push_back(tool.seconds);
-        bareTimes.push_back(bare);
+        bareTimes.push_back(bareRun.seconds);
         peakWorkingSet = std::max(peakWorkingSet, tool.peakWorkingSet);
         peakCommitted = std::max(peakCommitted, tool.peakCommitted);
     }
@@ -141,22 +81,20 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    const double ratio = Median(ratios);
+    const double ratio = bench::Median(ratios);
     const double memoryGoal = 2.0 * size + kMiB;
     const double peak = static_cast<double>(peakCommitted) - static_cast<double>(idle.peakCommitted);
     std::printf("uxfer read of %u MiB (%u MiB on the wire), %d rounds, medians:\n", mib, 2 * mib, rounds);
     std::printf("  uxfer read %.3f s, bare read %.3f s (whole processes: uCreate, reset command, uXferRead,\n"
                 "  uClose; uxfer adds its parsing, conversion and file; an idle uxfer takes %.3f s)\n",
-                Median(toolTimes), Median(bareTimes), idle.seconds);
+                bench::Median(toolTimes), bench::Median(bareTimes), idle.seconds);
     std::printf("  time ratio %.3f (goal at most %.2f): %s\n", ratio, kTimeGoal,
                 ratio <= kTimeGoal ? "met" : "MISSED");
     // Other work on the machine only ever adds time: the fastest runs are the
     // least disturbed, and their ratio tells whether the median was luck.
     std::printf("  fastest uxfer read %.3f s against fastest bare read %.3f s: ratio %.3f\n",
-                *std::min_element(toolTimes.begin(), toolTimes.end()),
-                *std::min_element(bareTimes.begin(), bareTimes.end()),
-                *std::min_element(toolTimes.begin(), toolTimes.end()) /
-                    *std::min_element(bareTimes.begin(), bareTimes.end()));
+                bench::Fastest(toolTimes), bench::Fastest(bareTimes),
+                bench::Fastest(toolTimes) / bench::Fastest(bareTimes));
     std::printf("  peak working set %.1f MiB, peak committed %.1f MiB; an idle uxfer commits %.1f MiB\n",
                 peakWorkingSet / kMiB, peakCommitted / kMiB, idle.peakCommitted / kMiB);
     std::printf("  memory for the read %.1f MiB, ratio %.4f of 2 x size + 1 MiB = %.1f MiB: %s"

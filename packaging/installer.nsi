@@ -25,6 +25,7 @@ ShowInstDetails show
 ShowUninstDetails show
 
 !include "MUI2.nsh"
+!include "x64.nsh"
 ; Where settings go, said once the files are in place.
 !define MUI_FINISHPAGE_TEXT "${PRODUCT} is installed in $INSTDIR.$\r$\n$\r$\n\
 DumpSet.ini in that folder holds Vantor's settings for every user; only administrators may change it. \
@@ -45,6 +46,26 @@ VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} ${VERSION} setup"
 VIAddVersionKey /LANG=1033 "CompanyName" "${PUBLISHER}"
 VIAddVersionKey /LANG=1033 "LegalCopyright" "${PUBLISHER}"
+
+; regsvr32 of one bitness on a DLL, silent, with its exit code checked.
+; RegDLL loads the DLL into the installer, which is 32-bit: a 64-bit DLL needs
+; the 64-bit regsvr32, which System32 is while file-system redirection is off.
+; OPTIONS: "" to register, "/u" to remove; BITS: 32 or 64.
+!macro Regsvr32 OPTIONS DLL BITS
+    !if ${BITS} == 64
+        ${DisableX64FSRedirection}
+    !endif
+    ClearErrors
+    ExecWait '"$SYSDIR\regsvr32.exe" /s ${OPTIONS} "${DLL}"' $0
+    !if ${BITS} == 64
+        ${EnableX64FSRedirection}
+    !endif
+    ${If} ${Errors}
+    ${OrIf} $0 != 0
+        DetailPrint "regsvr32 ${OPTIONS} ${DLL} failed (exit code $0)"
+        SetErrorLevel 3
+    ${EndIf}
+!macroend
 
 Function .onInit
     SetShellVarContext all
@@ -83,18 +104,27 @@ Section "${PRODUCT}" SecProgram
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
-; Last step: the COM server registers itself once everything is in place.
-Section "-Register Talvix" SecRegister
+; Last step: the COM servers register themselves once everything is in place,
+; the automation object for each bitness the system runs.
+Section "-Register the COM servers" SecRegister
     ClearErrors
     RegDLL "$INSTDIR\Talvix.dll"
     IfErrors 0 +3
         DetailPrint "Registering $INSTDIR\Talvix.dll failed"
         SetErrorLevel 3
+    !insertmacro Regsvr32 "" "$INSTDIR\uXferAuto.dll" 32
+    ${If} ${RunningX64}
+        !insertmacro Regsvr32 "" "$INSTDIR\x64\uXferAuto.dll" 64
+    ${EndIf}
 SectionEnd
 
 Section "un.${PRODUCT}" SecUnProgram
     SectionIn RO
     UnRegDLL "$INSTDIR\Talvix.dll"
+    !insertmacro Regsvr32 "/u" "$INSTDIR\uXferAuto.dll" 32
+    ${If} ${RunningX64}
+        !insertmacro Regsvr32 "/u" "$INSTDIR\x64\uXferAuto.dll" 64
+    ${EndIf}
 
     Delete "$SMPROGRAMS\${PRODUCT}\Vantor.lnk"
     Delete "$SMPROGRAMS\${PRODUCT}\User Guide.lnk"

@@ -24,8 +24,8 @@ find "$stage" -exec touch -h -d "@$epoch" {} +
 (cd "$work" && find "$release-win32" -print | LC_ALL=C sort |
     TZ=UTC zip -X -D -q -9 "$dist/$release-win32.zip" -@)
 
-# Installer: the README is the zip's own (the installer registers Talvix
-# itself), and DumpSet.ini has a step of its own in installer.nsi.
+# Installer: the README is the zip's own (the installer registers the COM
+# servers itself), and DumpSet.ini has a step of its own in installer.nsi.
 rm "$stage/README.txt"
 files="$work/files.nsh"
 remove="$work/remove.nsh"

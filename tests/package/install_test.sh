@@ -2,11 +2,13 @@
 # The installer in a fresh prefix with the virtual device:
 #   silent install (default folder), every file in place, the uninstall entry,
 #   the start-menu entries, Talvix registered as regsvr32 registers it, the
-#   VBScript sample, uxfer list and Vantor Write/Read from the installed folder;
+#   automation object registered for the machine in both registry views, the
+#   VBScript samples (the dump sample in the 32-bit and the 64-bit script
+#   host), uxfer list and Vantor Write/Read from the installed folder;
 #   installing again keeps the edited DumpSet.ini and a user's own settings;
 #   silent uninstall leaves no installed file or key, only a DumpSet.ini that
 #   differs from the shipped one (if only in NUL bytes), the user's files and
-#   their own settings;
+#   their own settings, and no key of either COM server in either view;
 #   install into a folder given with /D= and uninstall: nothing left at all.
 #   install_test.sh <build-dir>
 . "$(dirname "$0")/package_bed.sh" "$1"
@@ -30,6 +32,36 @@ talvix_registration() {
     local key
     for key in "${talvix_keys[@]}"; do
         reg_query "$key" /s || echo "missing: $key"
+    done
+}
+# The automation object registers itself for the machine in the view of each
+# DLL's bitness: the 32-bit DLL in the 32-bit view, x64\uXferAuto.dll in the 64-bit one.
+auto_clsid='{28645625-53BD-4CAC-9BF4-A3BEEE451E03}'
+auto_libid='{E92473FE-3242-4159-B387-CBCCDEC70C30}'
+auto_keys=("HKLM\\Software\\Classes\\CLSID\\$auto_clsid" 'HKLM\Software\Classes\uXfer.Device'
+    'HKLM\Software\Classes\uXfer.Device.1' "HKLM\\Software\\Classes\\TypeLib\\$auto_libid"
+    'HKLM\Software\Classes\Interface\{88EFCE31-3B52-4A6E-82EB-003367722426}'
+    'HKLM\Software\Classes\Interface\{2C41B669-46D3-496D-8983-A516B6F5726A}')
+# auto_registration <32|64>: the keys in that view, a "missing:" line for each absent one.
+auto_registration() {
+    local key
+    for key in "${auto_keys[@]}"; do
+        run reg query "$key" /s "/reg:$1" || echo "missing: $key"
+    done
+}
+# auto_path <32|64> <key>: the key's default value in that view, as a path of this machine.
+auto_path() {
+    local data
+    data=$(run reg query "$2" /ve "/reg:$1" | sed -n 's/^ *(Default) *REG_[A-Z_]* *//p')
+    [ -n "$data" ] && readlink -f "$(unixpath "$data")"
+}
+# no_auto_keys <where>: fails when a key of the automation object is left in either view.
+no_auto_keys() {
+    local bits
+    for bits in 32 64; do
+        auto_registration "$bits" >"$work/auto-after-$bits.txt" 2>/dev/null || true
+        [ "$(grep -c missing "$work/auto-after-$bits.txt")" = "${#auto_keys[@]}" ] ||
+            fail "keys of uXfer.Device left in the $bits-bit view $1: $(grep -v missing "$work/auto-after-$bits.txt" | grep . | head -5)"
     done
 }
 shortcuts() { find "$WINEPREFIX/drive_c" -path '*Start Menu*' -path '*uXfer Tools*' -name '*.lnk' | sort; }
@@ -61,7 +93,10 @@ for f in Vantor.exe uXfer.dll uxfer.exe Talvix.dll x64/uXfer.dll DumpSet.ini doc
     sdk/include/talvix_records.h sdk/lib/x86/libuXfer.a sdk/lib/x86/uXfer.lib sdk/lib/x86/uXfer.def \
     sdk/lib/x64/libuXfer.a sdk/lib/x64/uXfer.lib sdk/lib/x64/uXfer.def sdk/typelib/Talvix.tlb \
     sdk/typelib/Talvix.idl sdk/samples/c/uxfer_info.c sdk/samples/c/CMakeLists.txt \
-    sdk/samples/script/device_info.vbs sdk/samples/script/device_info.js sdk/samples/cli/dump.cmd; do
+    sdk/samples/script/device_info.vbs sdk/samples/script/device_info.js sdk/samples/cli/dump.cmd \
+    uXferAuto.dll x64/uXferAuto.dll docs/api-automation.html sdk/include/uXferAuto.h sdk/include/uXferAuto_i.c \
+    sdk/typelib/uXferAuto.tlb sdk/typelib/uXferAuto.idl sdk/samples/automation/vtable_client.c \
+    sdk/samples/automation/dispatch_client.c sdk/samples/script/dump.vbs sdk/samples/script/dump.js; do
     [ -f "$inst/$f" ] || fail "$f is not installed"
 done
 
@@ -106,6 +141,33 @@ grep -q "missing: HKCR\\\\CLSID" "$work/reg-unregistered.txt" || fail "regsvr32 
 run regsvr32 /s "$inst_win\\Talvix.dll" || fail "regsvr32"
 talvix_registration >"$work/reg-regsvr32.txt"
 diff "$work/reg-installer.txt" "$work/reg-regsvr32.txt" || fail "the installer's registration differs from regsvr32's"
+
+note "uXfer.Device registered for the machine, each DLL in the view of its bitness"
+for bits in 32 64; do
+    auto_registration "$bits" >"$work/auto-installer-$bits.txt"
+    if grep -q missing "$work/auto-installer-$bits.txt"; then fail "$bits-bit view: $(grep missing "$work/auto-installer-$bits.txt")"; fi
+done
+dll32=$(readlink -f "$inst/uXferAuto.dll")
+dll64=$(readlink -f "$inst/x64/uXferAuto.dll")
+[ "$(auto_path 32 "${auto_keys[0]}\\InprocServer32")" = "$dll32" ] || fail "the 32-bit InprocServer32 is not the installed uXferAuto.dll"
+[ "$(auto_path 64 "${auto_keys[0]}\\InprocServer32")" = "$dll64" ] || fail "the 64-bit InprocServer32 is not the installed x64\\uXferAuto.dll"
+[ "$(auto_path 32 "${auto_keys[3]}\\1.0\\0\\win32")" = "$dll32" ] || fail "the win32 type library is not the installed uXferAuto.dll"
+[ "$(auto_path 64 "${auto_keys[3]}\\1.0\\0\\win64")" = "$dll64" ] || fail "the win64 type library is not the installed x64\\uXferAuto.dll"
+
+note "the dump sample of uXfer.Device in the 32-bit and the 64-bit script host"
+run "$bed/bin/vdevctl.exe" reset >/dev/null
+for host in '32 . C:\windows\syswow64\cscript.exe' '64 x64 C:\windows\system32\cscript.exe'; do
+    read -r bits launcher cscript <<<"$host"
+    # A 64-bit host starts only from a 64-bit process: the launcher of that bitness.
+    out=$(run "$bed/bin/$launcher/vdevrun.exe" "$cscript" //nologo "$inst_win\\sdk\\samples\\script\\dump.vbs" \
+        "$(winpath "$work/auto$bits.bin")")
+    echo "$out"
+    case "$out" in
+    *"compare: the device holds"*"dump: done") ;;
+    *) fail "the dump sample failed in the $bits-bit script host" ;;
+    esac
+    [ "$(stat -c %s "$work/auto$bits.bin")" = 4096 ] || fail "the $bits-bit dump sample wrote no 4 KiB dump"
+done
 
 note "VBScript sample from the installed folder"
 run "$bed/bin/vdevctl.exe" reset >/dev/null
@@ -160,6 +222,7 @@ cmp "$work/own.ini" "$own" || fail "the uninstaller changed the user's own setti
 talvix_registration >"$work/reg-after.txt" 2>/dev/null || true
 [ "$(grep -c missing "$work/reg-after.txt")" = "${#talvix_keys[@]}" ] ||
     fail "Talvix keys left: $(grep -v missing "$work/reg-after.txt" | head -5)"
+no_auto_keys "after the uninstall"
 rm -rf "$inst"
 
 note "install with /D= into a folder of its own, uninstall: nothing left"
@@ -174,4 +237,5 @@ diff -r "$expected" "$inst" -x uninstall.exe || fail "the installed files differ
 run "$inst/uninstall.exe" /S || fail "the uninstaller failed (/D=)"
 wait_for 120 '[ ! -e "$inst" ]' || fail "left after uninstall: $(installed_files "$inst" | tr '\n' ' ')"
 reg_query "$uninstall_key" >/dev/null 2>&1 && fail "the uninstall entry is still there (/D=)"
+no_auto_keys "after the uninstall (/D=)"
 echo "package_install: passed"

@@ -3,7 +3,9 @@
 # for each bitness: the C sample builds with MinGW-w64 against the SDK's
 # header and libuXfer.a and runs against the virtual device; a client
 # compiled for the MSVC target links with lld-link against the SDK's
-# uXfer.lib and runs.
+# uXfer.lib and runs; the automation sample built against the SDK's
+# uXferAuto.h runs against the package's uXferAuto.dll of that bitness,
+# registered by the regsvr32 of that bitness.
 #   sdk_test.sh <build-dir>
 . "$(dirname "$0")/package_bed.sh" "$1"
 start_bed sdk
@@ -60,6 +62,24 @@ TOOLCHAIN
     out=$(run "$(winpath "$l/client.exe")") || fail "the lld-link client failed: $out"
     echo "$out"
     [ "$out" = "instances: 1" ] || fail "the lld-link client did not count the device"
+
+    note "$arch: the automation sample with MinGW-w64 and uXferAuto.h"
+    local a="$alone/build-auto-$arch" system
+    mkdir -p "$a"
+    "$triplet-gcc-posix" -municode -I"$alone/sdk/include" "$alone/sdk/samples/automation/vtable_client.c" \
+        -lole32 -loleaut32 -luuid -o "$a/vtable_client.exe" || fail "building the automation sample failed"
+    # From a process of the DLL's bitness, System32 is the system folder of that bitness.
+    system='C:\windows\system32'
+    out=$(run "$launcher" "$system\\regsvr32.exe" /s "$(winpath "$package/$4/uXferAuto.dll")") ||
+        fail "regsvr32 of the $arch uXferAuto.dll failed: $out"
+    # Words 0x100 on: the default format writes each word back with 0xFF as its
+    # second byte, and the first 16 words must stay as loaded.
+    out=$(run "$launcher" "$(winpath "$a/vtable_client.exe")" "$(winpath "$a/dump.bin")" 0x100 256) ||
+        fail "the automation sample failed: $out"
+    echo "$out"
+    echo "$out" | grep -q 'compare: the device holds' || fail "the automation sample did not compare"
+    run "$launcher" "$system\\regsvr32.exe" /s /u "$(winpath "$package/$4/uXferAuto.dll")" >/dev/null ||
+        fail "regsvr32 /u of the $arch uXferAuto.dll failed"
 }
 
 check_bitness x86 i686-w64-mingw32 i686-pc-windows-msvc . .

@@ -25,6 +25,11 @@ Failure HeldByAnother()
                                  "(uXfer.dll keeps one connection a process); Close that one first");
 }
 
+Failure Busy()
+{
+    return Fail(UXA_E_NO_DEVICE, "a transfer of this object is running on another thread; Cancel it or wait");
+}
+
 // With `guard` held.
 Failure OpenLocked(const void* holder, uint32_t instance, uint32_t loaderVersion)
 {
@@ -51,17 +56,20 @@ Failure OpenConnection(const void* holder, uint32_t instance, uint32_t loaderVer
     if (holderOf && holderOf != holder)
         return HeldByAnother();
     if (busy)
-        return Fail(UXA_E_NO_DEVICE, "a transfer of this object is running on another thread; Cancel it or wait");
+        return Busy();
     return OpenLocked(holder, instance, loaderVersion);
 }
 
-void CloseConnection(const void* holder)
+Failure CloseConnection(const void* holder)
 {
     std::lock_guard<std::mutex> lock(guard);
-    if (holderOf != holder || busy)
-        return;
+    if (holderOf != holder)
+        return {};
+    if (busy)
+        return Busy();
     connection.reset();
     holderOf = nullptr;
+    return {};
 }
 
 bool HoldsConnection(const void* holder)
@@ -88,8 +96,7 @@ ConnectionUse::ConnectionUse(const void* holder)
     if (holderOf && holderOf != holder)
         problem_ = HeldByAnother();
     else if (busy)
-        problem_ = Fail(UXA_E_NO_DEVICE,
-                        "a transfer of this object is running on another thread; Cancel it or wait");
+        problem_ = Busy();
     else if (!holderOf)
         problem_ = OpenLocked(holder, 0, openLoaderVersion);
     if (problem_)

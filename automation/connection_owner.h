@@ -14,8 +14,9 @@ namespace automation {
 // `holder`: the object asking.  Opens `instance` of the class of
 // `loaderVersion` (0: the default), closing what it held before.
 Failure OpenConnection(const void* holder, uint32_t instance, uint32_t loaderVersion);
-// Nothing happens unless `holder` holds the connection.
-void CloseConnection(const void* holder);
+// Nothing happens unless `holder` holds the connection; refused while one of
+// its transfers runs on another thread.
+Failure CloseConnection(const void* holder);
 bool HoldsConnection(const void* holder);
 // The instance opened last (0 before any), the one Reset goes to.
 uint32_t LastInstance();

@@ -355,24 +355,18 @@ Failure Operations::CompareWithFile(const std::wstring& path, Range range, int64
     return {};
 }
 
-Failure Operations::Read(const Range& range, std::vector<uint8_t>& data)
+Failure Operations::Read(const Range& range, Buffer& data, uint32_t& bytes)
 {
     if (Failure failure = CheckRange(range))
         return failure;
     const uint32_t size = *range.size;
-    Buffer wire;
-    if (Failure failure = Allocate(size * 2, wire))
+    if (Failure failure = Allocate(size * 2, data))
         return failure;
-    if (Failure failure = ReadBack(range, wire.get()))
+    if (Failure failure = ReadBack(range, data.get()))
         return failure;
     if (!settings_.raw)
-        dump::DumpInPlace(wire.get(), size);
-    const uint32_t bytes = settings_.raw ? size * 2 : size;
-    try {
-        data.assign(wire.get(), wire.get() + bytes);
-    } catch (const std::bad_alloc&) {
-        return NoMemory("an array of " + std::to_string(bytes) + " bytes");
-    }
+        dump::DumpInPlace(data.get(), size);
+    bytes = settings_.raw ? size * 2 : size;
     return {};
 }
 

@@ -72,8 +72,8 @@ public:
     Failure WriteFromFile(const std::wstring& path, Range range, bool verify, uint64_t& sent);
     // uxfer compare FILE; `offset`: -1 when equal, else the file offset of the first difference.
     Failure CompareWithFile(const std::wstring& path, Range range, int64_t& offset);
-    // The range as a file would hold it.
-    Failure Read(const Range& range, std::vector<uint8_t>& data);
+    // The range as a file would hold it: the first `bytes` of `data`.
+    Failure Read(const Range& range, std::unique_ptr<uint8_t[]>& data, uint32_t& bytes);
     Failure Write(Range range, const std::vector<uint8_t>& data, uint64_t& sent);
     Failure Verify(const Range& range, uint8_t (&value)[4]);
     Failure Status(uint8_t (&status)[8]);

@@ -220,8 +220,7 @@ STDMETHODIMP XferDevice::Open(VARIANT instance, VARIANT loaderVersion)
 
 STDMETHODIMP XferDevice::Close()
 {
-    CloseConnection(this);
-    return S_OK;
+    return Report(CloseConnection(this));
 }
 
 STDMETHODIMP XferDevice::ReadToFile(BSTR path, VARIANT address, VARIANT size, VARIANT mode, VARIANT* bytes)
@@ -302,10 +301,11 @@ STDMETHODIMP XferDevice::Read(VARIANT address, VARIANT size, VARIANT mode, VARIA
     if (!range.size)
         return Report(Fail(UXA_E_ARGUMENT, "size: give the number of device words to read"));
     return WithOperations([&](Operations& operations) {
-        std::vector<uint8_t> bytes;
-        Failure failure = operations.Read(range, bytes);
+        std::unique_ptr<uint8_t[]> bytes;
+        uint32_t count = 0;
+        Failure failure = operations.Read(range, bytes, count);
         if (!failure)
-            failure = PutBytes(bytes.data(), static_cast<uint32_t>(bytes.size()), data);
+            failure = PutBytes(bytes.get(), count, data);
         return failure;
     });
 }

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "arguments.h"
+#include "dump/chunk_messages.h"
 #include "dump/compare.h"
 #include "dump/connection.h"
 #include "dump/dump_requests.h"
@@ -15,7 +16,6 @@
 #include "dump/wire.h"
 #include "uXfer.h"
 #include "uXferAuto.h"
-#include "win/hidden_window.h"
 #include "win/text.h"
 #include "win/unique_any.h"
 
@@ -23,8 +23,6 @@ namespace automation {
 
 namespace {
 
-// The reset code of a cancel: the one the library uses for a stopped transfer.
-constexpr uint32_t kCancelResetCode = 2;
 const wchar_t kTempPrefix[] = L"uxa";
 
 std::string Shown(const std::wstring& path)
@@ -58,38 +56,16 @@ private:
     dump::ReplacementFile file_;
 };
 
-// Forwards the library's progress messages (WM_COPYDATA, wParam
-// XFER_PROGRESS_ID, dwData = bytes of the chunk just moved), which it sends
-// from the transfer's thread, ours, to a window of this thread.
+// Tells the transfer's chunks to `onChunk` and, in file bytes, to the settings' progress.
 class ProgressRelay {
 public:
     ProgressRelay(uint32_t wireBytes, bool raw, const TransferSettings& settings,
                   const std::function<void(uint32_t)>& onChunk)
         : wireBytes_(wireBytes), raw_(raw), settings_(settings), onChunk_(onChunk)
     {
-        if (!settings_.progress && !onChunk_)
-            return;
-        attached_ = window_.Create([this](UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-            if (message != WM_COPYDATA || wParam != XFER_PROGRESS_ID)
-                return false;
-            Advance(static_cast<uint32_t>(reinterpret_cast<const COPYDATASTRUCT*>(lParam)->dwData));
-            result = TRUE;
-            return true;
-        });
-        if (!attached_)
-            return;
-        uSetMsgWnd(window_.Handle());
-        uSetMsgFlag(1);
+        if (settings_.progress || onChunk_)
+            messages_.Attach([this](uint32_t bytes) { Advance(bytes); });
     }
-    ~ProgressRelay()
-    {
-        if (!attached_)
-            return;
-        uSetMsgFlag(0);
-        uSetMsgWnd(nullptr);
-    }
-    ProgressRelay(const ProgressRelay&) = delete;
-    ProgressRelay& operator=(const ProgressRelay&) = delete;
 
 private:
     void Advance(uint32_t bytes)
@@ -103,77 +79,34 @@ private:
         }
     }
 
-    win::HiddenWindow window_;
+    dump::ChunkMessages messages_;
     uint32_t wireBytes_;
     bool raw_;
     const TransferSettings& settings_;
     const std::function<void(uint32_t)>& onChunk_;
-    bool attached_ = false;
     uint32_t done_ = 0;
 };
 
-}  // namespace
-
-void CancelSwitch::Cancel()
+// Runs `transfer` with `cancel`, saying why it was stopped.
+Failure RunStoppable(dump::CancelSwitch& cancel, uint32_t instance, uint32_t timeoutSeconds,
+                     const std::function<void()>& transfer)
 {
-    std::lock_guard<std::mutex> lock(guard_);
-    if (!running_)
-        return;
-    cancelled_ = true;
-    SendCancel();
-}
-
-void CancelSwitch::SendCancel()
-{
-    // Sent on the instance selected under the lock, so that it can't reach
-    // another process's device; without the lock, better not sent.
-    uint32_t result = 0;
-    std::string problem;
-    dump::SendCancel(instance_, kCancelResetCode, result, problem);
-}
-
-void CALLBACK CancelSwitch::Expired(void* context, BOOLEAN)
-{
-    auto* self = static_cast<CancelSwitch*>(context);
-    std::lock_guard<std::mutex> lock(self->guard_);
-    self->timedOut_ = true;
-    if (self->running_)
-        self->SendCancel();
-}
-
-Failure CancelSwitch::Run(uint32_t instance, uint32_t timeoutSeconds, const std::function<void()>& transfer)
-{
-    {
-        std::lock_guard<std::mutex> lock(guard_);
-        running_ = true;
-        instance_ = instance;
-        cancelled_ = false;
-        timedOut_ = false;
-    }
-    HANDLE timer = nullptr;
-    if (timeoutSeconds &&
-        !CreateTimerQueueTimer(&timer, nullptr, Expired, this, timeoutSeconds * 1000, 0, WT_EXECUTEONLYONCE)) {
-        std::lock_guard<std::mutex> lock(guard_);
-        running_ = false;
-        return NoMemory("the timer of Timeout (" + ErrorText() + ")");
-    }
-    transfer();
-    {
-        std::lock_guard<std::mutex> lock(guard_);
-        running_ = false;
-    }
-    // Waits for a cancel the timer is sending.
-    if (timer)
-        DeleteTimerQueueTimer(nullptr, timer, INVALID_HANDLE_VALUE);
-    if (timedOut_)
+    switch (cancel.Run(instance, timeoutSeconds, transfer)) {
+    case dump::CancelSwitch::Outcome::Ran:
+        return {};
+    case dump::CancelSwitch::Outcome::Cancelled:
+        return Fail(UXA_E_CANCELLED, "cancelled");
+    case dump::CancelSwitch::Outcome::TimedOut:
         return Fail(UXA_E_TIMEOUT, "no answer from the device in " + std::to_string(timeoutSeconds) +
                                        " s, so the transfer was stopped; try 'uxfer status' and 'uxfer reset', "
                                        "or a longer Timeout (0: no limit)");
-    // A cancelled transfer returns RESULT_OK with the bytes moved so far.
-    if (cancelled_)
-        return Fail(UXA_E_CANCELLED, "cancelled");
-    return {};
+    case dump::CancelSwitch::Outcome::NoTimer:
+        break;
+    }
+    return NoMemory("the timer of Timeout (" + ErrorText() + ")");
 }
+
+}  // namespace
 
 Failure Operations::Allocate(uint32_t bytes, Buffer& buffer)
 {
@@ -198,7 +131,7 @@ Failure Operations::Move(bool read, const Range& range, uint8_t* wire, const std
                                                           : static_cast<uint32_t>(settings_.timeoutSeconds);
     uint32_t count = 0;
     uint32_t result = RESULT_OK;
-    if (Failure stopped = cancel_.Run(instance, timeout, [&] {
+    if (Failure stopped = RunStoppable(cancel_, instance, timeout, [&] {
             ProgressRelay progress(desc.length, settings_.raw, settings_, onChunk);
             result = read ? uXferRead(&desc, wire, &count) : uXferWrite(&desc, wire, &count);
         }))
@@ -279,16 +212,11 @@ Failure Operations::LoadFile(const char* command, const std::wstring& path, Rang
 {
     const std::wstring full = win::FullPath(path);
     const std::string name = win::Narrow(path, CP_UTF8);
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(full.c_str(), GetFileExInfoStandard, &data))
-        return Fail(UXA_E_FILE, "can't read " + name + " (" + ErrorText() + "); does the file exist?");
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return Fail(UXA_E_FILE, "can't read " + name + ": it is a folder; give a file name");
-    const uint64_t length = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    const win::unique_file file(CreateFileW(full.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return Fail(UXA_E_FILE, "can't read " + name + " (" + ErrorText() + ")");
+    win::unique_file file;
+    uint64_t length = 0;
+    std::string problem;
+    if (!dump::OpenSource(full, name, file, length, problem))
+        return Fail(UXA_E_FILE, problem);
     if (Failure failure = CheckFileSize(name, command, length, range))
         return failure;
     const uint32_t size = *range.size;
@@ -398,7 +326,8 @@ Failure Operations::Verify(const Range& range, uint8_t (&value)[4])
     const uint32_t timeout = settings_.timeoutSeconds < 0 ? dump::DefaultTimeoutSeconds(desc.length)
                                                           : static_cast<uint32_t>(settings_.timeoutSeconds);
     uint32_t result = RESULT_OK;
-    if (Failure stopped = cancel_.Run(connection_.Instance(), timeout, [&] { result = uXferVerify(&desc, value); }))
+    if (Failure stopped =
+            RunStoppable(cancel_, connection_.Instance(), timeout, [&] { result = uXferVerify(&desc, value); }))
         return stopped;
     if (result != RESULT_OK)
         return Fail(UXA_E_DEVICE, "the verify request to instance " + std::to_string(connection_.Instance()) +

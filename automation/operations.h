@@ -7,42 +7,18 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "connection_owner.h"
+#include "dump/cancel_switch.h"
 #include "failure.h"
 
 namespace automation {
-
-// Stops the running transfer of one object, from any thread: Cancel, or the
-// end of its timeout.
-class CancelSwitch {
-public:
-    // Nothing happens when no transfer runs.
-    void Cancel();
-    // Runs `transfer` on `instance` (a library call that may block in the
-    // device) for at most `timeoutSeconds` (0: no limit).  A failure when it
-    // was cancelled or timed out.
-    Failure Run(uint32_t instance, uint32_t timeoutSeconds, const std::function<void()>& transfer);
-
-private:
-    static void CALLBACK Expired(void* self, BOOLEAN);
-    // With `guard_` held.
-    void SendCancel();
-
-    std::mutex guard_;
-    bool running_ = false;
-    uint32_t instance_ = 0;
-    std::atomic<bool> cancelled_{false};
-    std::atomic<bool> timedOut_{false};
-};
 
 // How an object's transfers run.
 struct TransferSettings {
@@ -61,7 +37,7 @@ struct Range {
 
 class Operations {
 public:
-    Operations(ConnectionUse& connection, const TransferSettings& settings, CancelSwitch& cancel)
+    Operations(ConnectionUse& connection, const TransferSettings& settings, dump::CancelSwitch& cancel)
         : connection_(connection), settings_(settings), cancel_(cancel)
     {
     }
@@ -94,7 +70,7 @@ private:
 
     ConnectionUse& connection_;
     const TransferSettings& settings_;
-    CancelSwitch& cancel_;
+    dump::CancelSwitch& cancel_;
 };
 
 // uxfer reset CODE on `instance`, on a connection of the library's own.

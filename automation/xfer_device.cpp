@@ -43,12 +43,12 @@ std::string LoaderVersionList()
     return list;
 }
 
-Failure PathOf(BSTR path, std::wstring& wide)
+// `failure`, or success with `number` in `result`.
+Failure Counted(Failure failure, int64_t number, VARIANT* result)
 {
-    wide = path ? std::wstring(path, SysStringLen(path)) : std::wstring();
-    if (wide.empty())
-        return Fail(UXA_E_ARGUMENT, "path: give a file name");
-    return {};
+    if (!failure)
+        PutNumber(number, result);
+    return failure;
 }
 
 }  // namespace
@@ -158,7 +158,8 @@ STDMETHODIMP XferDevice::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*
     return AsDispatchResult(invoked, exception);
 }
 
-Failure XferDevice::RangeOf(const VARIANT& address, const VARIANT* size, const VARIANT& mode, Range& range)
+Failure XferDevice::RangeOf(const VARIANT& address, const VARIANT* size, const VARIANT& mode, const char* sizeFor,
+                            Range& range)
 {
     if (Failure failure = ToNumber(address, kAddress, range.addr))
         return failure;
@@ -171,12 +172,28 @@ Failure XferDevice::RangeOf(const VARIANT& address, const VARIANT* size, const V
     if (!Missing(mode))
         if (Failure failure = ToNumber(mode, kMode, range.mode))
             return failure;
+    if (sizeFor && !range.size)
+        return Fail(UXA_E_ARGUMENT, std::string("size: give the number of device words to ") + sizeFor);
     return {};
 }
 
-template <typename Operation>
-HRESULT XferDevice::WithOperations(Operation operation)
+Failure XferDevice::FileRangeOf(BSTR path, const VARIANT& address, const VARIANT& size, const VARIANT& mode,
+                                const char* sizeFor, std::wstring& file, Range& range)
 {
+    file = path ? std::wstring(path, SysStringLen(path)) : std::wstring();
+    if (file.empty())
+        return Fail(UXA_E_ARGUMENT, "path: give a file name");
+    return RangeOf(address, &size, mode, sizeFor, range);
+}
+
+template <typename Operation>
+HRESULT XferDevice::Run(VARIANT* result, const Failure& arguments, Operation operation)
+{
+    if (!result)
+        return E_POINTER;
+    VariantInit(result);
+    if (arguments)
+        return Report(arguments);
     ConnectionUse connection(this);
     if (connection.Problem())
         return Report(connection.Problem());
@@ -225,144 +242,83 @@ STDMETHODIMP XferDevice::Close()
 
 STDMETHODIMP XferDevice::ReadToFile(BSTR path, VARIANT address, VARIANT size, VARIANT mode, VARIANT* bytes)
 {
-    if (!bytes)
-        return E_POINTER;
-    VariantInit(bytes);
     std::wstring file;
     Range range;
-    if (Failure failure = PathOf(path, file))
-        return Report(failure);
-    if (Failure failure = RangeOf(address, &size, mode, range))
-        return Report(failure);
-    if (!range.size)
-        return Report(Fail(UXA_E_ARGUMENT, "size: give the number of device words to read"));
-    return WithOperations([&](Operations& operations) {
+    return Run(bytes, FileRangeOf(path, address, size, mode, "read", file, range), [&](Operations& operations) {
         uint64_t written = 0;
-        Failure failure = operations.ReadToFile(file, range, written);
-        if (!failure)
-            PutNumber(static_cast<int64_t>(written), bytes);
-        return failure;
+        return Counted(operations.ReadToFile(file, range, written), written, bytes);
     });
 }
 
 STDMETHODIMP XferDevice::WriteFromFile(BSTR path, VARIANT address, VARIANT size, VARIANT mode, VARIANT verify,
                                        VARIANT* bytes)
 {
-    if (!bytes)
-        return E_POINTER;
-    VariantInit(bytes);
     std::wstring file;
     Range range;
     bool check = false;
-    if (Failure failure = PathOf(path, file))
-        return Report(failure);
-    if (Failure failure = RangeOf(address, &size, mode, range))
-        return Report(failure);
-    if (!Missing(verify))
-        if (Failure failure = ToFlag(verify, "verify", check))
-            return Report(failure);
-    return WithOperations([&](Operations& operations) {
+    Failure arguments = FileRangeOf(path, address, size, mode, nullptr, file, range);
+    if (!arguments && !Missing(verify))
+        arguments = ToFlag(verify, "verify", check);
+    return Run(bytes, arguments, [&](Operations& operations) {
         uint64_t sent = 0;
-        Failure failure = operations.WriteFromFile(file, range, check, sent);
-        if (!failure)
-            PutNumber(static_cast<int64_t>(sent), bytes);
-        return failure;
+        return Counted(operations.WriteFromFile(file, range, check, sent), sent, bytes);
     });
 }
 
 STDMETHODIMP XferDevice::CompareWithFile(BSTR path, VARIANT address, VARIANT size, VARIANT mode, VARIANT* offset)
 {
-    if (!offset)
-        return E_POINTER;
-    VariantInit(offset);
     std::wstring file;
     Range range;
-    if (Failure failure = PathOf(path, file))
-        return Report(failure);
-    if (Failure failure = RangeOf(address, &size, mode, range))
-        return Report(failure);
-    return WithOperations([&](Operations& operations) {
+    return Run(offset, FileRangeOf(path, address, size, mode, nullptr, file, range), [&](Operations& operations) {
         int64_t first = -1;
-        Failure failure = operations.CompareWithFile(file, range, first);
-        if (!failure)
-            PutNumber(first, offset);
-        return failure;
+        return Counted(operations.CompareWithFile(file, range, first), first, offset);
     });
 }
 
 STDMETHODIMP XferDevice::Read(VARIANT address, VARIANT size, VARIANT mode, VARIANT* data)
 {
-    if (!data)
-        return E_POINTER;
-    VariantInit(data);
     Range range;
-    if (Failure failure = RangeOf(address, &size, mode, range))
-        return Report(failure);
-    if (!range.size)
-        return Report(Fail(UXA_E_ARGUMENT, "size: give the number of device words to read"));
-    return WithOperations([&](Operations& operations) {
+    return Run(data, RangeOf(address, &size, mode, "read", range), [&](Operations& operations) {
         std::unique_ptr<uint8_t[]> bytes;
         uint32_t count = 0;
         Failure failure = operations.Read(range, bytes, count);
-        if (!failure)
-            failure = PutBytes(bytes.get(), count, data);
-        return failure;
+        return failure ? failure : PutBytes(bytes.get(), count, data);
     });
 }
 
 STDMETHODIMP XferDevice::Write(VARIANT address, VARIANT data, VARIANT mode, VARIANT* bytes)
 {
-    if (!bytes)
-        return E_POINTER;
-    VariantInit(bytes);
     Range range;
     std::vector<uint8_t> content;
-    if (Failure failure = RangeOf(address, nullptr, mode, range))
-        return Report(failure);
-    if (Failure failure = ToBytes(data, content))
-        return Report(failure);
-    return WithOperations([&](Operations& operations) {
+    Failure arguments = RangeOf(address, nullptr, mode, nullptr, range);
+    if (!arguments)
+        arguments = ToBytes(data, content);
+    return Run(bytes, arguments, [&](Operations& operations) {
         uint64_t sent = 0;
-        Failure failure = operations.Write(range, content, sent);
-        if (!failure)
-            PutNumber(static_cast<int64_t>(sent), bytes);
-        return failure;
+        return Counted(operations.Write(range, content, sent), sent, bytes);
     });
 }
 
 STDMETHODIMP XferDevice::Verify(VARIANT address, VARIANT size, VARIANT mode, VARIANT* value)
 {
-    if (!value)
-        return E_POINTER;
-    VariantInit(value);
     Range range;
-    if (Failure failure = RangeOf(address, &size, mode, range))
-        return Report(failure);
-    if (!range.size)
-        return Report(Fail(UXA_E_ARGUMENT, "size: give the number of device words to verify"));
-    return WithOperations([&](Operations& operations) {
+    return Run(value, RangeOf(address, &size, mode, "verify", range), [&](Operations& operations) {
         uint8_t bytes[4] = {};
         Failure failure = operations.Verify(range, bytes);
-        if (!failure) {
-            char text[16];
-            std::snprintf(text, sizeof text, "%02X %02X %02X %02X", bytes[0], bytes[1], bytes[2], bytes[3]);
-            failure = PutText(text, value);
-        }
-        return failure;
+        if (failure)
+            return failure;
+        char text[16];
+        std::snprintf(text, sizeof text, "%02X %02X %02X %02X", bytes[0], bytes[1], bytes[2], bytes[3]);
+        return PutText(text, value);
     });
 }
 
 STDMETHODIMP XferDevice::Status(VARIANT* bytes)
 {
-    if (!bytes)
-        return E_POINTER;
-    VariantInit(bytes);
-    return WithOperations([&](Operations& operations) {
+    return Run(bytes, Failure{}, [&](Operations& operations) {
         uint8_t status[8] = {};
         Failure failure = operations.Status(status);
-        if (!failure)
-            failure = PutLongs(status, sizeof status, bytes);
-        return failure;
+        return failure ? failure : PutLongs(status, sizeof status, bytes);
     });
 }
 

@@ -8,6 +8,7 @@
 #include <ocidl.h>
 
 #include <atomic>
+#include <string>
 
 #include <wrl/client.h>
 
@@ -71,18 +72,24 @@ private:
     XferDevice();
     ~XferDevice();
 
-    // The range arguments of a transfer; `size` may be left out when `sizeOptional`.
-    Failure RangeOf(const VARIANT& address, const VARIANT* size, const VARIANT& mode, Range& range);
-    // Runs `operation` on the connection of this object (opening it first
-    // when it holds none) with this object's settings.
+    // The range arguments of a member; without `sizeFor` (the verb that
+    // needs it) the size may be left out.
+    Failure RangeOf(const VARIANT& address, const VARIANT* size, const VARIANT& mode, const char* sizeFor,
+                    Range& range);
+    // The same with the path of a file.
+    Failure FileRangeOf(BSTR path, const VARIANT& address, const VARIANT& size, const VARIANT& mode,
+                        const char* sizeFor, std::wstring& file, Range& range);
+    // Unless the `arguments` failed, runs `operation` on the connection of
+    // this object (opening it first when it holds none) with this object's
+    // settings; `result` is Empty until the operation sets it.
     template <typename Operation>
-    HRESULT WithOperations(Operation operation);
+    HRESULT Run(VARIANT* result, const Failure& arguments, Operation operation);
     Failure SetHandler(const VARIANT& handler);
 
     std::atomic<ULONG> references_{1};
     Microsoft::WRL::ComPtr<IUnknown> marshaler_;
     ProgressEvents events_;
-    CancelSwitch cancel_;
+    dump::CancelSwitch cancel_;
     std::atomic<LONG> timeoutSeconds_{-1};
     std::atomic<bool> raw_{false};
 };

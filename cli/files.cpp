@@ -119,19 +119,9 @@ int WriteSource::Open(const std::string& file, uint64_t& length)
         length = stdinData_.size();
         return kExitOk;
     }
-    const std::wstring path = FullPath(file);
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
-        return Fail(kExitFile, "can't read " + name_ + " (" + SystemErrorText(GetLastError()) +
-                                   "); does the file exist?");
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return Fail(kExitFile, "can't read " + name_ + ": it is a folder; give a file name");
-    length = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    // Opened now, so that an unreadable file is reported before the device is touched.
-    file_.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file_)
-        return Fail(kExitFile, "can't read " + name_ + " (" + SystemErrorText(GetLastError()) + ")");
+    std::string problem;
+    if (!dump::OpenSource(FullPath(file), name_, file_, length, problem))
+        return Fail(kExitFile, problem);
     return kExitOk;
 }
 

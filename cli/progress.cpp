@@ -4,7 +4,6 @@
 #include <string>
 
 #include "options.h"
-#include "uXfer.h"
 
 namespace cli {
 
@@ -35,28 +34,14 @@ ProgressLine::ProgressLine(bool shown, uint32_t total, ChunkHandler onChunk)
     frequency_ = static_cast<uint64_t>(frequency.QuadPart);
     if (!shown_ && !onChunk_)
         return;
-    attached_ = window_.Create([this](UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-        if (message != WM_COPYDATA || wParam != XFER_PROGRESS_ID)
-            return false;
-        Advance(static_cast<uint32_t>(reinterpret_cast<const COPYDATASTRUCT*>(lParam)->dwData));
-        result = TRUE;
-        return true;
-    });
-    if (!attached_)
-        return;
-    uSetMsgWnd(window_.Handle());
-    uSetMsgFlag(1);
-    if (shown_)
+    attached_ = messages_.Attach([this](uint32_t bytes) { Advance(bytes); });
+    if (attached_ && shown_)
         Draw();
 }
 
 ProgressLine::~ProgressLine()
 {
-    if (!attached_)
-        return;
-    uSetMsgFlag(0);
-    uSetMsgWnd(nullptr);
-    if (!shown_)
+    if (!attached_ || !shown_)
         return;
     std::fputc('\n', stderr);
     std::fflush(stderr);

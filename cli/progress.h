@@ -1,14 +1,12 @@
 // The progress line of a read or write on standard error,
 // "\r 45%  12.3 MiB/s  0:03 left", driven by the library's progress messages
-// (WM_COPYDATA, wParam XFER_PROGRESS_ID, dwData = bytes of the chunk just
-// moved).  The library sends them with SendMessageA from the thread that runs
-// the transfer, which is ours, so the window needs no message loop.
+// (dump/chunk_messages.h).
 #pragma once
 
 #include <cstdint>
 #include <functional>
 
-#include "win/hidden_window.h"
+#include "dump/chunk_messages.h"
 
 namespace cli {
 
@@ -35,7 +33,7 @@ private:
     void Advance(uint32_t bytes);
     void Draw();
 
-    win::HiddenWindow window_;
+    dump::ChunkMessages messages_;
     bool shown_;
     ChunkHandler onChunk_;
     bool attached_ = false;

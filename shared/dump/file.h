@@ -28,6 +28,12 @@ enum class ReplaceCheck { Ok, Folder, Held };
 // delete, held by no one without sharing): asked before the device is touched.
 ReplaceCheck CheckReplaceable(const std::wstring& path);
 
+// Opens the file at the full `path` to read it whole, before the device is
+// touched; `length` receives its length.  False: `problem` says why, calling
+// it `name` ("can't read NAME (error 2: ...); does the file exist?").
+bool OpenSource(const std::wstring& path, const std::string& name, win::unique_file& file, uint64_t& length,
+                std::string& problem);
+
 // New contents for the file `target`, written to a temporary file of its own
 // in the target's folder.  Commit puts the complete, flushed file in the
 // target's place in one move, with the target's attributes and access rights,

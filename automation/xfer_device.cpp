@@ -43,11 +43,13 @@ std::string LoaderVersionList()
     return list;
 }
 
-// `failure`, or success with `number` in `result`.
-Failure Counted(Failure failure, int64_t number, VARIANT* result)
+// `failure`, or success with `number` in `result`.  `number` is read only
+// now, after the call that set it (arguments are evaluated in any order).
+template <typename Number>
+Failure Counted(Failure failure, const Number& number, VARIANT* result)
 {
     if (!failure)
-        PutNumber(number, result);
+        PutNumber(static_cast<int64_t>(number), result);
     return failure;
 }
 

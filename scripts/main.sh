@@ -28,3 +28,7 @@ if [ -x "$root/scripts/main-comserver.sh" ]; then
     echo "== Talvix"
     "$root/scripts/main-comserver.sh" "$build"
 fi
+if [ -x "$root/scripts/main-automation.sh" ]; then
+    echo "== uXfer.Device"
+    "$root/scripts/main-automation.sh" "$build"
+fi

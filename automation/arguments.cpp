@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "dump/numbers.h"
 #include "uXferAuto.h"
@@ -10,9 +11,6 @@
 namespace automation {
 
 namespace {
-
-// The largest whole number a Double holds exactly.
-constexpr double kMaxExact = 9007199254740992.0;
 
 // The argument itself, also when the host passed a reference to it.
 class Value {
@@ -34,18 +32,6 @@ private:
     VARIANT value_;
     bool ok_;
 };
-
-Failure NotANumber(const NumberRule& rule, const std::string& text)
-{
-    return Fail(UXA_E_ARGUMENT, std::string(rule.name) + ": '" + text +
-                                    "' is not a number (decimal or 0x hexadecimal" +
-                                    (rule.allowUnit ? ", K or M for KiB or MiB)" : ")"));
-}
-
-Failure TooLarge(const NumberRule& rule, const std::string& text)
-{
-    return Fail(UXA_E_ARGUMENT, std::string(rule.name) + ": '" + text + "' is too large (" + rule.limit + ")");
-}
 
 std::string Text(VARIANT& value)
 {
@@ -82,26 +68,28 @@ Failure ToNumber(const VARIANT& argument, const NumberRule& rule, uint32_t& numb
     Value value(argument);
     if (!value.Ok())
         return Fail(UXA_E_ARGUMENT, std::string(rule.name) + ": the value can't be read");
+    std::string text;
     if (value.Type() == VT_BSTR) {
-        const std::string text = Text(*value);
-        const std::optional<uint64_t> parsed = dump::ParseNumber(text, rule.allowUnit);
-        if (!parsed)
-            return NotANumber(rule, text);
-        if (*parsed > rule.max)
-            return TooLarge(rule, text);
-        number = static_cast<uint32_t>(*parsed);
-        return {};
+        text = Text(*value);
+    } else {
+        if (!IsNumeric(value.Type()))
+            return Fail(UXA_E_ARGUMENT, std::string(rule.name) + ": give a number, or text such as \"0x1000\"");
+        // A whole number goes on as its digits; any other as the host writes it, which is refused.
+        const bool whole = SUCCEEDED(VariantChangeType(&*value, &*value, 0, VT_R8)) && V_R8(&*value) >= 0 &&
+                           V_R8(&*value) == std::floor(V_R8(&*value));
+        if (whole) {
+            char digits[400];
+            std::snprintf(digits, sizeof digits, "%.0f", V_R8(&*value));
+            text = digits;
+        } else {
+            text = Text(*value);
+        }
     }
-    if (!IsNumeric(value.Type()))
-        return Fail(UXA_E_ARGUMENT, std::string(rule.name) + ": give a number, or text such as \"0x1000\"");
-    if (FAILED(VariantChangeType(&*value, &*value, 0, VT_R8)))
-        return NotANumber(rule, Text(*value));
-    const double d = V_R8(&*value);
-    if (!(d >= 0) || d != std::floor(d))
-        return NotANumber(rule, Text(*value));
-    if (d > static_cast<double>(rule.max) || d > kMaxExact)
-        return TooLarge(rule, Text(*value));
-    number = static_cast<uint32_t>(d);
+    uint64_t parsed = 0;
+    const std::string problem = dump::NumberProblem(rule.name, text, rule.allowUnit, rule.max, rule.limit, parsed);
+    if (!problem.empty())
+        return Fail(UXA_E_ARGUMENT, problem);
+    number = static_cast<uint32_t>(parsed);
     return {};
 }
 

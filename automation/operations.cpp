@@ -186,26 +186,17 @@ Failure Operations::ReadToFile(const std::wstring& path, const Range& range, uin
 Failure Operations::CheckFileSize(const std::string& name, const char* command, uint64_t length, Range& range)
 {
     if (!range.size) {
-        if (settings_.raw && length % 2)
-            return Fail(UXA_E_ARGUMENT, name + " has " + std::to_string(length) +
-                                            " bytes, an odd number: a raw file holds 2 bytes a word");
-        const uint64_t words = settings_.raw ? length / 2 : length;
-        if (words == 0)
-            return Fail(UXA_E_ARGUMENT, name + " is empty: there is nothing to " + command);
-        if (words > dump::kMaxDumpSize)
-            return Fail(UXA_E_ARGUMENT, name + " has " + std::to_string(length) +
-                                            " bytes, more than one transfer carries (" +
-                                            dump::HexText(dump::kMaxDumpSize) + " words); give a size");
-        range.size = static_cast<uint32_t>(words);
+        uint32_t words = 0;
+        const std::string problem = dump::SizeFromLength(name, command, length, settings_.raw, "size", words);
+        if (!problem.empty())
+            return Fail(UXA_E_ARGUMENT, problem);
+        range.size = words;
     }
     if (Failure failure = CheckRange(range))
         return failure;
     const uint64_t needed = settings_.raw ? uint64_t{*range.size} * 2 : *range.size;
-    if (length < needed)
-        return Fail(UXA_E_ARGUMENT, name + " has " + std::to_string(length) + " bytes, fewer than the " +
-                                        std::to_string(needed) + " bytes the " + command +
-                                        " needs; give a smaller size");
-    return {};
+    const std::string problem = dump::ShortSourceProblem(name, command, length, needed, "give a smaller size");
+    return problem.empty() ? Failure{} : Fail(UXA_E_ARGUMENT, problem);
 }
 
 Failure Operations::LoadFile(const char* command, const std::wstring& path, Range& range, Buffer& wire)

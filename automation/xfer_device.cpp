@@ -8,6 +8,7 @@
 #include "arguments.h"
 #include "connection_owner.h"
 #include "dump/connection.h"
+#include "dump/numbers.h"
 #include "dump/wire.h"
 #include "loader_versions.h"
 #include "module.h"
@@ -19,29 +20,13 @@ namespace automation {
 
 namespace {
 
-const char kLimitWords[] = "the byte image of a range, 2 bytes a word, must fit in 32 bits: at most 0x7FFFFFFF";
-const char kLimit16[] = "the request carries it in a 16-bit word: at most 0xFFFF";
-const char kLimit32[] = "at most 0xFFFFFFFF";
-const NumberRule kAddress = {"address", true, dump::kMaxDumpSize, kLimitWords};
-const NumberRule kSize = {"size", true, dump::kMaxDumpSize, kLimitWords};
-const NumberRule kMode = {"mode", false, 0xFFFF, kLimit16};
-const NumberRule kInstance = {"instance", false, UINT32_MAX, kLimit32};
-const NumberRule kLoaderVersion = {"loaderVersion", false, UINT32_MAX, kLimit32};
-const NumberRule kResetCode = {"code", false, 0xFFFF, kLimit16};
+const NumberRule kAddress = {"address", true, dump::kMaxDumpSize, dump::kLimitWords};
+const NumberRule kSize = {"size", true, dump::kMaxDumpSize, dump::kLimitWords};
+const NumberRule kMode = {"mode", false, dump::kMax16, dump::kLimit16};
+const NumberRule kInstance = {"instance", false, UINT32_MAX, dump::kLimit32};
+const NumberRule kLoaderVersion = {"loaderVersion", false, UINT32_MAX, dump::kLimit32};
+const NumberRule kResetCode = {"code", false, dump::kMax16, dump::kLimit16};
 constexpr uint32_t kDefaultResetCode = 2;
-constexpr LONG kMaxTimeoutSeconds = 2147483;  // its milliseconds fit the timer's 32 bits
-
-// "272, 288 or 304": the versions the loader table holds.
-std::string LoaderVersionList()
-{
-    std::string list;
-    for (size_t i = 0; i < std::size(kLoaderVersions); ++i) {
-        if (i)
-            list += i + 1 == std::size(kLoaderVersions) ? " or " : ", ";
-        list += std::to_string(kLoaderVersions[i].version);
-    }
-    return list;
-}
 
 // `failure`, or success with `number` in `result`.  `number` is read only
 // now, after the call that set it (arguments are evaluated in any order).
@@ -232,7 +217,7 @@ STDMETHODIMP XferDevice::Open(VARIANT instance, VARIANT loaderVersion)
             return Report(failure);
         if (!FindLoaderVersion(version))
             return Report(Fail(UXA_E_ARGUMENT, "loaderVersion: unknown loader version " + std::to_string(version) +
-                                                   " (" + LoaderVersionList() + ")"));
+                                                   " (" + dump::LoaderVersionList() + ")"));
     }
     return Report(OpenConnection(this, index, version));
 }
@@ -343,10 +328,10 @@ STDMETHODIMP XferDevice::get_Timeout(LONG* seconds)
 
 STDMETHODIMP XferDevice::put_Timeout(LONG seconds)
 {
-    if (seconds < -1 || seconds > kMaxTimeoutSeconds)
+    if (seconds < -1 || seconds > static_cast<LONG>(dump::kMaxTimeoutSeconds))
         return Report(Fail(UXA_E_ARGUMENT, "Timeout: " + std::to_string(seconds) +
                                                " is out of range (-1: automatic, 0: no limit, at most " +
-                                               std::to_string(kMaxTimeoutSeconds) + " seconds)"));
+                                               std::to_string(dump::kMaxTimeoutSeconds) + " seconds)"));
     timeoutSeconds_ = seconds;
     return S_OK;
 }

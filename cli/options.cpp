@@ -3,33 +3,17 @@
 #include <CLI/CLI.hpp>
 
 #include <cstring>
-#include <iterator>
 #include <string>
 
 #include "commands.h"
+#include "dump/connection.h"
 #include "dump/numbers.h"
 #include "errors.h"
 #include "loader_versions.h"
 
 namespace cli {
 
-const char kLimit16[] = "the request carries it in a 16-bit word: at most 0xFFFF";
-const char kLimit32[] = "at most 0xFFFFFFFF";
-const char kLimitTimeout[] = "at most 2147483";
-
 namespace {
-
-// "272, 288 or 304": the versions the loader table holds.
-std::string LoaderVersionList()
-{
-    std::string list;
-    for (size_t i = 0; i < std::size(kLoaderVersions); ++i) {
-        if (i > 0)
-            list += i + 1 == std::size(kLoaderVersions) ? " or " : ", ";
-        list += std::to_string(kLoaderVersions[i].version);
-    }
-    return list;
-}
 
 // The longest --delay: the library sleeps it, uninterruptibly, between the
 // steps of every request of every process using it.
@@ -87,7 +71,7 @@ private:
                          instance_);
         else  // taken only to be refused with a clear message
             numbers_.Add(*cmd, "--instance", "", "N", false, UINT32_MAX, kLimit32, strayInstance_)->group("");
-        numbers_.Add(*cmd, "--loader-version", ("the loader driver version: " + LoaderVersionList()).c_str(), "V",
+        numbers_.Add(*cmd, "--loader-version", ("the loader driver version: " + dump::LoaderVersionList()).c_str(), "V",
                      false, UINT32_MAX, kLimit32, common_.loaderVersion);
         numbers_.Add(*cmd, "--delay",
                      "the library's wait between status polls, at most 10000; shared by every process using the "
@@ -112,7 +96,7 @@ private:
         if (common_.loaderVersion && !FindLoaderVersion(*common_.loaderVersion))
             return {nullptr, Fail(kExitUsage, "--loader-version: unknown loader version " +
                                                   std::to_string(*common_.loaderVersion) + " (" +
-                                                  LoaderVersionList() + ")")};
+                                                  dump::LoaderVersionList() + ")")};
         return {chosen_, kExitOk};
     }
 
@@ -140,14 +124,11 @@ int NumberOptions::Convert()
     for (Number& n : numbers_) {
         if (!n.text)
             continue;
-        const std::optional<uint64_t> value = dump::ParseNumber(*n.text, n.allowUnit);
-        if (!value)
-            return Fail(kExitUsage, std::string(n.name) + ": '" + *n.text +
-                                        "' is not a number (decimal or 0x hexadecimal" +
-                                        (n.allowUnit ? ", K or M for KiB or MiB)" : ")"));
-        if (*value > n.max)
-            return Fail(kExitUsage, std::string(n.name) + ": '" + *n.text + "' is too large (" + n.limit + ")");
-        *n.target = static_cast<uint32_t>(*value);
+        uint64_t value = 0;
+        const std::string problem = dump::NumberProblem(n.name, *n.text, n.allowUnit, n.max, n.limit, value);
+        if (!problem.empty())
+            return Fail(kExitUsage, problem);
+        *n.target = static_cast<uint32_t>(value);
     }
     return kExitOk;
 }

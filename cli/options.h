@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "dump/numbers.h"
+
 namespace CLI {
 class App;
 class Option;
@@ -27,12 +29,12 @@ struct CommonOptions {
 };
 
 // What a number reaching the device may hold, and why.
-constexpr uint32_t kMax16 = 0xFFFF;
-extern const char kLimit16[];
-extern const char kLimit32[];
-// The longest --timeout: a timer's milliseconds must fit in 31 bits.
-constexpr uint32_t kMaxTimeoutSeconds = 2147483;
-extern const char kLimitTimeout[];
+using dump::kLimit16;
+using dump::kLimit32;
+using dump::kLimitTimeout;
+using dump::kLimitWords;
+using dump::kMax16;
+using dump::kMaxTimeoutSeconds;
 
 // Number options are taken as text and converted after parsing, so that
 // every bad value gets the same message and exit code.

@@ -21,7 +21,6 @@ namespace cli {
 
 namespace {
 
-constexpr char kLimitWords[] = "the byte image of a range, 2 bytes a word, must fit in 32 bits: at most 0x7FFFFFFF";
 
 // `what` names the transfer in its errors: "the read of N wire bytes from instance I".
 int Move(const CommonOptions& common, const DumpOptions& options, const TransferDesc& desc, const std::string& what,
@@ -135,27 +134,23 @@ int LoadWireImage(const char* command, const DumpOptions& options, std::optional
     if (const int code = source.Open(plan.file, length))
         return code;
     if (!plan.size) {
-        if (options.raw && length % 2)
-            return Fail(kExitUsage, plan.file + " has " + std::to_string(length) +
-                                        " bytes, an odd number: a raw file holds 2 bytes a word");
-        const uint64_t words = options.raw ? length / 2 : length;
-        if (words == 0)
-            return Fail(kExitUsage, plan.file + " is empty: there is nothing to " + command);
-        if (words > dump::kMaxDumpSize)
-            return Fail(kExitUsage, plan.file + " has " + std::to_string(length) +
-                                        " bytes, more than one transfer carries (" + dump::HexText(dump::kMaxDumpSize) +
-                                        " words); give a --size");
-        plan.size = static_cast<uint32_t>(words);
+        uint32_t words = 0;
+        const std::string problem = dump::SizeFromLength(plan.file, command, length, options.raw, "--size", words);
+        if (!problem.empty())
+            return Fail(kExitUsage, problem);
+        plan.size = words;
     }
     if (const int code = CheckRange(plan.addr, *plan.size))
         return code;
     const uint32_t size = *plan.size;
     const uint32_t fileBytes = options.raw ? size * 2 : size;
-    if (length < fileBytes && !pad.value_or(false))
-        return Fail(kExitUsage, plan.file + " has " + std::to_string(length) + " bytes, fewer than the " +
-                                    std::to_string(fileBytes) + " bytes the " + command + " needs; " +
-                                    (pad ? "add --pad to fill the rest with zeros, or give" : "give") +
-                                    " a smaller --size");
+    if (!pad.value_or(false)) {
+        const std::string problem = dump::ShortSourceProblem(
+            plan.file, command, length, fileBytes,
+            std::string(pad ? "add --pad to fill the rest with zeros, or give" : "give") + " a smaller --size");
+        if (!problem.empty())
+            return Fail(kExitUsage, problem);
+    }
 
     if (const int code = Allocate(size * 2, wire))
         return code;

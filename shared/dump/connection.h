@@ -12,6 +12,8 @@ namespace dump {
 
 // The interface class uXfer enumerates after uSetKVVersion(version); 0: the default.
 GUID InterfaceClass(uint32_t loaderVersion);
+// "272, 288 or 304": the loader versions there are.
+std::string LoaderVersionList();
 // "{F826D4FB-5152-40B0-B546-A6EDF2452F05}"
 std::string GuidText(const GUID& guid);
 

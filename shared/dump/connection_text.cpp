@@ -4,6 +4,7 @@
 #include "dump/connection.h"
 
 #include <cstdio>
+#include <iterator>
 
 #include "dump/instance_lock.h"
 #include "dump/results.h"
@@ -26,6 +27,17 @@ GUID InterfaceClass(uint32_t loaderVersion)
         return loader->interfaceClass;
     static const GUID kDefault = DEVICE_CLASS_DEFAULT_INIT;
     return kDefault;
+}
+
+std::string LoaderVersionList()
+{
+    std::string list;
+    for (size_t i = 0; i < std::size(kLoaderVersions); ++i) {
+        if (i > 0)
+            list += i + 1 == std::size(kLoaderVersions) ? " or " : ", ";
+        list += std::to_string(kLoaderVersions[i].version);
+    }
+    return list;
 }
 
 std::string GuidText(const GUID& g)

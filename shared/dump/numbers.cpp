@@ -13,6 +13,11 @@ constexpr uint64_t kWordSpace = 0x80000000u;
 
 }  // namespace
 
+const char kLimit16[] = "the request carries it in a 16-bit word: at most 0xFFFF";
+const char kLimit32[] = "at most 0xFFFFFFFF";
+const char kLimitWords[] = "the byte image of a range, 2 bytes a word, must fit in 32 bits: at most 0x7FFFFFFF";
+const char kLimitTimeout[] = "at most 2147483";
+
 std::optional<uint64_t> ParseNumber(const std::string& text, bool allowUnit)
 {
     size_t pos = 0;
@@ -77,6 +82,43 @@ std::string RangeProblem(uint32_t addr, uint32_t size, const char* addrName, con
                HexText(end - 1) + " crosses the top of the device's address space (the last word is " +
                HexText(kWordSpace - 1) + ")";
     return std::string();
+}
+
+std::string NumberProblem(const std::string& name, const std::string& text, bool allowUnit, uint64_t max,
+                          const char* limit, uint64_t& value)
+{
+    const std::optional<uint64_t> parsed = ParseNumber(text, allowUnit);
+    if (!parsed)
+        return name + ": '" + text + "' is not a number (decimal or 0x hexadecimal" +
+               (allowUnit ? ", K or M for KiB or MiB)" : ")");
+    if (*parsed > max)
+        return name + ": '" + text + "' is too large (" + limit + ")";
+    value = *parsed;
+    return {};
+}
+
+std::string SizeFromLength(const std::string& name, const char* command, uint64_t length, bool raw,
+                           const char* sizeName, uint32_t& size)
+{
+    if (raw && length % 2)
+        return name + " has " + std::to_string(length) + " bytes, an odd number: a raw file holds 2 bytes a word";
+    const uint64_t words = raw ? length / 2 : length;
+    if (words == 0)
+        return name + " is empty: there is nothing to " + command;
+    if (words > kMaxDumpSize)
+        return name + " has " + std::to_string(length) + " bytes, more than one transfer carries (" +
+               HexText(kMaxDumpSize) + " words); give a " + sizeName;
+    size = static_cast<uint32_t>(words);
+    return {};
+}
+
+std::string ShortSourceProblem(const std::string& name, const char* command, uint64_t length, uint64_t needed,
+                               const std::string& remedy)
+{
+    if (length >= needed)
+        return {};
+    return name + " has " + std::to_string(length) + " bytes, fewer than the " + std::to_string(needed) +
+           " bytes the " + command + " needs; " + remedy;
 }
 
 }  // namespace dump

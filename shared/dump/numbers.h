@@ -12,6 +12,21 @@ namespace dump {
 // else.  A value beyond 64 bits comes back as UINT64_MAX, above every limit.
 std::optional<uint64_t> ParseNumber(const std::string& text, bool allowUnit);
 
+// What a number reaching the device may hold, and why, as messages say it.
+constexpr uint32_t kMax16 = 0xFFFF;
+extern const char kLimit16[];
+extern const char kLimit32[];
+extern const char kLimitWords[];  // an address or size of words
+// The longest timeout: a timer's milliseconds must fit in 31 bits.
+constexpr uint32_t kMaxTimeoutSeconds = 2147483;
+extern const char kLimitTimeout[];
+
+// `text`, the value of `name`, as a number of at most `max`, whose reason is
+// `limit`.  Empty when it is one (then in `value`), else why not:
+// "NAME: 'zz' is not a number (decimal or 0x hexadecimal)", "... is too large (LIMIT)".
+std::string NumberProblem(const std::string& name, const std::string& text, bool allowUnit, uint64_t max,
+                          const char* limit, uint64_t& value);
+
 // "0x1F"
 std::string HexText(uint64_t value);
 
@@ -21,5 +36,16 @@ std::string HexText(uint64_t value);
 // be empty.  Why the range can't be one transfer, naming the two values
 // `addrName` and `sizeName`; empty when it can.
 std::string RangeProblem(uint32_t addr, uint32_t size, const char* addrName, const char* sizeName);
+
+// The words a source (file or array) of `length` bytes called `name` sends
+// with `command` (write, compare) when no size is given: its length, or half
+// of it when raw.  Empty when that is one transfer (then in `size`), else
+// why not; `sizeName` names the size as the caller's user gives it.
+std::string SizeFromLength(const std::string& name, const char* command, uint64_t length, bool raw,
+                           const char* sizeName, uint32_t& size);
+// Why a source of `length` bytes is too short for the `needed` bytes of
+// `command`, ending in `remedy` ("give a smaller size"); empty when it isn't.
+std::string ShortSourceProblem(const std::string& name, const char* command, uint64_t length, uint64_t needed,
+                               const std::string& remedy);
 
 }  // namespace dump

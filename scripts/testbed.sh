@@ -19,9 +19,15 @@ arch=${3:-win64}
 [ -n "$action" ] && [ -n "$build" ] || { echo "usage: $0 start|stop <build-dir> [win64|win32]" >&2; exit 2; }
 build=$(cd "$build" && pwd)
 state="$build/testbed"
+. "$(dirname "$0")/wine-commands.sh"
 case "$arch" in
 win64) export WINEPREFIX="$build/wineprefix"; bin="$build/bin/x64" ;;
-win32) export WINEPREFIX="$build/wineprefix32"; bin="$build/bin" ;;
+win32)
+    if [ "$action" = start ] && [ "$UXFER_RUNS_32BIT" != 1 ]; then
+        echo "testbed: a 32-bit Windows needs 32-bit x86 code: $UXFER_WHY_NO_32BIT" >&2
+        exit 3
+    fi
+    export WINEPREFIX="$build/wineprefix32"; bin="$build/bin" ;;
 *) echo "testbed: unknown configuration $arch" >&2; exit 2 ;;
 esac
 export WINEARCH=$arch
@@ -64,9 +70,9 @@ configure_prefix() {
         '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' '"SimSun"="WenQuanYi Micro Hei"' \
         '"NSimSun"="WenQuanYi Micro Hei"' '' \
         '[HKEY_CURRENT_USER\Software\Wine\WineDbg]' '"ShowCrashDialog"=dword:00000000' '' >"$reg"
-    wine regedit /S "$(winepath -w "$reg")"
+    regedit_cmd /S "$(winepath_cmd -w "$reg")"
     # The font name in Chinese, as dialog templates spell it (code page 936).
-    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$(printf '\xcb\xce\xcc\xe5' | iconv -f GB2312 -t UTF-8)" \
+    wine_cmd reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$(printf '\xcb\xce\xcc\xe5' | iconv -f GB2312 -t UTF-8)" \
         /d 'WenQuanYi Micro Hei' /f >/dev/null
 }
 
@@ -74,7 +80,11 @@ start() {
     mkdir -p "$state"
     stop_pid wineserver
     stop_pid xvfb
+    # The Wine commands this machine runs, for wine-run and the package tests.
     printf 'export WINEPREFIX="%s"\nexport WINEARCH=%s\n' "$WINEPREFIX" "$arch" >"$state/env"
+    printf 'export UXFER_RUNS_32BIT=%s\nexport UXFER_WHY_NO_32BIT="%s"\nexport WINE="%s"\nexport WINESERVER="%s"\n' \
+        "$UXFER_RUNS_32BIT" "$UXFER_WHY_NO_32BIT" "$WINE" "$WINESERVER" >>"$state/env"
+    [ -n "${WINELOADER:-}" ] && printf 'export WINELOADER="%s"\n' "$WINELOADER" >>"$state/env"
     start_display
     . "$state/env"
     export DISPLAY
@@ -84,14 +94,14 @@ start() {
     # A prefix of the other kind (a build tree from before) is made anew.
     if [ -f "$WINEPREFIX/system.reg" ]; then
         local kind=win32
-        [ -d "$WINEPREFIX/drive_c/windows/syswow64" ] && kind=win64
+        grep -q '^#arch=win64' "$WINEPREFIX/system.reg" && kind=win64
         [ "$kind" = "$arch" ] || rm -rf "$WINEPREFIX"
     fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        wineboot -i >>"$state/wine.log" 2>&1
-        wineserver -w
+        wineboot_cmd -i >>"$state/wine.log" 2>&1
+        wineserver_cmd -w
         configure_prefix >>"$state/wine.log" 2>&1
-        wineserver -w
+        wineserver_cmd -w
     fi
     # Put the driver image in place before the prefix boots: a loaded driver keeps
     # its file locked.  The copy under the real driver's name is what version
@@ -106,15 +116,15 @@ start() {
         rm -f "$WINEPREFIX/drive_c/windows/syswow64/drivers/$name"
     done
 
-    wineserver -p -f >/dev/null 2>&1 &
+    wineserver_cmd -p -f >/dev/null 2>&1 &
     echo $! >"$state/wineserver.pid"
     # Wine's own services start with the first program and keep its output
     # streams: give them a log, not our caller's pipe.
     # The service is created by a program of the driver's own bitness: one created
     # from 32-bit code under WoW64 would be started in the 32-bit driver host.
-    wine "$bin/vdevctl.exe" install "$(winepath -w "$sys")" >>"$state/wine.log" 2>&1 ||
+    wine_cmd "$bin/vdevctl.exe" install "$(winepath_cmd -w "$sys")" >>"$state/wine.log" 2>&1 ||
         { echo "testbed: installing the virtual device failed (see $state/wine.log)" >&2; exit 1; }
-    wine "$bin/vdevctl.exe" reset >>"$state/wine.log" 2>&1
+    wine_cmd "$bin/vdevctl.exe" reset >>"$state/wine.log" 2>&1
     echo "testbed: up ($arch, $DISPLAY, prefix $WINEPREFIX)"
 }
 
@@ -125,7 +135,7 @@ stop() {
         WINEPREFIX=$(. "$state/env" && echo "$WINEPREFIX")
     fi
     if [ -f "$state/wineserver.pid" ] && kill -0 "$(cat "$state/wineserver.pid")" 2>/dev/null; then
-        wineserver -k 2>/dev/null || true
+        wineserver_cmd -k 2>/dev/null || true
     fi
     stop_pid wineserver
     stop_pid xvfb

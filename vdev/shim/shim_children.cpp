@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "shim_redirect.h"
 #include "vdev_shim.h"
 #include "win/unique_any.h"
 
@@ -33,26 +34,12 @@ private:
     void* address_;
 };
 
-#ifndef _WIN64
-// Every process creation of kernelbase ends in this one function, whichever
-// of the A, W or AsUser entries the program called.
-using CreateProcessInternalWFn = BOOL(WINAPI*)(HANDLE token, LPCWSTR application, LPWSTR commandLine,
-                                               LPSECURITY_ATTRIBUTES processAttributes,
-                                               LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
-                                               LPVOID environment, LPCWSTR folder, LPSTARTUPINFOW startup,
-                                               LPPROCESS_INFORMATION info, PHANDLE newToken);
-
-CreateProcessInternalWFn originalCreate = nullptr;
 char shimDll[MAX_PATH];
 
-BOOL WINAPI FollowingCreateProcess(HANDLE token, LPCWSTR application, LPWSTR commandLine,
-                                   LPSECURITY_ATTRIBUTES processAttributes, LPSECURITY_ATTRIBUTES threadAttributes,
-                                   BOOL inherit, DWORD flags, LPVOID environment, LPCWSTR folder,
-                                   LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info, PHANDLE newToken)
+// A child created suspended gets the shim, then runs unless its creator asked
+// for it suspended.
+BOOL Follow(DWORD flags, LPPROCESS_INFORMATION info)
 {
-    if (!originalCreate(token, application, commandLine, processAttributes, threadAttributes, inherit,
-                        flags | CREATE_SUSPENDED, environment, folder, startup, info, newToken))
-        return FALSE;
     if (!VdevShimInject(info->hProcess, shimDll)) {
         // A child without the shim would fail on the pipes far from here; fail where the cause is.
         TerminateProcess(info->hProcess, 127);
@@ -67,6 +54,102 @@ BOOL WINAPI FollowingCreateProcess(HANDLE token, LPCWSTR application, LPWSTR com
     return TRUE;
 }
 
+// Every process creation of kernelbase ends in CreateProcessInternalW, whichever
+// of the A, W or AsUser entries the program called.
+using CreateProcessInternalWFn = BOOL(WINAPI*)(HANDLE token, LPCWSTR application, LPWSTR commandLine,
+                                               LPSECURITY_ATTRIBUTES processAttributes,
+                                               LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
+                                               LPVOID environment, LPCWSTR folder, LPSTARTUPINFOW startup,
+                                               LPPROCESS_INFORMATION info, PHANDLE newToken);
+CreateProcessInternalWFn originalCreate = nullptr;
+
+BOOL WINAPI FollowingCreateProcess(HANDLE token, LPCWSTR application, LPWSTR commandLine,
+                                   LPSECURITY_ATTRIBUTES processAttributes, LPSECURITY_ATTRIBUTES threadAttributes,
+                                   BOOL inherit, DWORD flags, LPVOID environment, LPCWSTR folder,
+                                   LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info, PHANDLE newToken)
+{
+    return originalCreate(token, application, commandLine, processAttributes, threadAttributes, inherit,
+                          flags | CREATE_SUSPENDED, environment, folder, startup, info, newToken) &&
+           Follow(flags, info);
+}
+
+#ifdef _WIN64
+// x86-64 system functions have no hot-patch padding, so an entry under a jump
+// is no longer callable.  There the public entries are redirected, each to a
+// replacement that calls the internal function behind it, which stays as it is.
+using CreateProcessInternalAFn = BOOL(WINAPI*)(HANDLE token, LPCSTR application, LPSTR commandLine,
+                                               LPSECURITY_ATTRIBUTES processAttributes,
+                                               LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
+                                               LPVOID environment, LPCSTR folder, LPSTARTUPINFOA startup,
+                                               LPPROCESS_INFORMATION info, PHANDLE newToken);
+CreateProcessInternalAFn originalCreateA = nullptr;
+
+BOOL WINAPI FollowingCreateProcessA(HANDLE token, LPCSTR application, LPSTR commandLine,
+                                    LPSECURITY_ATTRIBUTES processAttributes, LPSECURITY_ATTRIBUTES threadAttributes,
+                                    BOOL inherit, DWORD flags, LPVOID environment, LPCSTR folder,
+                                    LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info, PHANDLE newToken)
+{
+    return originalCreateA(token, application, commandLine, processAttributes, threadAttributes, inherit,
+                           flags | CREATE_SUSPENDED, environment, folder, startup, info, newToken) &&
+           Follow(flags, info);
+}
+
+BOOL WINAPI ShimCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                               LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
+                               LPCWSTR folder, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info)
+{
+    return FollowingCreateProcess(nullptr, application, commandLine, processAttributes, threadAttributes, inherit,
+                                  flags, environment, folder, startup, info, nullptr);
+}
+
+BOOL WINAPI ShimCreateProcessAsUserW(HANDLE token, LPCWSTR application, LPWSTR commandLine,
+                                     LPSECURITY_ATTRIBUTES processAttributes, LPSECURITY_ATTRIBUTES threadAttributes,
+                                     BOOL inherit, DWORD flags, LPVOID environment, LPCWSTR folder,
+                                     LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info)
+{
+    return FollowingCreateProcess(token, application, commandLine, processAttributes, threadAttributes, inherit,
+                                  flags, environment, folder, startup, info, nullptr);
+}
+
+BOOL WINAPI ShimCreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                               LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID environment,
+                               LPCSTR folder, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info)
+{
+    return FollowingCreateProcessA(nullptr, application, commandLine, processAttributes, threadAttributes, inherit,
+                                   flags, environment, folder, startup, info, nullptr);
+}
+
+BOOL WINAPI ShimCreateProcessAsUserA(HANDLE token, LPCSTR application, LPSTR commandLine,
+                                     LPSECURITY_ATTRIBUTES processAttributes, LPSECURITY_ATTRIBUTES threadAttributes,
+                                     BOOL inherit, DWORD flags, LPVOID environment, LPCSTR folder,
+                                     LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info)
+{
+    return FollowingCreateProcessA(token, application, commandLine, processAttributes, threadAttributes, inherit,
+                                   flags, environment, folder, startup, info, nullptr);
+}
+
+bool TakeOverCreation(HMODULE kernelbase)
+{
+    auto entry = [&](const char* name) { return reinterpret_cast<void*>(GetProcAddress(kernelbase, name)); };
+    originalCreate = reinterpret_cast<CreateProcessInternalWFn>(entry("CreateProcessInternalW"));
+    originalCreateA = reinterpret_cast<CreateProcessInternalAFn>(entry("CreateProcessInternalA"));
+    const struct {
+        const char* name;
+        const void* replacement;
+    } entries[] = {
+        {"CreateProcessW", reinterpret_cast<const void*>(&ShimCreateProcessW)},
+        {"CreateProcessAsUserW", reinterpret_cast<const void*>(&ShimCreateProcessAsUserW)},
+        {"CreateProcessA", reinterpret_cast<const void*>(&ShimCreateProcessA)},
+        {"CreateProcessAsUserA", reinterpret_cast<const void*>(&ShimCreateProcessAsUserA)},
+    };
+    if (!originalCreate || !originalCreateA)
+        return false;
+    for (const auto& e : entries)
+        if (!entry(e.name) || !vdev_shim::Redirect(entry(e.name), e.replacement))
+            return false;
+    return true;
+}
+#else
 // System functions are built to be redirected while in use: their entry is a
 // two-byte no-op (mov edi, edi) with five bytes of padding before it.  A long
 // jump to the replacement goes into the padding, then a short jump back into
@@ -95,7 +178,21 @@ bool HotPatch(void* target, void* replacement)
     return true;
 }
 
+bool TakeOverCreation(HMODULE kernelbase)
+{
+    void* entry = reinterpret_cast<void*>(GetProcAddress(kernelbase, "CreateProcessInternalW"));
+    if (!entry)
+        return false;
+    // Known before the jump is in place: another thread may create a process at once.
+    originalCreate = reinterpret_cast<CreateProcessInternalWFn>(static_cast<unsigned char*>(entry) + 2);
+    if (HotPatch(entry, reinterpret_cast<void*>(&FollowingCreateProcess)))
+        return true;
+    originalCreate = nullptr;
+    return false;
+}
 #endif
+
+bool following = false;
 
 }  // namespace
 
@@ -114,22 +211,14 @@ extern "C" bool VdevShimInject(HANDLE process, const char* dllPath)
     return GetExitCodeThread(thread.get(), &module) && module != 0;
 }
 
-#ifndef _WIN64
 extern "C" bool VdevShimFollowChildren(const char* dllPath)
 {
-    if (originalCreate)
+    if (following)
         return true;
     if (std::strlen(dllPath) >= sizeof shimDll)
         return false;
     std::strcpy(shimDll, dllPath);
     HMODULE kernelbase = GetModuleHandleA("kernelbase.dll");
-    void* entry = kernelbase ? reinterpret_cast<void*>(GetProcAddress(kernelbase, "CreateProcessInternalW")) : nullptr;
-    if (!entry)
-        return false;
-    // Known before the jump is in place: another thread may create a process at once.
-    originalCreate = reinterpret_cast<CreateProcessInternalWFn>(static_cast<unsigned char*>(entry) + 2);
-    if (!HotPatch(entry, reinterpret_cast<void*>(&FollowingCreateProcess)))
-        originalCreate = nullptr;
-    return originalCreate != nullptr;
+    following = kernelbase && TakeOverCreation(kernelbase);
+    return following;
 }
-#endif

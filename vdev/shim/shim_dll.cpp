@@ -12,9 +12,5 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     const DWORD n = GetModuleFileNameA(instance, self, MAX_PATH);
     if (n == 0 || n >= MAX_PATH || !VdevShimInstall())
         return FALSE;
-#ifdef _WIN64
-    return TRUE;
-#else
     return VdevShimFollowChildren(self) ? TRUE : FALSE;
-#endif
 }

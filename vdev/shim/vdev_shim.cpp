@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "shim_redirect.h"
 #include "vdev_backchannel.h"
 
 namespace {
@@ -82,10 +83,35 @@ HANDLE WINAPI ShimCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY
     return h;
 }
 
-// The jump written over the entry of CreateFileA.  32-bit code reaches the
+bool installed = false;
+
+}  // namespace
+
+extern "C" bool VdevShimInstall()
+{
+    if (installed)
+        return true;
+    bool any = false;
+    for (const char* module : {"kernelbase.dll", "kernel32.dll"}) {
+        HMODULE h = GetModuleHandleA(module);
+        void* entry = h ? reinterpret_cast<void*>(GetProcAddress(h, "CreateFileA")) : nullptr;
+        if (entry == reinterpret_cast<void*>(&ShimCreateFileA))
+            continue;
+        if (entry && vdev_shim::Redirect(entry, reinterpret_cast<const void*>(&ShimCreateFileA)))
+            any = true;
+        if (any)
+            break;  // kernel32's export leads to the same code
+    }
+    installed = any;
+    return any;
+}
+
+// The jump written over an entry.  32-bit code reaches the
 // shim with a relative jump (E9 rel32).  In 64-bit code the system DLLs and
 // the executable lie more than 2 GiB apart, out of reach of rel32: there it is
 // an absolute jump through the eight bytes that follow it (FF 25 00000000, target).
+namespace {
+
 #ifdef _WIN64
 constexpr size_t kJumpSize = 14;
 void WriteJump(unsigned char* code, const void* to)
@@ -105,39 +131,20 @@ void WriteJump(unsigned char* code, const void* to)
 }
 #endif
 
-// Overwrites the entry of `target` with a jump to the shim, so every caller in
-// the process, through any import table, lands there.
-bool Redirect(void* target)
+}  // namespace
+
+namespace vdev_shim {
+
+bool Redirect(void* target, const void* to)
 {
     auto* code = static_cast<unsigned char*>(target);
     DWORD old;
     if (!VirtualProtect(code, kJumpSize, PAGE_EXECUTE_READWRITE, &old))
         return false;
-    WriteJump(code, reinterpret_cast<const void*>(&ShimCreateFileA));
+    WriteJump(code, to);
     VirtualProtect(code, kJumpSize, old, &old);
     FlushInstructionCache(GetCurrentProcess(), code, kJumpSize);
     return true;
 }
 
-bool installed = false;
-
-}  // namespace
-
-extern "C" bool VdevShimInstall()
-{
-    if (installed)
-        return true;
-    bool any = false;
-    for (const char* module : {"kernelbase.dll", "kernel32.dll"}) {
-        HMODULE h = GetModuleHandleA(module);
-        void* entry = h ? reinterpret_cast<void*>(GetProcAddress(h, "CreateFileA")) : nullptr;
-        if (entry == reinterpret_cast<void*>(&ShimCreateFileA))
-            continue;
-        if (entry && Redirect(entry))
-            any = true;
-        if (any)
-            break;  // kernel32's export leads to the same code
-    }
-    installed = any;
-    return any;
-}
+}  // namespace vdev_shim

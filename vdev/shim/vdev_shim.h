@@ -19,9 +19,5 @@ extern "C" bool VdevShimInject(HANDLE process, const char* dllPath);
 // From now on every process this one creates starts with the shim DLL at
 // `dllPath` loaded (which in turn follows that process's children).  A child
 // asked for suspended stays suspended.  Idempotent.  False when process creation
-// could not be taken over.  32-bit only: x86-64 system functions have no
-// hot-patch entry to redirect while staying callable, and the 64-bit programs
-// under test start no programs of their own.
-#ifndef _WIN64
+// could not be taken over.
 extern "C" bool VdevShimFollowChildren(const char* dllPath);
-#endif

@@ -37,10 +37,10 @@ TEST_P(AutoSample, DumpsWritesAndComparesWithTheRequestsOfUxfer)
     EXPECT_NE(std::string::npos, output.find("progress: 4096 of 4096 bytes\n")) << output;
     const auto sampleLog = device.Log();
 
-    // uxfer (a 32-bit program) with the same arguments, into a file of its own.
+    // uxfer of the same bitness with the same arguments, into a file of its own.
     ASSERT_TRUE(device.Reset());
     LoadWords(0x100, wire);
-    const std::string tools = ProgramFolder() + (sizeof(void*) == 8 ? "..\\" : "");
+    const std::string tools = ProgramFolder();
     const std::string copy = scratch.File("uxfer.bin");
     for (const char* command : {"read", "write --verify", "compare"}) {
         const CommandResult run = RunCommand(Quoted(tools + "vdevrun.exe") + " " + Quoted(tools + "uxfer.exe") + " " +

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 
 namespace {
 
@@ -47,6 +48,15 @@ HANDLE Inheritable(const std::string& path, bool write)
 }
 
 }  // namespace
+
+std::string Why32BitProgramsDontRun()
+{
+    const char* runs = std::getenv("UXFER_RUNS_32BIT");
+    if (!runs || std::string(runs) != "0")
+        return "";
+    const char* why = std::getenv("UXFER_WHY_NO_32BIT");
+    return why && *why ? why : "32-bit programs don't run on this machine";
+}
 
 std::string ProgramFolder()
 {

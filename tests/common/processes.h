@@ -12,6 +12,10 @@
 // Folder of the test program (the build's bin folder), ending in '\'.
 std::string ProgramFolder();
 
+// Why 32-bit programs can't run beside this one, as the test bed found out
+// (UXFER_RUNS_32BIT=0 in its environment); empty when they run.
+std::string Why32BitProgramsDontRun();
+
 struct ChildResult {
     bool finished = false;        // false: it could not start or did not end in time (then killed)
     DWORD exitCode = 0xFFFFFFFF;  // only set once the program has ended

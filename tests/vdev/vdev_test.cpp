@@ -456,9 +456,6 @@ unsigned PipeOpens(vdev::Device& device)
 
 TEST(LauncherTest, ProgramsStartedByTheLaunchedProgramGetTheShimToo)
 {
-#ifdef _WIN64
-    GTEST_SKIP() << "the 64-bit shim does not follow child programs";
-#endif
     vdev::Device device;
     ASSERT_TRUE(device.Open(0));
     ASSERT_TRUE(device.Reset());

@@ -2,14 +2,20 @@
 # uxfer.exe in the main job: lists the virtual device, dumps a range of its
 # memory with the progress line, compares the dump with what was loaded there,
 # and prints the status block.
-#   scripts/main-cli.sh <build-dir>    (the test bed must be up)
+#   scripts/main-cli.sh <build-dir> [--x64]    (the test bed must be up)
+# --x64 runs the x64 edition (bin/x64) instead of the 32-bit one.
 set -euo pipefail
-build=$(cd "${1:?usage: $0 <build-dir>}" && pwd)
+build=$(cd "${1:?usage: $0 <build-dir> [--x64]}" && pwd)
+edition=""
+[ "${2:-}" = --x64 ] && edition=x64
+bin="$build/bin${edition:+/$edition}"
 run="$build/wine-run"
-work="$build/cli-main"
-winpath() { WINEPREFIX="$build/wineprefix" winepath -w "$1" 2>/dev/null; }
+work="$build/cli-main${edition:+-$edition}"
+. "$build/testbed/env"
+. "$(dirname "$0")/wine-commands.sh"
+winpath() { WINEPREFIX="$build/wineprefix" winepath_cmd -w "$1" 2>/dev/null; }
 # Through the launcher, so the pipe shim is in the tool.
-uxfer() { "$run" "$build/bin/vdevrun.exe" "$(winpath "$build/bin/uxfer.exe")" "$@"; }
+uxfer() { "$run" "$bin/vdevrun.exe" "$(winpath "$bin/uxfer.exe")" "$@"; }
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -28,9 +34,9 @@ wire[1::2] = b"\xff" * words
 open(f"{work}/wire.bin", "wb").write(wire)
 PY
 
-"$run" "$build/bin/vdevctl.exe" reset
-"$run" "$build/bin/vdevctl.exe" memsize $((2 * (0x1000 + words)))
-"$run" "$build/bin/vdevctl.exe" load "$(winpath "$work/wire.bin")" $((2 * addr))
+"$run" "$bin/vdevctl.exe" reset
+"$run" "$bin/vdevctl.exe" memsize $((2 * (0x1000 + words)))
+"$run" "$bin/vdevctl.exe" load "$(winpath "$work/wire.bin")" $((2 * addr))
 
 echo "\$ uxfer list"
 uxfer list | tr -d '\r'

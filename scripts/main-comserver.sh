@@ -6,7 +6,9 @@ set -euo pipefail
 build=$(cd "${1:?usage: $0 <build-dir>}" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
 run="$build/wine-run"
-winpath() { WINEPREFIX="$build/wineprefix" winepath -w "$1" 2>/dev/null; }
+. "$build/testbed/env"
+. "$(dirname "$0")/wine-commands.sh"
+winpath() { WINEPREFIX="$build/wineprefix" winepath_cmd -w "$1" 2>/dev/null; }
 
 "$run" "$build/bin/vdevctl.exe" reset
 "$run" regsvr32 /s "$(winpath "$build/bin/Talvix.dll")"

@@ -8,23 +8,32 @@ had_display=""
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then had_display=1; fi
 
 "$root/scripts/setup.sh"
+. "$root/scripts/wine-commands.sh"
 "$root/scripts/build.sh"
 trap '"$root/scripts/testbed.sh" stop "$build"' EXIT
 "$root/scripts/testbed.sh" start "$build" win64  # a current 64-bit Windows
 run="$build/wine-run"
 
+# Where no 32-bit code runs, the x64 editions are shown instead; Talvix, a
+# 32-bit server only, can't be.
+edition=""
+if [ "$UXFER_RUNS_32BIT" != 1 ]; then
+    edition=--x64
+    echo "main: the 32-bit programs (Vantor, uxfer, Talvix, the 32-bit script host) are not shown: $UXFER_WHY_NO_32BIT; the x64 editions are"
+fi
+
 echo "== virtual device"
-"$run" "$build/bin/vdevctl.exe" info
+"$run" "$build/bin/x64/vdevctl.exe" info
 
 if [ -x "$root/scripts/main-dumptool.sh" ]; then
-    echo "== Vantor"
-    "$root/scripts/main-dumptool.sh" "$build" ${had_display:+--interactive}
+    echo "== Vantor${edition:+ (x64)}"
+    "$root/scripts/main-dumptool.sh" "$build" $edition ${had_display:+--interactive}
 fi
 if [ -x "$root/scripts/main-cli.sh" ]; then
-    echo "== uxfer"
-    "$root/scripts/main-cli.sh" "$build"
+    echo "== uxfer${edition:+ (x64)}"
+    "$root/scripts/main-cli.sh" "$build" $edition
 fi
-if [ -x "$root/scripts/main-comserver.sh" ]; then
+if [ -x "$root/scripts/main-comserver.sh" ] && [ "$UXFER_RUNS_32BIT" = 1 ]; then
     echo "== Talvix"
     "$root/scripts/main-comserver.sh" "$build"
 fi

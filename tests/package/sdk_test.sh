@@ -5,7 +5,8 @@
 # compiled for the MSVC target links with lld-link against the SDK's
 # uXfer.lib and runs; the automation sample built against the SDK's
 # uXferAuto.h runs against the package's uXferAuto.dll of that bitness,
-# registered by the regsvr32 of that bitness.
+# registered by the regsvr32 of that bitness.  The x86 half only where 32-bit
+# programs run.  The zip carries both editions of the programs.
 #   sdk_test.sh <build-dir>
 . "$(dirname "$0")/package_bed.sh" "$1"
 start_bed sdk
@@ -19,14 +20,21 @@ cp -r "$package/sdk" "$alone/sdk"
 note "no path of the build machine in the package"
 if grep -rlF "$root" "$package"; then fail "the files above name the source or build tree"; fi
 
+note "both editions of the programs in the zip"
+for f in Vantor.exe uxfer.exe uXfer.dll uXferAuto.dll DumpSet.ini Talvix.dll x64/Vantor.exe x64/uxfer.exe \
+    x64/uXfer.dll x64/uXferAuto.dll x64/DumpSet.ini; do
+    [ -f "$package/$f" ] || fail "the zip has no $f"
+done
+cmp "$package/DumpSet.ini" "$package/x64/DumpSet.ini" || fail "the editions' DumpSet.ini differ"
+
 # The device's first 16 words: bytes 0x00 .. 0x1F.
 for i in $(seq 0 31); do printf "\\$(printf %03o "$i")"; done >"$work/words.bin"
-run "$bed/bin/vdevctl.exe" reset >/dev/null
-run "$bed/bin/vdevctl.exe" load "$(winpath "$work/words.bin")" 0 >/dev/null
+run "$tools/vdevctl.exe" reset >/dev/null
+run "$tools/vdevctl.exe" load "$(winpath "$work/words.bin")" 0 >/dev/null
 
-# check_bitness <x86|x64> <MinGW triplet> <clang target> <package folder of uXfer.dll> <launcher folder>
+# check_bitness <x86|x64> <MinGW triplet> <clang target> <package folder of uXfer.dll> <tools folder>
 check_bitness() {
-    local arch=$1 triplet=$2 target=$3 dll="$package/$4/uXfer.dll" launcher=$bed/bin/$5/vdevrun.exe
+    local arch=$1 triplet=$2 target=$3 dll="$package/$4/uXfer.dll" launcher=$5/vdevrun.exe
     local out c="$alone/build-c-$arch" l="$alone/build-lld-$arch"
 
     note "$arch: the C sample with MinGW-w64 and libuXfer.a"
@@ -82,6 +90,10 @@ TOOLCHAIN
         fail "regsvr32 /u of the $arch uXferAuto.dll failed"
 }
 
-check_bitness x86 i686-w64-mingw32 i686-pc-windows-msvc . .
-check_bitness x64 x86_64-w64-mingw32 x86_64-pc-windows-msvc x64 x64
+check_bitness x64 x86_64-w64-mingw32 x86_64-pc-windows-msvc x64 "$tools"
+if [ "$UXFER_RUNS_32BIT" = 1 ]; then
+    check_bitness x86 i686-w64-mingw32 i686-pc-windows-msvc . "$tools32"
+else
+    skipped_32bit "the x86 half of the SDK (C sample, lld-link client, automation sample)"
+fi
 echo "package_sdk: passed"

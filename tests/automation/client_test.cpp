@@ -286,6 +286,21 @@ Outcome CancelWhenHeld(IDispatch* dev, const std::wstring& folder)
 }
 
 const ClassCase kClassCases[] = {
+    {"OpenWithoutVersionAfterOlderGoesToTheDefaultClass", false,
+     [](IDispatch* dev, const std::wstring&) {
+         OpenOlder(dev);
+         Call(dev, L"Close", {});
+         Call(dev, L"Open", {Number(0)});
+         return Call(dev, L"Status", {});
+     },
+     S_OK, REQ_STATUS, false},
+    {"FailedOpenKeepsTheClassOpenedLast", false,
+     [](IDispatch* dev, const std::wstring&) {
+         Call(dev, L"Open", {Number(0)});
+         Call(dev, L"Open", {Number(3), Number(272)});
+         return Call(dev, L"Status", {});
+     },
+     S_OK, REQ_STATUS, false},
     {"ResetGoesToTheClassOpened", false,
      [](IDispatch* dev, const std::wstring&) {
          OpenOlder(dev);

@@ -35,16 +35,17 @@ Failure OpenLocked(const void* holder, uint32_t instance, uint32_t loaderVersion
 {
     connection.reset();
     holderOf = nullptr;
-    openInstance = instance;
-    openLoaderVersion = loaderVersion;
-    if (loaderVersion)
-        uSetKVVersion(loaderVersion);
     auto opened = std::make_unique<dump::Connection>(dump::Connection::AfterFailure::Close);
     std::string problem;
-    if (!dump::OpenInstance(*opened, instance, loaderVersion, OPEN_ALL, problem))
+    if (!dump::OpenInstance(*opened, instance, loaderVersion, OPEN_ALL, problem)) {
+        // Reset, Cancel and Devices stay with the instance and class opened last.
+        dump::SelectInterfaceClass(openLoaderVersion);
         return Fail(UXA_E_NO_DEVICE, problem);
+    }
     connection = std::move(opened);
     holderOf = holder;
+    openInstance = instance;
+    openLoaderVersion = loaderVersion;
     return {};
 }
 

@@ -196,10 +196,10 @@ STDMETHODIMP XferDevice::Devices(VARIANT* paths)
 {
     if (!paths)
         return E_POINTER;
-    const uint32_t count = uEnumeInstances();
     std::vector<std::wstring> listed;
     {
         const win::DeviceInterfaces set(dump::InterfaceClass(LastLoaderVersion()));
+        const uint32_t count = set.Count();
         for (uint32_t i = 0; i < count; ++i)
             listed.push_back(win::Widen(dump::ListedPath(win::DeviceInterfacePath(set, i)), CP_ACP));
     }

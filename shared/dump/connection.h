@@ -21,10 +21,13 @@ std::string GuidText(const GUID& guid);
 // paths it enumerates (a notification may spell one otherwise).
 std::string ListedPath(std::string path);
 
+// uSetKVVersion for `loaderVersion`, 0 included: the default class.
+void SelectInterfaceClass(uint32_t loaderVersion);
+
 class Connection;
 
-// Selects `instance` and opens it on `connection` with `flags` (OPEN_*), both
-// under the instance lock.  False when it can't be had: `problem` says why,
+// Selects the class of `loaderVersion` (0: the default) and `instance` and
+// opens it on `connection` with `flags` (OPEN_*), under the instance lock.  False when it can't be had: `problem` says why,
 // "no device at instance I of interface class {..} (N present): RESULT...;
 // run 'uxfer list'" or the like.
 bool OpenInstance(Connection& connection, uint32_t instance, uint32_t loaderVersion, uint32_t flags,

@@ -21,6 +21,12 @@ constexpr uint32_t kWireBytesPerSecond = 128 * 1024;
 
 }  // namespace
 
+void SelectInterfaceClass(uint32_t loaderVersion)
+{
+    // Told 0 the library keeps the class it has; the newest version's class is the default one.
+    uSetKVVersion(loaderVersion ? loaderVersion : kLoaderVersions[std::size(kLoaderVersions) - 1].version);
+}
+
 GUID InterfaceClass(uint32_t loaderVersion)
 {
     if (const LoaderVersion* loader = FindLoaderVersion(loaderVersion))
@@ -67,6 +73,7 @@ bool OpenInstance(Connection& connection, uint32_t instance, uint32_t loaderVers
             problem = "can't select instance " + std::to_string(instance) + ": " + lock.Problem();
             return false;
         }
+        SelectInterfaceClass(loaderVersion);
         uSetInstance(instance);
         result = connection.Open(flags);
     }

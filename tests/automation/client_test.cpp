@@ -246,4 +246,147 @@ TEST_P(AutoErrors, CallGivesItsResultAndLeavesTheFilesAsTheyWere)
 INSTANTIATE_TEST_SUITE_P(Calls, AutoErrors, testing::ValuesIn(kErrorCases),
                          [](const testing::TestParamInfo<ErrorCase>& info) { return std::string(info.param.name); });
 
+// Two devices, the first of the default class and the second of loader 272's:
+// each call of the table must reach the device of the class opened.
+struct ClassCase {
+    const char* name;
+    bool holdOlderRead;  // the older device holds its first read
+    Outcome (*call)(IDispatch* dev, const std::wstring& folder);
+    HRESULT expected;
+    uint8_t request;     // the vendor request that must reach only the one device
+    bool toOlderClass;   // it reaches the device of loader 272's class
+};
+
+void PrintTo(const ClassCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+Outcome OpenOlder(IDispatch* dev)
+{
+    return Call(dev, L"Open", {Number(0), Number(272)});
+}
+
+// The virtual device's number of the older class's device.
+int olderInstance = -1;
+
+// Cancels once the older device holds the read.
+Outcome CancelWhenHeld(IDispatch* dev, const std::wstring& folder)
+{
+    std::thread canceller([dev] {
+        vdev::Device watch;
+        VdevInfo info{};
+        for (int i = 0; i < 400 && watch.Open(olderInstance) && watch.Info(info) && !info.readPending; ++i)
+            Sleep(25);
+        Call(dev, L"Cancel", {});
+    });
+    const Outcome outcome = ReadDump(dev, nullptr, folder);
+    canceller.join();
+    return outcome;
+}
+
+const ClassCase kClassCases[] = {
+    {"OpenWithoutVersionAfterOlderGoesToTheDefaultClass", false,
+     [](IDispatch* dev, const std::wstring&) {
+         OpenOlder(dev);
+         Call(dev, L"Close", {});
+         Call(dev, L"Open", {Number(0)});
+         return Call(dev, L"Status", {});
+     },
+     S_OK, REQ_STATUS, false},
+    {"FailedOpenKeepsTheClassOpenedLast", false,
+     [](IDispatch* dev, const std::wstring&) {
+         Call(dev, L"Open", {Number(0)});
+         Call(dev, L"Open", {Number(3), Number(272)});
+         return Call(dev, L"Status", {});
+     },
+     S_OK, REQ_STATUS, false},
+    {"ResetGoesToTheClassOpened", false,
+     [](IDispatch* dev, const std::wstring&) {
+         OpenOlder(dev);
+         return Call(dev, L"Reset", {});
+     },
+     S_OK, REQ_RESET, true},
+    {"TimeoutResetsTheClassOpened", true,
+     [](IDispatch* dev, const std::wstring& folder) {
+         OpenOlder(dev);
+         Ref<IXferDevice> typed;
+         dev->QueryInterface(IID_IXferDevice, typed.OutVoid());
+         typed->put_Timeout(1);
+         return ReadDump(dev, nullptr, folder);
+     },
+     UXA_E_TIMEOUT, REQ_RESET, true},
+    {"CancelResetsTheClassOpened", true,
+     [](IDispatch* dev, const std::wstring& folder) {
+         OpenOlder(dev);
+         return CancelWhenHeld(dev, folder);
+     },
+     UXA_E_CANCELLED, REQ_RESET, true},
+};
+
+class AutoClasses : public AutoTest, public testing::WithParamInterface<ClassCase> {
+protected:
+    static void SetUpTestSuite()
+    {
+        AutoTest::SetUpTestSuite();
+        olderInstance = vdev::AddInstance();
+        vdev::Device older;
+        ASSERT_TRUE(olderInstance > 0 && older.Open(olderInstance) && older.SetClass(vdev::kClassV2));
+        ASSERT_TRUE(vdev::WaitInterfaces(vdev::kClassV2, 1, 10000));
+        ASSERT_TRUE(vdev::WaitInterfaces(vdev::kDefaultClass, 1, 10000));
+    }
+    static void TearDownTestSuite()
+    {
+        if (olderInstance > 0) {
+            EXPECT_TRUE(vdev::RemoveInstance(olderInstance));
+        }
+        EXPECT_TRUE(vdev::WaitInterfaces(vdev::kDefaultClass, 1, 10000));
+        AutoTest::TearDownTestSuite();
+    }
+    void SetUp() override
+    {
+        AutoTest::SetUp();
+        ASSERT_TRUE(older.Open(olderInstance) && older.Reset());
+        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_XferDevice, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, dev.OutVoid()));
+    }
+    void TearDown() override
+    {
+        dev.Reset();
+        CoUninitialize();
+    }
+
+    vdev::Device older;
+    Ref<IDispatch> dev;
+};
+
+TEST_P(AutoClasses, RequestReachesTheDeviceOfTheClassOpened)
+{
+    const ClassCase& c = GetParam();
+    if (c.holdOlderRead) {
+        ASSERT_TRUE(older.PendRead(1));
+    }
+    // A request sent to the wrong device leaves the read held: released here, so that the test ends.
+    win::unique_handle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    bool released = false;
+    std::thread watchdog([&] {
+        if (WaitForSingleObject(done.get(), 10000) == WAIT_TIMEOUT) {
+            released = true;
+            vdev::Device held;
+            held.Open(olderInstance) && held.ReleaseRead();
+        }
+    });
+    const Outcome outcome = c.call(dev.Get(), win::Widen(scratch.File(""), CP_ACP));
+    SetEvent(done.get());
+    watchdog.join();
+    EXPECT_FALSE(released) << "the call waited until the held read was released";
+    EXPECT_EQ(c.expected, outcome.result) << std::hex << outcome.result << " " << outcome.description;
+    const std::vector<VdevLogRecord> olderLog = older.Log(), defaultLog = device.Log();
+    EXPECT_EQ(c.toOlderClass, !Requests(olderLog, c.request).empty()) << Dump(olderLog);
+    EXPECT_EQ(!c.toOlderClass, !Requests(defaultLog, c.request).empty()) << Dump(defaultLog);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, AutoClasses, testing::ValuesIn(kClassCases),
+                         [](const testing::TestParamInfo<ClassCase>& info) { return std::string(info.param.name); });
+
 }  // namespace

@@ -76,7 +76,9 @@ uint32_t UXFER_API uSetCancel(uint32_t resetCode)
 {
     cancelFlag = 1;
     // A connection of its own: theUsb may be blocked in a transfer on another thread.
+    // It reaches the class the transfer's connection enumerates, not the default one.
     CUsb usb;
+    usb.SelectInterface(theUsb.InterfaceGuid());
     if (!usb.Open(instanceIndex, OPEN_ALL))
         return RESULT_OPEN_FAILED;
     return SendReset(usb, resetCode);

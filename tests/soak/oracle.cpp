@@ -134,7 +134,10 @@ XferOutcome ExpectVerify(DeviceModel& device, const XferConn& conn, const Transf
     PipeResult moved = device.PipeRead(4);
     if (!moved.ok)
         return out;
+    // What arrived is in the buffer; fewer than 4 bytes are no value.
     std::copy(moved.data.begin(), moved.data.end(), out.buffer.begin());
+    if (moved.moved != 4)
+        return out;
     out.result = RESULT_OK;
     out.progress = 1;
     return out;

@@ -136,8 +136,9 @@ uint32_t UXFER_API uXferVerify(const TransferDesc* desc, void* result4)
     uint32_t result = SendCommand(REQ_DEBUG, desc->cmdValue, desc->cmdIndex, stage, sizeof stage);
     if (result != RESULT_OK)
         return result;
+    // Exactly 4 bytes: a short answer is no verification value.
     DWORD moved = 0;
-    if (!theUsb.PipeRead(result4, 4, &moved))
+    if (!theUsb.PipeRead(result4, 4, &moved) || moved != 4)
         return RESULT_IO_FAILED;
     SendProgress(desc->length);
     return RESULT_OK;

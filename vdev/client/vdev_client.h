@@ -37,6 +37,7 @@ public:
     bool FailWrite(uint32_t k) { return Knob(VDEV_KNOB_FAIL_WRITE, k); }
     bool ShortRead(uint32_t k, uint32_t bytes) { return Knob(VDEV_KNOB_SHORT_READ, k, bytes); }
     bool PendRead(uint32_t k) { return Knob(VDEV_KNOB_PEND_READ, k); }
+    bool ShortStatusReply(uint32_t bytes) { return Knob(VDEV_KNOB_STATUS_REPLY_BYTES, bytes); }
     bool ReleaseRead() { return Knob(VDEV_KNOB_RELEASE_READ, 0); }
     bool HoldActive(uint32_t polls) { return Knob(VDEV_KNOB_ACTIVE_POLLS, polls); }
     bool ErrorAtPoll(uint32_t k) { return Knob(VDEV_KNOB_ERROR_AT_POLL, k); }

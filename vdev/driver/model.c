@@ -78,6 +78,7 @@ void ModelReset(DeviceModel *m)
     m->failControlRequest = 0;
     m->shortReadBytes = 0;
     m->descriptorBytes = 0;
+    m->statusReplyBytes = 0;
     m->activePolls = m->pendingPolls = 0;
     m->logNext = 0;
     if (m->memory)
@@ -185,6 +186,11 @@ ModelStatus ModelKnob(DeviceModel *m, const VdevKnob *knob)
             return MODEL_BAD_PARAMETER;
         m->descriptorBytes = knob->value;
         return MODEL_OK;
+    case VDEV_KNOB_STATUS_REPLY_BYTES:
+        if (knob->value > STATUS_STAGE_SIZE)
+            return MODEL_BAD_PARAMETER;
+        m->statusReplyBytes = knob->value;
+        return MODEL_OK;
     default:
         return MODEL_BAD_PARAMETER;
     }
@@ -280,7 +286,7 @@ static ModelStatus VendorRequest(DeviceModel *m, const VendorCommandBlock *b, ui
         if (b->direction != VENDOR_DEVICE_TO_HOST || stageSize != STATUS_STAGE_SIZE)
             return MODEL_BAD_PARAMETER;
         BuildStatus(m, stage);
-        *moved = STATUS_STAGE_SIZE;
+        *moved = m->statusReplyBytes ? m->statusReplyBytes : STATUS_STAGE_SIZE;
         return MODEL_OK;
     case REQ_RESET:
         if (stageSize != 0)

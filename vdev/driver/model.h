@@ -49,6 +49,7 @@ typedef struct DeviceModel {
     uint8_t failControlRequest;
     uint32_t shortReadBytes;
     uint32_t descriptorBytes;
+    uint32_t statusReplyBytes;
     uint32_t activePolls, pendingPolls;
 
     VdevLogRecord *log;

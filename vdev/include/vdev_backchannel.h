@@ -53,6 +53,7 @@ PROTO_STATIC_ASSERT(sizeof(VdevBind) == 272, "bind record size");
 #define VDEV_KNOB_FAIL_DRIVER_STATE 14 /* value k: the k-th driver-state request fails */
 #define VDEV_KNOB_FAIL_OPEN 15     /* value k: the k-th open of pipe value2 (VDEV_PIPE_IN or VDEV_PIPE_OUT) fails */
 #define VDEV_KNOB_DESCRIPTOR_BYTES 24  /* value n: descriptor replies move only their first n bytes (0: all) */
+#define VDEV_KNOB_STATUS_REPLY_BYTES 25 /* value n: status replies move only their first n bytes (0: all) */
 
 /* Every knob by name, with the values it takes, for tools that take names:
  * X(NAME, "values") for each VDEV_KNOB_NAME above. */
@@ -72,7 +73,8 @@ PROTO_STATIC_ASSERT(sizeof(VdevBind) == 272, "bind record size");
     X(RELEASE_READ, "any")                       \
     X(FAIL_DRIVER_STATE, "k")                   \
     X(FAIL_OPEN, "k pipe")                      \
-    X(DESCRIPTOR_BYTES, "n")
+    X(DESCRIPTOR_BYTES, "n")                    \
+    X(STATUS_REPLY_BYTES, "n")
 
 typedef struct VdevKnob {
     uint32_t id;

@@ -104,11 +104,17 @@ Failure ToFlag(const VARIANT& argument, const char* name, bool& flag)
 
 Failure ToBytes(const VARIANT& argument, std::vector<uint8_t>& bytes)
 {
-    Value value(argument);
-    const VARTYPE type = value.Type();
-    if (!value.Ok() || !(type & VT_ARRAY) || !V_ARRAY(&*value) || SafeArrayGetDim(V_ARRAY(&*value)) != 1)
+    // Read where it is: a copy of a large array may not fit beside it.
+    const VARIANT* value = &argument;
+    if (V_VT(value) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(value))
+        value = V_VARIANTREF(value);
+    const VARTYPE type = V_VT(value) & ~VT_BYREF;
+    SAFEARRAY* array = !(type & VT_ARRAY)              ? nullptr
+                       : !(V_VT(value) & VT_BYREF)     ? V_ARRAY(value)
+                       : V_ARRAYREF(value)             ? *V_ARRAYREF(value)
+                                                       : nullptr;
+    if (!array || SafeArrayGetDim(array) != 1)
         return Fail(UXA_E_ARGUMENT, "data: give an array of bytes (one dimension)");
-    SAFEARRAY* array = V_ARRAY(&*value);
     LONG low = 0, high = -1;
     SafeArrayGetLBound(array, 1, &low);
     SafeArrayGetUBound(array, 1, &high);
@@ -117,7 +123,7 @@ Failure ToBytes(const VARIANT& argument, std::vector<uint8_t>& bytes)
         return Fail(UXA_E_ARGUMENT, "data is empty: there is nothing to write");
     try {
         bytes.resize(count);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {  // bad_alloc, or length_error past what a vector holds
         return NoMemory("the data of " + std::to_string(count) + " bytes");
     }
     void* items = nullptr;

@@ -87,11 +87,10 @@ private:
     uint32_t done_ = 0;
 };
 
-// Runs `transfer` with `cancel`, saying why it was stopped.
-Failure RunStoppable(dump::CancelSwitch& cancel, uint32_t instance, uint32_t timeoutSeconds,
-                     const std::function<void()>& transfer)
+// Why a call was stopped; nothing when it wasn't.
+Failure StopFailure(dump::CancelSwitch::Outcome outcome, uint32_t timeoutSeconds)
 {
-    switch (cancel.Run(instance, timeoutSeconds, transfer)) {
+    switch (outcome) {
     case dump::CancelSwitch::Outcome::Ran:
         return {};
     case dump::CancelSwitch::Outcome::Cancelled:
@@ -116,9 +115,34 @@ Failure Operations::Allocate(uint32_t bytes, Buffer& buffer)
     return {};
 }
 
+Operations::Call::Call(Operations& operations, uint64_t wireBytes)
+    : operations_(operations),
+      call_(operations.cancel_, operations.connection_.Instance(),
+            operations.callTimeout_ = operations.settings_.timeoutSeconds < 0
+                                          ? dump::DefaultTimeoutSeconds(wireBytes)
+                                          : static_cast<uint32_t>(operations.settings_.timeoutSeconds))
+{
+}
+
+Failure Operations::Call::Problem() const
+{
+    return call_.Started() ? Failure{} : StopFailure(dump::CancelSwitch::Outcome::NoTimer, operations_.callTimeout_);
+}
+
+Failure Operations::Step(const std::function<bool()>& step)
+{
+    return StopFailure(cancel_.Run(step), callTimeout_);
+}
+
 Failure Operations::BeginTransfer()
 {
-    return connection_.SendReset();
+    Failure failure;
+    if (Failure stopped = Step([&] {
+            failure = connection_.SendReset();
+            return !failure;
+        }))
+        return stopped;
+    return failure;
 }
 
 Failure Operations::Move(bool read, const Range& range, uint8_t* wire, const std::function<void(uint32_t)>& onChunk)
@@ -127,13 +151,13 @@ Failure Operations::Move(bool read, const Range& range, uint8_t* wire, const std
     const uint32_t instance = connection_.Instance();
     const std::string what = std::string(read ? "the read of " : "the write of ") + std::to_string(desc.length) +
                              " wire bytes " + (read ? "from" : "to") + " instance " + std::to_string(instance);
-    const uint32_t timeout = settings_.timeoutSeconds < 0 ? dump::DefaultTimeoutSeconds(desc.length)
-                                                          : static_cast<uint32_t>(settings_.timeoutSeconds);
     uint32_t count = 0;
     uint32_t result = RESULT_OK;
-    if (Failure stopped = RunStoppable(cancel_, instance, timeout, [&] {
+    // A transfer that moved everything is done, whatever stop came meanwhile.
+    if (Failure stopped = Step([&] {
             ProgressRelay progress(desc.length, settings_.raw, settings_, onChunk);
             result = read ? uXferRead(&desc, wire, &count) : uXferWrite(&desc, wire, &count);
+            return result == RESULT_OK && count == desc.length;
         }))
         return stopped;
     if (result != RESULT_OK)
@@ -166,6 +190,9 @@ Failure Operations::ReadToFile(const std::wstring& path, const Range& range, uin
     const uint32_t size = *range.size;
     Buffer wire;
     if (Failure failure = Allocate(size * 2, wire))
+        return failure;
+    Call call(*this, size * 2);
+    if (Failure failure = call.Problem())
         return failure;
     if (Failure failure = BeginTransfer())
         return failure;
@@ -239,6 +266,9 @@ Failure Operations::WriteFromFile(const std::wstring& path, Range range, bool ve
     if (verify)
         if (Failure failure = Allocate(size * 2, readBack))
             return failure;
+    Call call(*this, uint64_t{size} * (verify ? 4 : 2));
+    if (Failure failure = call.Problem())
+        return failure;
     if (Failure failure = BeginTransfer())
         return failure;
     if (Failure failure = Move(false, range, wire.get(), nullptr))
@@ -247,8 +277,11 @@ Failure Operations::WriteFromFile(const std::wstring& path, Range range, bool ve
         // Read back the way a read does, with the read mode word.
         Range back = range;
         back.mode = 0;
-        if (Failure failure = ReadBack(back, readBack.get()))
+        if (Failure failure = ReadBack(back, readBack.get())) {
+            if (failure.code == UXA_E_CANCELLED || failure.code == UXA_E_TIMEOUT)
+                failure.text += " after the write, before its verification: the device holds the data unverified";
             return failure;
+        }
         const dump::Difference difference = dump::CompareWire(wire.get(), readBack.get(), size, settings_.raw);
         if (difference.count)
             return Fail(UXA_E_MISMATCH, dump::DifferenceText("verification found", difference, size, range.addr,
@@ -267,6 +300,9 @@ Failure Operations::CompareWithFile(const std::wstring& path, Range range, int64
     Buffer readBack;
     if (Failure failure = Allocate(size * 2, readBack))
         return failure;
+    Call call(*this, size * 2);
+    if (Failure failure = call.Problem())
+        return failure;
     if (Failure failure = ReadBack(range, readBack.get()))
         return failure;
     const dump::Difference difference = dump::CompareWire(expected.get(), readBack.get(), size, settings_.raw);
@@ -280,6 +316,9 @@ Failure Operations::Read(const Range& range, Buffer& data, uint32_t& bytes)
         return failure;
     const uint32_t size = *range.size;
     if (Failure failure = Allocate(size * 2, data))
+        return failure;
+    Call call(*this, size * 2);
+    if (Failure failure = call.Problem())
         return failure;
     if (Failure failure = ReadBack(range, data.get()))
         return failure;
@@ -301,6 +340,9 @@ Failure Operations::Write(Range range, const std::vector<uint8_t>& data, uint64_
     std::memcpy(wire.get(), data.data(), bytes);
     if (!settings_.raw)
         dump::WireInPlace(wire.get(), size);
+    Call call(*this, size * 2);
+    if (Failure failure = call.Problem())
+        return failure;
     if (Failure failure = BeginTransfer())
         return failure;
     if (Failure failure = Move(false, range, wire.get(), nullptr))
@@ -314,11 +356,14 @@ Failure Operations::Verify(const Range& range, uint8_t (&value)[4])
     if (Failure failure = CheckRange(range))
         return failure;
     const TransferDesc desc = dump::DeviceDesc(range.addr, *range.size, range.mode);
-    const uint32_t timeout = settings_.timeoutSeconds < 0 ? dump::DefaultTimeoutSeconds(desc.length)
-                                                          : static_cast<uint32_t>(settings_.timeoutSeconds);
+    Call call(*this, desc.length);
+    if (Failure failure = call.Problem())
+        return failure;
     uint32_t result = RESULT_OK;
-    if (Failure stopped =
-            RunStoppable(cancel_, connection_.Instance(), timeout, [&] { result = uXferVerify(&desc, value); }))
+    if (Failure stopped = Step([&] {
+            result = uXferVerify(&desc, value);
+            return result == RESULT_OK;
+        }))
         return stopped;
     if (result != RESULT_OK)
         return Fail(UXA_E_DEVICE, "the verify request to instance " + std::to_string(connection_.Instance()) +
@@ -328,11 +373,22 @@ Failure Operations::Verify(const Range& range, uint8_t (&value)[4])
 
 Failure Operations::Status(uint8_t (&status)[8])
 {
+    Call call(*this, 0);
+    if (Failure failure = call.Problem())
+        return failure;
     uint32_t count = 0;
-    const uint32_t result = uGetStatus(status, &count);
+    uint32_t result = RESULT_OK;
+    if (Failure stopped = Step([&] {
+            result = uGetStatus(status, &count);
+            return result == RESULT_OK && count == sizeof status;
+        }))
+        return stopped;
+    const std::string what = "the status request to instance " + std::to_string(connection_.Instance());
     if (result != RESULT_OK)
-        return Fail(UXA_E_DEVICE, "the status request to instance " + std::to_string(connection_.Instance()) +
-                                      " failed: " + dump::ResultText(result) + "; try 'uxfer reset'");
+        return Fail(UXA_E_DEVICE, what + " failed: " + dump::ResultText(result) + "; try 'uxfer reset'");
+    if (count != sizeof status)
+        return Fail(UXA_E_DEVICE, what + " was answered with " + std::to_string(count) + " of its " +
+                                      std::to_string(sizeof status) + " bytes; try 'uxfer reset'");
     return {};
 }
 

@@ -62,6 +62,23 @@ private:
     Failure LoadFile(const char* command, const std::wstring& path, Range& range, Buffer& wire);
     Failure CheckFileSize(const std::string& name, const char* command, uint64_t length, Range& range);
     Failure Allocate(uint32_t bytes, Buffer& buffer);
+
+    // One member's call of the device, from its first request to its last:
+    // Cancel and Timeout cover all of it.  `wireBytes`: what its transfers
+    // move, which the default timeout grows with.
+    class Call {
+    public:
+        Call(Operations& operations, uint64_t wireBytes);
+        // Set when the call can't run (no timer for Timeout).
+        Failure Problem() const;
+
+    private:
+        Operations& operations_;
+        dump::CancelSwitch::Call call_;
+    };
+    // Runs `step` of the call (see dump::CancelSwitch::Run); a failure says
+    // why the call was stopped.
+    Failure Step(const std::function<bool()>& step);
     Failure BeginTransfer();
     // One uXferRead or uXferWrite of the whole range, with progress; a read's
     // `onChunk` is told of each chunk moved.
@@ -71,6 +88,7 @@ private:
     ConnectionUse& connection_;
     const TransferSettings& settings_;
     dump::CancelSwitch& cancel_;
+    uint32_t callTimeout_ = 0;  // of the running call
 };
 
 // uxfer reset CODE on `instance`, on a connection of the library's own.

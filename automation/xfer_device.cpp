@@ -8,6 +8,7 @@
 #include "arguments.h"
 #include "connection_owner.h"
 #include "dump/connection.h"
+#include "dump/file.h"
 #include "dump/numbers.h"
 #include "dump/wire.h"
 #include "loader_versions.h"
@@ -170,6 +171,9 @@ Failure XferDevice::FileRangeOf(BSTR path, const VARIANT& address, const VARIANT
     file = path ? std::wstring(path, SysStringLen(path)) : std::wstring();
     if (file.empty())
         return Fail(UXA_E_ARGUMENT, "path: give a file name");
+    const std::string problem = dump::NameProblem(file);
+    if (!problem.empty())
+        return Fail(UXA_E_ARGUMENT, "path: " + problem);
     return RangeOf(address, &size, mode, sizeFor, range);
 }
 

@@ -22,6 +22,8 @@ std::atomic<bool> requested{false};
 std::atomic<bool> cleanedUp{false};
 uint32_t cancelInstance = 0;
 dump::CancelSwitch cancelSwitch;
+bool callBegun = false;
+uint32_t callTimeout = 0;
 HWND notifyWindow = nullptr;
 UINT notifyMessage = 0;
 
@@ -61,6 +63,9 @@ ConsoleBreak::~ConsoleBreak()
     cleanedUp = true;
     SetConsoleCtrlHandler(Handler, FALSE);
     notifyWindow = nullptr;
+    if (callBegun)
+        cancelSwitch.End();
+    callBegun = false;
 }
 
 bool ConsoleBreak::Requested()
@@ -73,25 +78,31 @@ int Cancelled()
     return Fail(kExitCancelled, "cancelled");
 }
 
-int RunCancellable(uint32_t timeoutSeconds, const std::function<void()>& transfer)
+int BeginCall(uint32_t timeoutSeconds)
 {
+    if (cancelSwitch.Begin(cancelInstance, timeoutSeconds) == dump::CancelSwitch::Outcome::NoTimer)
+        return Fail(kExitNoMemory, "can't start the timer of --timeout (" + SystemErrorText(GetLastError()) + ")");
+    callBegun = true;
+    callTimeout = timeoutSeconds;
+    // An event before the call began found nothing to stop.
     if (ConsoleBreak::Requested())
         return Cancelled();
-    switch (cancelSwitch.Run(cancelInstance, timeoutSeconds, transfer)) {
-    case dump::CancelSwitch::Outcome::NoTimer:
-        return Fail(kExitNoMemory, "can't start the timer of --timeout (" + SystemErrorText(GetLastError()) + ")");
+    return kExitOk;
+}
+
+int RunCancellable(const std::function<bool()>& step)
+{
+    switch (cancelSwitch.Run(step)) {
     case dump::CancelSwitch::Outcome::TimedOut:
-        return Fail(kExitDevice, "no answer from the device in " + std::to_string(timeoutSeconds) +
+        return Fail(kExitDevice, "no answer from the device in " + std::to_string(callTimeout) +
                                      " s, so the transfer was stopped; try 'uxfer status' and 'uxfer reset', or a "
                                      "longer --timeout (0: no limit)");
     case dump::CancelSwitch::Outcome::Cancelled:
+        return Cancelled();
     case dump::CancelSwitch::Outcome::Ran:
+    case dump::CancelSwitch::Outcome::NoTimer:
         break;
     }
-    // A cancel that came just before the library started is only seen here,
-    // after the transfer ran in full; it is a cancel all the same.
-    if (ConsoleBreak::Requested())
-        return Cancelled();
     return kExitOk;
 }
 

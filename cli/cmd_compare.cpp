@@ -41,7 +41,7 @@ int RunCompare(const CommonOptions& common)
 
     DeviceSession session(common.instance, common.loaderVersion.value_or(0));
     LARGE_INTEGER start;
-    if (const int code = BeginTransfer(options, session, start))
+    if (const int code = BeginTransfer(options, uint64_t{size} * 2, session, start))
         return code;
     if (const int code = ReadRange(common, options, dump::DeviceDesc(plan.addr, size, plan.mode), readBack.get()))
         return code;

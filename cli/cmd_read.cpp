@@ -63,7 +63,7 @@ int RunRead(const CommonOptions& common)
 
     DeviceSession session(common.instance, common.loaderVersion.value_or(0));
     LARGE_INTEGER start;
-    if (const int code = BeginTransfer(options, session, start))
+    if (const int code = BeginTransfer(options, uint64_t{size} * 2, session, start))
         return code;
     dump::DumpStream stream(output, wire.get(), size * 2, options.raw);
     if (const int code = ReadRange(common, options, dump::DeviceDesc(plan.addr, size, plan.mode), wire.get(),

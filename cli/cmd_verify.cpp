@@ -32,14 +32,18 @@ int RunVerify(const CommonOptions& common)
     const uint32_t size = *options.size;
     if (const int code = CheckRange(addr, size))
         return code;
+    const TransferDesc desc = dump::DeviceDesc(addr, size, options.mode.value_or(0));
+    if (const int code = BeginCall(TransferTimeout(options, desc.length)))
+        return code;
     DeviceSession session(common.instance, common.loaderVersion.value_or(0));
     if (const int code = session.Open(OPEN_ALL))
         return code;
-    const TransferDesc desc = dump::DeviceDesc(addr, size, options.mode.value_or(0));
     uint8_t value[4] = {};
     uint32_t result = RESULT_OK;
-    if (const int code =
-            RunCancellable(TransferTimeout(options, desc.length), [&] { result = uXferVerify(&desc, value); }))
+    if (const int code = RunCancellable([&] {
+            result = uXferVerify(&desc, value);
+            return result == RESULT_OK;
+        }))
         return code;
     if (result != RESULT_OK)
         return Fail(kExitDevice, "the verify request to instance " + std::to_string(common.instance) +

@@ -50,11 +50,14 @@ int RunWrite(const CommonOptions& common)
 
     DeviceSession session(common.instance, common.loaderVersion.value_or(0));
     LARGE_INTEGER start;
-    if (const int code = BeginTransfer(options, session, start))
+    if (const int code = BeginTransfer(options, uint64_t{size} * (options.verify ? 4 : 2), session, start))
         return code;
     if (const int code = WriteRange(common, options, dump::DeviceDesc(plan.addr, size, plan.mode), wire.get()))
         return code;
     if (options.verify) {
+        if (ConsoleBreak::Requested())
+            return Fail(kExitCancelled,
+                        "cancelled after the write, before its verification: the device holds the data unverified");
         // Read back the way a read does, with the read mode word.
         if (!options.noReset)
             if (const int code = session.SendReset())

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "cancel.h"
 #include "errors.h"
 #include "uXfer.h"
 
@@ -15,7 +16,12 @@ int DeviceSession::Open(uint32_t flags)
 
 int DeviceSession::SendReset()
 {
-    const uint32_t result = connection_.SendReset();
+    uint32_t result = RESULT_OK;
+    if (const int code = RunCancellable([&] {
+            result = connection_.SendReset();
+            return result == RESULT_OK;
+        }))
+        return code;
     if (result != RESULT_OK)
         return Fail(kExitDevice, "the reset command to instance " + std::to_string(instance_) + " failed: " +
                                      ResultText(result) + "; try 'uxfer status' and 'uxfer reset', or --no-reset");

@@ -9,6 +9,7 @@
 #include "cancel.h"
 #include "dump/compare.h"
 #include "dump/connection.h"
+#include "dump/file.h"
 #include "dump/numbers.h"
 #include "dump/settings.h"
 #include "dump/wire.h"
@@ -28,9 +29,10 @@ int Move(const CommonOptions& common, const DumpOptions& options, const Transfer
 {
     uint32_t count = 0;
     uint32_t result = RESULT_OK;
-    if (const int code = RunCancellable(TransferTimeout(options.range, desc.length), [&] {
+    if (const int code = RunCancellable([&] {
             ProgressLine progress(ProgressWanted(common, options.progress), desc.length, std::move(onChunk));
             result = call(count);
+            return result == RESULT_OK && count == desc.length;
         }))
         return code;
     if (result != RESULT_OK)
@@ -61,7 +63,7 @@ void AddTimeoutOption(CLI::App& command, NumberOptions& numbers, RangeOptions& r
                 "SECONDS", false, kMaxTimeoutSeconds, kLimitTimeout, range.timeoutSeconds);
 }
 
-uint32_t TransferTimeout(const RangeOptions& range, uint32_t wireBytes)
+uint32_t TransferTimeout(const RangeOptions& range, uint64_t wireBytes)
 {
     if (range.timeoutSeconds)
         return *range.timeoutSeconds;
@@ -114,6 +116,9 @@ int ResolvePlan(const char* command, const DumpOptions& options, const SettingsU
     if (plan.file.empty())
         return Fail(kExitUsage, std::string(command) + " needs FILE, or --settings naming one in " + use.fileKey +
                                     "; run 'uxfer " + command + " --help'");
+    const std::string problem = plan.file == "-" ? "" : dump::NameProblem(win::Widen(plan.file, CP_UTF8));
+    if (!problem.empty())
+        return Fail(kExitFile, "can't use " + plan.file + ": " + problem);
     return kExitOk;
 }
 
@@ -176,10 +181,10 @@ int CompareRange(const char* finding, const Plan& plan, bool raw, const uint8_t*
                  {"differing_words", difference.count}});
 }
 
-int BeginTransfer(const DumpOptions& options, DeviceSession& session, LARGE_INTEGER& start)
+int BeginTransfer(const DumpOptions& options, uint64_t wireBytes, DeviceSession& session, LARGE_INTEGER& start)
 {
-    if (ConsoleBreak::Requested())
-        return Cancelled();
+    if (const int code = BeginCall(TransferTimeout(options.range, wireBytes)))
+        return code;
     if (const int code = session.Open(OPEN_ALL))
         return code;
     QueryPerformanceCounter(&start);

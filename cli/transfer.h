@@ -41,9 +41,9 @@ void AddTimeoutOption(CLI::App& command, NumberOptions& numbers, RangeOptions& r
 // returns the exit code; kExitOk when they can.
 int CheckRange(uint32_t addr, uint32_t size);
 
-// The seconds a transfer of `wireBytes` may take: --timeout, or a default
-// that grows with the size; 0: no limit.
-uint32_t TransferTimeout(const RangeOptions& range, uint32_t wireBytes);
+// The seconds a command whose transfers move `wireBytes` may take:
+// --timeout, or a default that grows with the size; 0: no limit.
+uint32_t TransferTimeout(const RangeOptions& range, uint64_t wireBytes);
 
 // The options of read and write.
 struct DumpOptions {
@@ -104,9 +104,10 @@ int LoadWireImage(const char* command, const DumpOptions& options, std::optional
 // in the error object) and returns kExitMismatch.
 int CompareRange(const char* finding, const Plan& plan, bool raw, const uint8_t* expected, const uint8_t* readBack);
 
-// The steps before every read or write: the connection (unless Ctrl+C came
-// first), the clock of the summary, the reset command (unless --no-reset).
-int BeginTransfer(const DumpOptions& options, DeviceSession& session, LARGE_INTEGER& start);
+// The steps before every read or write: the call of the device, whose
+// transfers move `wireBytes` (unless Ctrl+C came first), the connection, the
+// clock of the summary, the reset command (unless --no-reset).
+int BeginTransfer(const DumpOptions& options, uint64_t wireBytes, DeviceSession& session, LARGE_INTEGER& start);
 double Seconds(const LARGE_INTEGER& start);
 
 // One uXferRead or uXferWrite of the whole range on `instance`, with the

@@ -17,7 +17,8 @@ void CancelSwitch::Cancel()
     if (!running_)
         return;
     cancelled_ = true;
-    SendCancel();
+    if (stepRunning_)
+        SendCancel();
 }
 
 void CancelSwitch::SendCancel()
@@ -33,40 +34,64 @@ void CALLBACK CancelSwitch::Expired(void* context, BOOLEAN)
 {
     auto* self = static_cast<CancelSwitch*>(context);
     std::lock_guard<std::mutex> lock(self->guard_);
+    if (!self->running_)
+        return;
     self->timedOut_ = true;
-    if (self->running_)
+    if (self->stepRunning_)
         self->SendCancel();
 }
 
-CancelSwitch::Outcome CancelSwitch::Run(uint32_t instance, uint32_t timeoutSeconds,
-                                        const std::function<void()>& transfer)
+CancelSwitch::Outcome CancelSwitch::Begin(uint32_t instance, uint32_t timeoutSeconds)
 {
-    {
-        std::lock_guard<std::mutex> lock(guard_);
-        running_ = true;
-        instance_ = instance;
-        cancelled_ = false;
-        timedOut_ = false;
-    }
-    HANDLE timer = nullptr;
+    std::lock_guard<std::mutex> lock(guard_);
+    running_ = true;
+    instance_ = instance;
+    cancelled_ = false;
+    timedOut_ = false;
+    timer_ = nullptr;
     if (timeoutSeconds &&
-        !CreateTimerQueueTimer(&timer, nullptr, Expired, this, timeoutSeconds * 1000, 0, WT_EXECUTEONLYONCE)) {
-        std::lock_guard<std::mutex> lock(guard_);
+        !CreateTimerQueueTimer(&timer_, nullptr, Expired, this, timeoutSeconds * 1000, 0, WT_EXECUTEONLYONCE)) {
         running_ = false;
         return Outcome::NoTimer;
     }
-    transfer();
+    return Outcome::Ran;
+}
+
+void CancelSwitch::End()
+{
+    HANDLE timer;
     {
         std::lock_guard<std::mutex> lock(guard_);
         running_ = false;
+        timer = timer_;
+        timer_ = nullptr;
     }
-    // Waits for a cancel the timer is sending.
+    // Waits for a cancel the timer is sending; the timer takes the guard.
     if (timer)
         DeleteTimerQueueTimer(nullptr, timer, INVALID_HANDLE_VALUE);
+}
+
+CancelSwitch::Outcome CancelSwitch::Stopped() const
+{
     if (timedOut_)
         return Outcome::TimedOut;
-    // A cancelled transfer returns RESULT_OK with the bytes moved so far.
     return cancelled_ ? Outcome::Cancelled : Outcome::Ran;
+}
+
+CancelSwitch::Outcome CancelSwitch::Run(const std::function<bool()>& step)
+{
+    {
+        std::lock_guard<std::mutex> lock(guard_);
+        if (Stopped() != Outcome::Ran)
+            return Stopped();
+        stepRunning_ = true;
+    }
+    const bool complete = step();
+    {
+        std::lock_guard<std::mutex> lock(guard_);
+        stepRunning_ = false;
+    }
+    return complete ? Outcome::Ran : Stopped();
 }
 
 }  // namespace dump

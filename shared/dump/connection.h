@@ -33,9 +33,10 @@ class Connection;
 bool OpenInstance(Connection& connection, uint32_t instance, uint32_t loaderVersion, uint32_t flags,
                   std::string& problem);
 
-// The default timeout of a transfer of `wireBytes`: a minute, and a second
-// for every 128 KiB on the wire (a healthy device moves far more than that).
-uint32_t DefaultTimeoutSeconds(uint32_t wireBytes);
+// The default timeout of a call whose transfers move `wireBytes`: a minute,
+// and a second for every 128 KiB on the wire (a healthy device moves far more
+// than that).
+uint32_t DefaultTimeoutSeconds(uint64_t wireBytes);
 
 class Connection {
 public:

@@ -90,9 +90,9 @@ bool OpenInstance(Connection& connection, uint32_t instance, uint32_t loaderVers
     return false;
 }
 
-uint32_t DefaultTimeoutSeconds(uint32_t wireBytes)
+uint32_t DefaultTimeoutSeconds(uint64_t wireBytes)
 {
-    return kBaseTimeoutSeconds + wireBytes / kWireBytesPerSecond;
+    return kBaseTimeoutSeconds + static_cast<uint32_t>(wireBytes / kWireBytesPerSecond);
 }
 
 }  // namespace dump

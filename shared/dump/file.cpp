@@ -36,6 +36,20 @@ bool WriteAll(HANDLE file, const void* buffer, uint32_t count)
     return true;
 }
 
+std::string NameProblem(const std::wstring& path)
+{
+    if (path.find(L'\0') != std::wstring::npos)
+        return "it holds a NUL character, where Windows would end the name (at another file)";
+    // Past a \\?\ or \\.\ prefix and a drive "X:", a colon names a stream.
+    size_t from = path.compare(0, 4, L"\\\\?\\") == 0 || path.compare(0, 4, L"\\\\.\\") == 0 ? 4 : 0;
+    const wchar_t drive = path.size() >= from + 2 ? static_cast<wchar_t>(path[from] | 0x20) : 0;
+    if (drive >= L'a' && drive <= L'z' && path[from + 1] == L':')
+        from += 2;
+    if (path.find(L':', from) != std::wstring::npos)
+        return "a ':' past the drive names a stream inside a file, not a file; give a plain file name";
+    return {};
+}
+
 ReplaceCheck CheckReplaceable(const std::wstring& path)
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());

@@ -22,6 +22,12 @@ bool ReadAll(HANDLE file, void* buffer, uint32_t count, uint32_t& got);
 // Writes all `count` bytes; on failure the last error says why.
 bool WriteAll(HANDLE file, const void* buffer, uint32_t count);
 
+// Why `path` names no plain file, before anything is opened: a NUL in it
+// (the system would end the name there, at another file) or a ':' past the
+// drive (a stream of a file, which copies and listings don't show).  Empty
+// when it names one.
+std::string NameProblem(const std::wstring& path);
+
 // Held: GetLastError() says why.
 enum class ReplaceCheck { Ok, Folder, Held };
 // Whether a dump may replace `path` (absent, or a file we may write and

@@ -11,6 +11,15 @@ namespace {
 // The first word address whose byte address no longer fits in 32 bits.
 constexpr uint64_t kWordSpace = 0x80000000u;
 
+// The requests count 4-byte units on the wire, 2 words each: an odd number
+// of words would lose its last one (a single word, everything).
+std::string OddWordsProblem(uint64_t words)
+{
+    const std::string even = words > 1 ? std::to_string(words - 1) + " or " + std::to_string(words + 1) : "2";
+    return "the device counts units of 2 words, so " + std::to_string(words) +
+           " words would leave out the last one; give an even size (" + even + ")";
+}
+
 }  // namespace
 
 const char kLimit16[] = "the request carries it in a 16-bit word: at most 0xFFFF";
@@ -76,6 +85,8 @@ std::string RangeProblem(uint32_t addr, uint32_t size, const char* addrName, con
     if (!WireFits(size))
         return sizeText + " (" + std::to_string(size) + " words) is too large: one transfer carries at most " +
                HexText(kMaxDumpSize) + " words, whose wire image (2 bytes a word) has a 32-bit length";
+    if (size % 2)
+        return sizeText + " is odd: " + OddWordsProblem(size);
     const uint64_t end = static_cast<uint64_t>(addr) + size;
     if (end > kWordSpace)
         return std::string(addrName) + " " + HexText(addr) + " " + sizeText + ": the range " + HexText(addr) + ".." +
@@ -108,6 +119,8 @@ std::string SizeFromLength(const std::string& name, const char* command, uint64_
     if (words > kMaxDumpSize)
         return name + " has " + std::to_string(length) + " bytes, more than one transfer carries (" +
                HexText(kMaxDumpSize) + " words); give a " + sizeName;
+    if (words % 2)
+        return name + " holds " + std::to_string(words) + " device words, an odd number: " + OddWordsProblem(words);
     size = static_cast<uint32_t>(words);
     return {};
 }

@@ -33,7 +33,8 @@ std::string HexText(uint64_t value);
 // A read, write or verify of `size` device words from word `addr`: the
 // requests carry the range's byte image (2 bytes a word) in a 32-bit address
 // and a 32-bit length, so the range must end below word 0x80000000 and can't
-// be empty.  Why the range can't be one transfer, naming the two values
+// be empty; and the requests count 2-word units, so its size must be even.
+// Why the range can't be one transfer, naming the two values
 // `addrName` and `sizeName`; empty when it can.
 std::string RangeProblem(uint32_t addr, uint32_t size, const char* addrName, const char* sizeName);
 

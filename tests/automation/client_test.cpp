@@ -9,6 +9,8 @@
 #include "automation/auto_support.h"
 #include "common/com_ref.h"
 #include "common/device_log.h"
+#include "uXfer.h"
+#include "usb_protocol.h"
 #include "win/text.h"
 // The identifiers of the type library, defined here.
 #include <initguid.h>
@@ -163,7 +165,7 @@ const ErrorCase kErrorCases[] = {
      UXA_E_FILE, "can't create a file beside"},
     {"FileShorterThanSize", Nothing,
      [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
-         return Call(dev, L"WriteFromFile", {Text((folder + L"image.bin").c_str()), Number(0), Number(17)});
+         return Call(dev, L"WriteFromFile", {Text((folder + L"image.bin").c_str()), Number(0), Number(18)});
      },
      UXA_E_ARGUMENT, ""},
     // Writes past the end of memory are lost: the read-back differs.
@@ -195,6 +197,77 @@ const ErrorCase kErrorCases[] = {
          return outcome;
      },
      UXA_E_CANCELLED, "cancel"},
+    // The requests count 2-word units: an odd size would lose its last word.
+    {"OddSize", Nothing,
+     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
+         return Call(dev, L"ReadToFile", {Text((folder + L"dump.bin").c_str()), Number(0), Number(5)});
+     },
+     UXA_E_ARGUMENT, "size 0x5 is odd"},
+    // Windows would end the name at the NUL: the dump would go to dump.bin.
+    {"PathWithNul", Nothing,
+     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
+         const std::wstring path = folder + L"dump.bin" + std::wstring(1, L'\0') + L".txt";
+         VARIANT name;
+         V_VT(&name) = VT_BSTR;
+         V_BSTR(&name) = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
+         return Call(dev, L"ReadToFile", {name, Number(0), Number(16)});
+     },
+     UXA_E_ARGUMENT, "NUL"},
+    {"PathOfAStream", Nothing,
+     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
+         return Call(dev, L"WriteFromFile", {Text((folder + L"image.bin:s").c_str()), Number(0)});
+     },
+     UXA_E_ARGUMENT, "names a stream"},
+    {"ShortVerifyAnswer", [](vdev::Device& d) { return d.ShortRead(1, 2); },
+     [](IDispatch* dev, IDispatch*, const std::wstring&) { return Call(dev, L"Verify", {Number(0), Number(16)}); },
+     UXA_E_DEVICE, "the verify request to instance 0 failed"},
+    {"ShortStatusAnswer", [](vdev::Device& d) { return d.ShortStatusReply(5); },
+     [](IDispatch* dev, IDispatch*, const std::wstring&) { return Call(dev, L"Status", {}); },
+     UXA_E_DEVICE, "was answered with 5 of its 8 bytes"},
+    // The library waits inside each request: the cancel comes while the reset command runs.
+    {"CancelDuringTheResetCommand", Nothing,
+     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
+         uSetDelay(1500);
+         std::thread canceller([dev] {
+             vdev::Device watch;
+             for (int i = 0; i < 400 && watch.Open(0) && Requests(watch.Log(), REQ_DEBUG).empty(); ++i)
+                 Sleep(25);
+             Call(dev, L"Cancel", {});
+         });
+         const Outcome outcome = ReadDump(dev, nullptr, folder);
+         canceller.join();
+         uSetDelay(100);  // the library's default
+         return outcome;
+     },
+     UXA_E_CANCELLED, "cancel"},
+#ifndef _WIN64
+    // The largest array this 32-bit process can hold: no copy of it fits beside it.
+    {"LargeArrayIsNoMemory", Nothing,
+     [](IDispatch* dev, IDispatch*, const std::wstring&) {
+         SAFEARRAY* array = nullptr;
+         for (ULONG mib = 1600; !array && mib >= 256; mib -= 16)
+             array = SafeArrayCreateVector(VT_UI1, 0, mib << 20);
+         if (!array)
+             return Outcome{E_UNEXPECTED, VT_EMPTY, "the test's array can't be had"};
+         VARIANT data, sent;
+         V_VT(&data) = VT_ARRAY | VT_UI1;
+         V_ARRAY(&data) = array;
+         VariantInit(&sent);
+         // Through the interface: IDispatch::Invoke would copy the array first.
+         Ref<IXferDevice> typed;
+         dev->QueryInterface(IID_IXferDevice, typed.OutVoid());
+         Outcome outcome{typed->Write(Number(0), data, Missing(), &sent), VT_EMPTY, ""};
+         SafeArrayDestroy(array);
+         if (Ref<IErrorInfo> info; GetErrorInfo(0, info.Out()) == S_OK) {
+             BSTR text = nullptr;
+             info->GetDescription(&text);
+             outcome.description = win::Narrow(text ? text : L"", CP_UTF8);
+             SysFreeString(text);
+         }
+         return outcome;
+     },
+     UXA_E_NO_MEMORY, "memory"},
+#endif
     {"SecondObjectWhileTheFirstHoldsIt", Nothing,
      [](IDispatch* dev, IDispatch* other, const std::wstring&) {
          Call(dev, L"Open", {});
@@ -238,6 +311,10 @@ TEST_P(AutoErrors, CallGivesItsResultAndLeavesTheFilesAsTheyWere)
     EXPECT_NE(std::string::npos, outcome.description.find(GetParam().fragment)) << outcome.description;
     if (FAILED(GetParam().expected)) {
         EXPECT_EQ(old, ReadAll(scratch.File("dump.bin")));
+    }
+    // An argument refused reaches no device.
+    if (GetParam().expected == UXA_E_ARGUMENT) {
+        EXPECT_TRUE(VendorCalls(device.Log()).empty() && PipeTransfers(device.Log()).empty()) << Dump(device.Log());
     }
     EXPECT_EQ(image, ReadAll(scratch.File("image.bin")));
     EXPECT_EQ((std::vector<std::string>{"dump.bin", "image.bin"}), scratch.Names()) << "a temporary file left";

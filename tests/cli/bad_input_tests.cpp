@@ -33,6 +33,7 @@ TEST_P(BadInputTest, RefusedWithItsMessageBeforeTouchingAnything)
     const std::vector<uint8_t> old = {1, 2, 3, 4};
     ASSERT_TRUE(WriteAll(File("dump.bin"), old));
     ASSERT_TRUE(WriteAll(File("image.bin"), old));
+    ASSERT_TRUE(WriteAll(File("odd.bin"), {1, 2, 3}));
     const std::vector<std::string> before = ScratchFiles();
 
     std::string arguments = GetParam().arguments;
@@ -88,8 +89,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "the range 0x40000000..0x80000000 crosses the top"},
         BadInput{"CompareRangeOfTheFileCrossesTheTop", "compare {dir}\\image.bin --addr 0x7FFFFFFE", 1,
                  "the range 0x7FFFFFFE..0x80000001 crosses the top"},
-        BadInput{"CompareShortFile", "compare {dir}\\image.bin --size 5", 1,
-                 "fewer than the 5 bytes the compare needs; give a smaller --size"},
+        BadInput{"CompareShortFile", "compare {dir}\\image.bin --size 6", 1,
+                 "fewer than the 6 bytes the compare needs; give a smaller --size"},
+        // The requests count 2-word units: an odd size would lose its last word.
+        BadInput{"OddSize", "read {dir}\\dump.bin --size 5", 1, "--size 0x5 is odd: the device counts units of 2 words"},
+        BadInput{"OneWordVerify", "verify --size 1", 1, "give an even size (2)"},
+        BadInput{"OddFileLength", "write {dir}\\odd.bin", 1, "odd.bin holds 3 device words, an odd number"},
+        BadInput{"StreamOfAFile", "read {dir}\\dump.bin:data --size 4", 4, "names a stream inside a file"},
         BadInput{"HexIntoAFile", "read {dir}\\dump.bin --size 4 --hex", 1, "give FILE '-'"},
         BadInput{"HexWithJson", "read - --size 4 --hex --json", 1, "--hex doesn't go with --json", nullptr, 0,
                  "read"},
@@ -105,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"ReadWithoutSize", "read {dir}\\dump.bin", 1, "--size"},
         BadInput{"ReadWithoutFile", "read --size 4", 1, "FILE"},
         BadInput{"UnknownLoaderVersion", "status --loader-version 300", 1, "300"},
-        BadInput{"OddRawLength", "write {dir}\\dump.bin --raw --size 3", 1, "dump.bin"},
+        BadInput{"OddRawLength", "write {dir}\\odd.bin --raw", 1, "odd.bin has 3 bytes, an odd number"},
         BadInput{"MissingInputFile", "write {dir}\\missing.bin", 4, "missing.bin"},
         BadInput{"InputIsAFolder", "write {dir}", 4, "folder"},
         BadInput{"UnreadableInputFile", "write {dir}\\image.bin", 4, "image.bin", "image.bin"},

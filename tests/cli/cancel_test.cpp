@@ -6,6 +6,7 @@
 #include "cli/uxfer_run.h"
 #include "common/device_log.h"
 #include "common/processes.h"
+#include "uXfer.h"
 
 using namespace dumptest;
 
@@ -84,6 +85,26 @@ TEST_F(CancelTest, ATimeoutStopsAHeldReadLikeCtrlC)
     for (const auto& r : device.Log())
         resets += r.type == VDEV_LOG_RESET && r.a == 2 && r.b == 1;
     EXPECT_EQ(1u, resets) << "one reset, dropping the held read: " << Dump(device.Log());
+}
+
+}  // namespace
+
+namespace {
+
+// The timeout counts from the command's first request: one that ends while
+// the reset command before the transfer runs stops the command there, and
+// the read is never asked for.
+TEST_F(CancelTest, TheTimeoutCoversTheResetCommandToo)
+{
+    uSetDelay(1500);  // the library's wait inside each request, shared by every process
+    UxferResult timedOut = RunUxfer("read " + Quoted(File("dump.bin")) + " --size 4K --timeout 1");
+    uSetDelay(0);
+    ASSERT_TRUE(timedOut.finished);
+    EXPECT_EQ(3u, timedOut.exitCode) << timedOut.err;
+    EXPECT_EQ(0u, timedOut.err.find("uxfer: no answer from the device in 1 s")) << timedOut.err;
+    EXPECT_FALSE(Requests(device.Log(), REQ_DEBUG).empty()) << Dump(device.Log());
+    EXPECT_TRUE(Requests(device.Log(), REQ_READ).empty()) << Dump(device.Log());
+    EXPECT_TRUE(ScratchFiles().empty());
 }
 
 }  // namespace

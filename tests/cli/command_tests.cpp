@@ -92,6 +92,26 @@ TEST_F(CommandTest, StatusOfAMissingInstanceNamesItAndTheHint)
     EXPECT_EQ(1, std::count(status.err.begin(), status.err.end(), '\n')) << status.err;
 }
 
+// An answer shorter than its request is a device error, not a value.
+TEST_F(CommandTest, ShortAnswersAreDeviceErrors)
+{
+    const struct {
+        const char* arguments;
+        bool (*arm)(vdev::Device& device);
+        const char* message;
+    } cases[] = {
+        {"status", [](vdev::Device& d) { return d.ShortStatusReply(5); }, "was answered with 5 of its 8 bytes"},
+        {"verify --size 4", [](vdev::Device& d) { return d.ShortRead(1, 2); }, "the verify request to instance 0 failed"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(device.Reset() && c.arm(device));
+        UxferResult result = RunUxfer(c.arguments);
+        EXPECT_EQ(3u, result.exitCode) << c.arguments << ": " << result.err;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+        EXPECT_EQ("", result.out);
+    }
+}
+
 TEST_F(CommandTest, VerifyPrintsTheFourBytesAsReceived)
 {
     // The device answers the 32-bit sum of the words of the range.

@@ -115,12 +115,16 @@ Failure Operations::Allocate(uint32_t bytes, Buffer& buffer)
     return {};
 }
 
+uint32_t Operations::KeepCallTimeout(uint64_t wireBytes)
+{
+    callTimeout_ = settings_.timeoutSeconds < 0 ? dump::DefaultTimeoutSeconds(wireBytes)
+                                                : static_cast<uint32_t>(settings_.timeoutSeconds);
+    return callTimeout_;
+}
+
 Operations::Call::Call(Operations& operations, uint64_t wireBytes)
     : operations_(operations),
-      call_(operations.cancel_, operations.connection_.Instance(),
-            operations.callTimeout_ = operations.settings_.timeoutSeconds < 0
-                                          ? dump::DefaultTimeoutSeconds(wireBytes)
-                                          : static_cast<uint32_t>(operations.settings_.timeoutSeconds))
+      call_(operations.cancel_, operations.connection_.Instance(), operations.KeepCallTimeout(wireBytes))
 {
 }
 

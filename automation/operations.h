@@ -76,6 +76,8 @@ private:
         Operations& operations_;
         dump::CancelSwitch::Call call_;
     };
+    // The timeout of a call whose transfers move `wireBytes`, kept for its messages.
+    uint32_t KeepCallTimeout(uint64_t wireBytes);
     // Runs `step` of the call (see dump::CancelSwitch::Run); a failure says
     // why the call was stopped.
     Failure Step(const std::function<bool()>& step);

@@ -134,15 +134,15 @@ TEST_F(TransferTest, ReadReplacesTheOldFileOnlyWhenItSucceeded)
 TEST_F(TransferTest, ShortFileIsRefusedUnlessPadded)
 {
     ASSERT_TRUE(WriteAll(File("short.bin"), {9, 8, 7}));
-    UxferResult refused = RunUxfer("write " + Quoted(File("short.bin")) + " --size 5");
+    UxferResult refused = RunUxfer("write " + Quoted(File("short.bin")) + " --size 6");
     EXPECT_EQ(1u, refused.exitCode);
     EXPECT_NE(refused.err.find("3"), std::string::npos) << refused.err;
-    EXPECT_NE(refused.err.find("5"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("6"), std::string::npos) << refused.err;
     EXPECT_TRUE(device.Log().empty()) << Dump(device.Log());
 
-    UxferResult padded = RunUxfer("write " + Quoted(File("short.bin")) + " --size 5 --pad");
+    UxferResult padded = RunUxfer("write " + Quoted(File("short.bin")) + " --size 6 --pad");
     EXPECT_EQ(0u, padded.exitCode) << padded.err;
-    EXPECT_EQ(WireOf({9, 8, 7, 0, 0}), DeviceBytes(0, 10));
+    EXPECT_EQ(WireOf({9, 8, 7, 0, 0, 0}), DeviceBytes(0, 12));
 }
 
 TEST_F(TransferTest, SettingsFileGivesTheDumpToolsRequests)
@@ -234,10 +234,10 @@ TEST_F(TransferTest, HexDumpShowsAddressWordsAndCharacters)
     EXPECT_EQ("00000040  30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46  0123456789ABCDEF\n"
               "00000050  01 5A" + std::string(14 * 3, ' ') + "  .Z\n",
               read.out);
-    read = RunUxfer("read - --addr 0x40 --size 9 --raw --hex");
+    read = RunUxfer("read - --addr 0x40 --size 10 --raw --hex");
     EXPECT_EQ(0u, read.exitCode) << read.err;
     EXPECT_EQ("00000040  FF30 FF31 FF32 FF33 FF34 FF35 FF36 FF37  0.1.2.3.4.5.6.7.\n"
-              "00000048  FF38" + std::string(7 * 5, ' ') + "  8.\n",
+              "00000048  FF38 FF39" + std::string(6 * 5, ' ') + "  8.9.\n",
               read.out);
 }
 

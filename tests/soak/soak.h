@@ -97,6 +97,9 @@ Driver* NewTalvixDriver(Context& ctx);
 // too), Talvix's module heaps, and Talvix calls the main program makes.
 struct XferConn;
 XferConn& SharedXferConn();
+// Whether uSetCancel of this process finds the device: the instance selected
+// is 0, of the class selected (the cancel connection looks for that class).
+bool XferCancelReaches(const Context& ctx);
 // Busy blocks of Talvix's module heaps at the last settle point, when no
 // TVXDevice object was alive.
 size_t TalvixSettledBlocks();

@@ -278,7 +278,7 @@ void TalvixDriver::BulkTransfer(Context& ctx, bool read)
     const uint32_t n = rng.Percent(70) ? byteCount : rng.Below(byteCount + 64);
     ctx.Note("%s byteCount=%u n=%u", read ? "BulkRead" : "BulkWrite", byteCount, n);
     std::vector<HeldRead> cancels = {HeldRead::CancelTalvix};
-    if (ctx.model.plugged && SharedXferConn().instance == 0)
+    if (XferCancelReaches(ctx))
         cancels.push_back(HeldRead::CancelXfer);
     const uint32_t common = kFailControl | kActivePolls | kErrorAtPoll | kPendingPolls | kFailDriverState;
     ctx.ArmFaults(common | (read ? kFailRead | kShortRead | kPendRead : kFailWrite), 2, cancels);

@@ -120,7 +120,7 @@ void VantorDriver::Read(Context& ctx, dump::DumpSettings& s)
         DeleteFileA(dumpPath_.c_str());
     const FileState before = Snapshot(s.forWrite);
     std::vector<HeldRead> cancels = {HeldRead::CancelTalvix};
-    if (ctx.model.plugged && SharedXferConn().instance == 0)
+    if (XferCancelReaches(ctx))
         cancels.push_back(HeldRead::CancelXfer);
     ctx.ArmFaults(kFailControl | kFailRead | kFailWrite | kShortRead | kPendRead, 2, cancels);
 

@@ -68,7 +68,7 @@ public:
     }
     bool ResetDevice(Context& ctx) override
     {
-        if (!ctx.model.plugged || conn_.instance != 0 || !conn_.defaultClass)
+        if (!XferCancelReaches(ctx))
             return false;
         const uint32_t code = ctx.rng.Range(0, 0x1FFFF);
         ctx.Note("uSetCancel(%u)", code);
@@ -113,8 +113,7 @@ TransferDesc XferDriver::RandomDesc(Context& ctx, uint32_t maxLength)
 HeldReadPlan XferDriver::ArmFor(Context& ctx, uint32_t kinds)
 {
     std::vector<HeldRead> cancels = {HeldRead::CancelTalvix};
-    // The cancel connection looks for the class selected, as the transfer's does.
-    if (ctx.model.plugged && conn_.instance == 0 && conn_.defaultClass)
+    if (XferCancelReaches(ctx))
         cancels.push_back(HeldRead::CancelXfer);
     return ctx.ArmFaults(kinds, 2, cancels);
 }
@@ -256,7 +255,7 @@ void XferDriver::Step(Context& ctx)
         ctx.Note("uSetCancel");
         const uint32_t code = rng.Range(0, 0x1FFFF);
         ctx.ArmFaults(kFailControl, 1);
-        const bool present = ctx.model.plugged && conn_.instance == 0 && conn_.defaultClass;
+        const bool present = XferCancelReaches(ctx);
         const bool sent = present && ctx.model.Vendor(REQ_RESET, static_cast<uint16_t>(code), nullptr, 0);
         const uint32_t result = uSetCancel(code);
         ctx.Note("(%u) -> %08X", code, result);
@@ -320,6 +319,12 @@ Driver* NewXferDriver(Context& ctx)
 XferConn& SharedXferConn()
 {
     return theDriver->Conn();
+}
+
+bool XferCancelReaches(const Context& ctx)
+{
+    const XferConn& conn = SharedXferConn();
+    return ctx.model.plugged && conn.instance == 0 && conn.defaultClass;
 }
 
 }  // namespace soak

@@ -115,22 +115,11 @@ Failure Operations::Allocate(uint32_t bytes, Buffer& buffer)
     return {};
 }
 
-uint32_t Operations::KeepCallTimeout(uint64_t wireBytes)
+Failure Operations::StartTimer(uint64_t wireBytes)
 {
     callTimeout_ = settings_.timeoutSeconds < 0 ? dump::DefaultTimeoutSeconds(wireBytes)
                                                 : static_cast<uint32_t>(settings_.timeoutSeconds);
-    return callTimeout_;
-}
-
-Operations::Call::Call(Operations& operations, uint64_t wireBytes)
-    : operations_(operations),
-      call_(operations.cancel_, operations.connection_.Instance(), operations.KeepCallTimeout(wireBytes))
-{
-}
-
-Failure Operations::Call::Problem() const
-{
-    return call_.Started() ? Failure{} : StopFailure(dump::CancelSwitch::Outcome::NoTimer, operations_.callTimeout_);
+    return StopFailure(cancel_.StartTimer(callTimeout_), callTimeout_);
 }
 
 Failure Operations::Step(const std::function<bool()>& step)
@@ -195,8 +184,7 @@ Failure Operations::ReadToFile(const std::wstring& path, const Range& range, uin
     Buffer wire;
     if (Failure failure = Allocate(size * 2, wire))
         return failure;
-    Call call(*this, size * 2);
-    if (Failure failure = call.Problem())
+    if (Failure failure = StartTimer(size * 2))
         return failure;
     if (Failure failure = BeginTransfer())
         return failure;
@@ -270,8 +258,7 @@ Failure Operations::WriteFromFile(const std::wstring& path, Range range, bool ve
     if (verify)
         if (Failure failure = Allocate(size * 2, readBack))
             return failure;
-    Call call(*this, uint64_t{size} * (verify ? 4 : 2));
-    if (Failure failure = call.Problem())
+    if (Failure failure = StartTimer(uint64_t{size} * (verify ? 4 : 2)))
         return failure;
     if (Failure failure = BeginTransfer())
         return failure;
@@ -304,8 +291,7 @@ Failure Operations::CompareWithFile(const std::wstring& path, Range range, int64
     Buffer readBack;
     if (Failure failure = Allocate(size * 2, readBack))
         return failure;
-    Call call(*this, size * 2);
-    if (Failure failure = call.Problem())
+    if (Failure failure = StartTimer(size * 2))
         return failure;
     if (Failure failure = ReadBack(range, readBack.get()))
         return failure;
@@ -321,8 +307,7 @@ Failure Operations::Read(const Range& range, Buffer& data, uint32_t& bytes)
     const uint32_t size = *range.size;
     if (Failure failure = Allocate(size * 2, data))
         return failure;
-    Call call(*this, size * 2);
-    if (Failure failure = call.Problem())
+    if (Failure failure = StartTimer(size * 2))
         return failure;
     if (Failure failure = ReadBack(range, data.get()))
         return failure;
@@ -344,8 +329,7 @@ Failure Operations::Write(Range range, const std::vector<uint8_t>& data, uint64_
     std::memcpy(wire.get(), data.data(), bytes);
     if (!settings_.raw)
         dump::WireInPlace(wire.get(), size);
-    Call call(*this, size * 2);
-    if (Failure failure = call.Problem())
+    if (Failure failure = StartTimer(size * 2))
         return failure;
     if (Failure failure = BeginTransfer())
         return failure;
@@ -360,8 +344,7 @@ Failure Operations::Verify(const Range& range, uint8_t (&value)[4])
     if (Failure failure = CheckRange(range))
         return failure;
     const TransferDesc desc = dump::DeviceDesc(range.addr, *range.size, range.mode);
-    Call call(*this, desc.length);
-    if (Failure failure = call.Problem())
+    if (Failure failure = StartTimer(desc.length))
         return failure;
     uint32_t result = RESULT_OK;
     if (Failure stopped = Step([&] {
@@ -377,8 +360,7 @@ Failure Operations::Verify(const Range& range, uint8_t (&value)[4])
 
 Failure Operations::Status(uint8_t (&status)[8])
 {
-    Call call(*this, 0);
-    if (Failure failure = call.Problem())
+    if (Failure failure = StartTimer(0))
         return failure;
     uint32_t count = 0;
     uint32_t result = RESULT_OK;

@@ -37,8 +37,10 @@ struct Range {
 
 class Operations {
 public:
+    // The object's call of the device runs as long as this lives: a Cancel
+    // from its start on stops it.
     Operations(ConnectionUse& connection, const TransferSettings& settings, dump::CancelSwitch& cancel)
-        : connection_(connection), settings_(settings), cancel_(cancel)
+        : connection_(connection), settings_(settings), cancel_(cancel), call_(cancel, connection.Instance())
     {
     }
 
@@ -63,21 +65,9 @@ private:
     Failure CheckFileSize(const std::string& name, const char* command, uint64_t length, Range& range);
     Failure Allocate(uint32_t bytes, Buffer& buffer);
 
-    // One member's call of the device, from its first request to its last:
-    // Cancel and Timeout cover all of it.  `wireBytes`: what its transfers
-    // move, which the default timeout grows with.
-    class Call {
-    public:
-        Call(Operations& operations, uint64_t wireBytes);
-        // Set when the call can't run (no timer for Timeout).
-        Failure Problem() const;
-
-    private:
-        Operations& operations_;
-        dump::CancelSwitch::Call call_;
-    };
-    // The timeout of a call whose transfers move `wireBytes`, kept for its messages.
-    uint32_t KeepCallTimeout(uint64_t wireBytes);
+    // Starts the timeout of the call, whose transfers move `wireBytes` (the
+    // default timeout grows with them); a failure when there is no timer.
+    Failure StartTimer(uint64_t wireBytes);
     // Runs `step` of the call (see dump::CancelSwitch::Run); a failure says
     // why the call was stopped.
     Failure Step(const std::function<bool()>& step);
@@ -90,7 +80,8 @@ private:
     ConnectionUse& connection_;
     const TransferSettings& settings_;
     dump::CancelSwitch& cancel_;
-    uint32_t callTimeout_ = 0;  // of the running call
+    dump::CancelSwitch::Call call_;
+    uint32_t callTimeout_ = 0;
 };
 
 // uxfer reset CODE on `instance`, on a connection of the library's own.

@@ -80,10 +80,11 @@ int Cancelled()
 
 int BeginCall(uint32_t timeoutSeconds)
 {
-    if (cancelSwitch.Begin(cancelInstance, timeoutSeconds) == dump::CancelSwitch::Outcome::NoTimer)
-        return Fail(kExitNoMemory, "can't start the timer of --timeout (" + SystemErrorText(GetLastError()) + ")");
+    cancelSwitch.Begin(cancelInstance);
     callBegun = true;
     callTimeout = timeoutSeconds;
+    if (cancelSwitch.StartTimer(timeoutSeconds) == dump::CancelSwitch::Outcome::NoTimer)
+        return Fail(kExitNoMemory, "can't start the timer of --timeout (" + SystemErrorText(GetLastError()) + ")");
     // An event before the call began found nothing to stop.
     if (ConsoleBreak::Requested())
         return Cancelled();

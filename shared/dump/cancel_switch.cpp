@@ -41,7 +41,7 @@ void CALLBACK CancelSwitch::Expired(void* context, BOOLEAN)
         self->SendCancel();
 }
 
-CancelSwitch::Outcome CancelSwitch::Begin(uint32_t instance, uint32_t timeoutSeconds)
+void CancelSwitch::Begin(uint32_t instance)
 {
     std::lock_guard<std::mutex> lock(guard_);
     running_ = true;
@@ -49,11 +49,14 @@ CancelSwitch::Outcome CancelSwitch::Begin(uint32_t instance, uint32_t timeoutSec
     cancelled_ = false;
     timedOut_ = false;
     timer_ = nullptr;
+}
+
+CancelSwitch::Outcome CancelSwitch::StartTimer(uint32_t timeoutSeconds)
+{
+    std::lock_guard<std::mutex> lock(guard_);
     if (timeoutSeconds &&
-        !CreateTimerQueueTimer(&timer_, nullptr, Expired, this, timeoutSeconds * 1000, 0, WT_EXECUTEONLYONCE)) {
-        running_ = false;
+        !CreateTimerQueueTimer(&timer_, nullptr, Expired, this, timeoutSeconds * 1000, 0, WT_EXECUTEONLYONCE))
         return Outcome::NoTimer;
-    }
     return Outcome::Ran;
 }
 

@@ -25,10 +25,11 @@ public:
     // Nothing happens when no call runs: outside one nothing may reach the
     // device.
     void Cancel();
-    // The call on `instance` runs from Begin to End, for at most
-    // `timeoutSeconds` (0: no limit).  Begin: NoTimer when the timer couldn't
-    // be had (then the call must not run), else Ran.
-    Outcome Begin(uint32_t instance, uint32_t timeoutSeconds);
+    // The call on `instance` runs from Begin to End; once StartTimer ran, for
+    // at most `timeoutSeconds` from then (0: no limit).  StartTimer: NoTimer
+    // when the timer couldn't be had (then the call must not go on), else Ran.
+    void Begin(uint32_t instance);
+    Outcome StartTimer(uint32_t timeoutSeconds);
     void End();
     // Runs `step`, a library call that may block in the device, unless the
     // call was stopped already; `step` says whether it did all it had to.
@@ -41,23 +42,13 @@ public:
     // Begin to End for one scope.
     class Call {
     public:
-        Call(CancelSwitch& owner, uint32_t instance, uint32_t timeoutSeconds)
-            : owner_(owner), began_(owner.Begin(instance, timeoutSeconds))
-        {
-        }
-        ~Call()
-        {
-            if (Started())
-                owner_.End();
-        }
+        Call(CancelSwitch& owner, uint32_t instance) : owner_(owner) { owner_.Begin(instance); }
+        ~Call() { owner_.End(); }
         Call(const Call&) = delete;
         Call& operator=(const Call&) = delete;
 
-        bool Started() const { return began_ == Outcome::Ran; }
-
     private:
         CancelSwitch& owner_;
-        Outcome began_;
     };
 
 private:

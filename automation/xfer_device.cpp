@@ -47,6 +47,7 @@ XferDevice::XferDevice() : events_(this)
 
 XferDevice::~XferDevice()
 {
+    // Never refused here: every transfer holds a reference, so none of ours runs.
     CloseConnection(this);
     ModuleRelease();
 }
@@ -187,6 +188,8 @@ HRESULT XferDevice::Run(VARIANT* result, const Failure& arguments, Operation ope
         // an apartment: a thread outside COM joins the multithreaded one for
         // the call (a single-threaded one stays as it is).
         const win::unique_apartment apartment(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        // A handler may let go of the caller's reference: the object outlives the call.
+        const Microsoft::WRL::ComPtr<IXferDevice> self(this);
         ConnectionUse connection(this);
         if (connection.Problem()) {
             failure = connection.Problem();
@@ -199,7 +202,8 @@ HRESULT XferDevice::Run(VARIANT* result, const Failure& arguments, Operation ope
             failure = operation(operations);
         }
     }
-    // Reported once the call's apartment is left: the caller's error info is set last.
+    // Reported once the call's apartment is left (the caller's error info is set
+    // last), without the object, which may be gone now.
     return Report(failure);
 }
 

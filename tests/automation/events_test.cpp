@@ -1,5 +1,6 @@
 // The Progress event and OnProgress as hosts with apartments meet them: called
-// on the thread that connected them, whichever thread runs the transfer.
+// on the thread that connected them, whichever thread runs the transfer, and a
+// handler that calls the object back during its transfer.
 #include <objbase.h>
 #include <ocidl.h>
 
@@ -151,5 +152,68 @@ INSTANTIATE_TEST_SUITE_P(Calls, AutoApartments,
                                          ApartmentCase{"HandlerWorker", false, Runner::MtaWorker},
                                          ApartmentCase{"HandlerThreadEnded", false, Runner::AfterConnectingThreadEnded}),
                          [](const testing::TestParamInfo<ApartmentCase>& info) { return std::string(info.param.name); });
+
+// What the handler does at the first event; the outcomes of the transfer and of that call.
+struct ReentryCase {
+    const char* name;
+    Outcome (*inner)(Ref<IDispatch>& dev, const std::string& folder);
+    HRESULT transfer, innerResult;
+    size_t events;  // that the handler sees; 0: any number
+};
+
+void PrintTo(const ReentryCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+const ReentryCase kReentryCases[] = {
+    {"Close", [](Ref<IDispatch>& dev, const std::string&) { return Call(dev.Get(), L"Close", {}); }, S_OK,
+     UXA_E_NO_DEVICE, 4},
+    {"ReadToFile",
+     [](Ref<IDispatch>& dev, const std::string& folder) { return ReadBig(dev.Get(), folder + "inner.bin"); }, S_OK,
+     UXA_E_NO_DEVICE, 4},
+    {"Open", [](Ref<IDispatch>& dev, const std::string&) { return Call(dev.Get(), L"Open", {}); }, S_OK,
+     UXA_E_NO_DEVICE, 4},
+    {"OnProgressNothing",
+     [](Ref<IDispatch>& dev, const std::string&) {
+         Ref<IXferDevice> typed;
+         dev->QueryInterface(IID_IXferDevice, typed.OutVoid());
+         VARIANT nothing;
+         VariantInit(&nothing);
+         return Outcome{typed->put_OnProgress(nothing), VT_EMPTY, ""};
+     },
+     S_OK, S_OK, 1},
+    {"Cancel", [](Ref<IDispatch>& dev, const std::string&) { return Call(dev.Get(), L"Cancel", {}); },
+     UXA_E_CANCELLED, S_OK, 0},
+    {"ReleaseTheLastReference",
+     [](Ref<IDispatch>& dev, const std::string&) {
+         dev.Reset();
+         return Outcome{S_OK, VT_EMPTY, ""};
+     },
+     S_OK, S_OK, 4},
+};
+
+class AutoReentry : public AutoEvents, public testing::WithParamInterface<ReentryCase> {};
+
+TEST_P(AutoReentry, HandlerCallsTheObjectDuringItsTransfer)
+{
+    const ReentryCase& c = GetParam();
+    Connect(COINIT_MULTITHREADED, false);
+    Outcome inner{E_UNEXPECTED, VT_EMPTY, "not called"};
+    recorder->act = [&] { inner = c.inner(dev, scratch.File("")); };
+    IDispatch* const caller = dev.Get();  // the handler may let go of it
+    const Outcome outcome = ReadBig(caller, scratch.File("dump.bin"));
+    EXPECT_EQ(c.transfer, outcome.result) << std::hex << outcome.result << " " << outcome.description;
+    EXPECT_EQ(c.innerResult, inner.result) << std::hex << inner.result << " " << inner.description;
+    EXPECT_EQ(FAILED(c.innerResult) ? "a transfer of this object is running; wait for it to end, or Cancel it" : "",
+              inner.description);
+    EXPECT_TRUE(!c.events || c.events == recorder->threads.size()) << recorder->threads.size() << " events";
+    // The connection goes with the object that held it.
+    dev.Reset();
+    EXPECT_EQ(S_OK, Call(other.Get(), L"Open", {}).result);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, AutoReentry, testing::ValuesIn(kReentryCases),
+                         [](const testing::TestParamInfo<ReentryCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -77,9 +77,12 @@ protected:
         V_DISPATCH(&handler) = recorder.Get();
         ASSERT_EQ(S_OK, dev->QueryInterface(IID_IConnectionPointContainer, points.OutVoid()));
         ASSERT_EQ(S_OK, dev->QueryInterface(IID_IXferDevice, typed.OutVoid()));
-        ASSERT_EQ(S_OK, sink ? (points->FindConnectionPoint(DIID_DXferDeviceEvents, point.Out()),
-                                point->Advise(recorder.Get(), &cookie))
-                             : typed->putref_OnProgress(handler));
+        if (sink) {
+            ASSERT_EQ(S_OK, points->FindConnectionPoint(DIID_DXferDeviceEvents, point.Out()));
+            ASSERT_EQ(S_OK, point->Advise(recorder.Get(), &cookie));
+        } else {
+            ASSERT_EQ(S_OK, typed->putref_OnProgress(handler));
+        }
     }
     void TearDown() override
     {

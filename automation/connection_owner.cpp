@@ -27,7 +27,8 @@ Failure HeldByAnother()
 
 Failure Busy()
 {
-    return Fail(UXA_E_NO_DEVICE, "a transfer of this object is running on another thread; Cancel it or wait");
+    // On another thread, or this one: a handler of the transfer's own events.
+    return Fail(UXA_E_NO_DEVICE, "a transfer of this object is running; wait for it to end, or Cancel it");
 }
 
 // With `guard` held.

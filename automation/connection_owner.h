@@ -1,8 +1,8 @@
 // The device connection of the process.  uXfer.dll keeps one connection a
 // process, so one object at a time holds it: another object's Open fails
 // until the holder closes it (or goes away).  A holder runs one request at a
-// time on it; a call from a second thread while one runs is refused rather
-// than interleaved on the one pipe.
+// time on it; a call from a second thread, or from a handler of its events,
+// while one runs is refused rather than interleaved on the one pipe.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,7 @@ namespace automation {
 // `loaderVersion` (0: the default), closing what it held before.
 Failure OpenConnection(const void* holder, uint32_t instance, uint32_t loaderVersion);
 // Nothing happens unless `holder` holds the connection; refused while one of
-// its transfers runs on another thread.
+// its transfers runs.
 Failure CloseConnection(const void* holder);
 bool HoldsConnection(const void* holder);
 // The instance opened last (0 before any), the one Reset goes to.

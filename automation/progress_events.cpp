@@ -13,14 +13,38 @@ constexpr DISPID kProgressId = 1;
 
 ProgressEvents::~ProgressEvents() = default;
 
+HRESULT ProgressEvents::Register(IDispatch* target, Entry& entry)
+{
+    Microsoft::WRL::ComPtr<IGlobalInterfaceTable> table;
+    DWORD cookie = 0;
+    HRESULT result = win::GetGlobalInterfaceTable(table.GetAddressOf());
+    if (SUCCEEDED(result))
+        result = table->RegisterInterfaceInGlobal(target, IID_IDispatch, &cookie);
+    if (FAILED(result))
+        return result;
+    win::unique_git_cookie owned(cookie);
+    entry = std::make_shared<const win::unique_git_cookie>(std::move(owned));
+    return S_OK;
+}
+
+HRESULT ProgressEvents::Fetch(const Entry& entry, Microsoft::WRL::ComPtr<IDispatch>& target)
+{
+    Microsoft::WRL::ComPtr<IGlobalInterfaceTable> table;
+    HRESULT result = win::GetGlobalInterfaceTable(table.GetAddressOf());
+    if (SUCCEEDED(result))
+        result = table->GetInterfaceFromGlobal(entry->get(), IID_IDispatch,
+                                               reinterpret_cast<void**>(target.ReleaseAndGetAddressOf()));
+    return result;
+}
+
 void ProgressEvents::Fire(uint64_t done, uint64_t total)
 {
-    std::vector<Microsoft::WRL::ComPtr<IDispatch>> targets;
+    std::vector<Entry> targets;
     size_t sinkCount;  // the handler comes after the sinks
     {
         std::lock_guard<std::mutex> lock(guard_);
         for (const Sink& sink : sinks_)
-            targets.push_back(sink.dispatch);
+            targets.push_back(sink.entry);
         sinkCount = targets.size();
         if (handler_)
             targets.push_back(handler_);
@@ -33,25 +57,39 @@ void ProgressEvents::Fire(uint64_t done, uint64_t total)
     PutNumber(static_cast<int64_t>(done), &arguments[1]);
     DISPPARAMS parameters = {arguments, nullptr, 2, 0};
     for (size_t i = 0; i < targets.size(); ++i) {
-        // What a handler fails with is its own business: the transfer goes on.
+        // One whose apartment is gone is skipped, and what a handler fails
+        // with is its own business: the transfer goes on either way.
+        Microsoft::WRL::ComPtr<IDispatch> target;
+        if (FAILED(Fetch(targets[i], target)))
+            continue;
         VARIANT result;
         VariantInit(&result);
-        targets[i]->Invoke(i < sinkCount ? kProgressId : DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT,
-                           DISPATCH_METHOD, &parameters, &result, nullptr, nullptr);
+        target->Invoke(i < sinkCount ? kProgressId : DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                       &parameters, &result, nullptr, nullptr);
         VariantClear(&result);
     }
 }
 
-void ProgressEvents::SetHandler(IDispatch* handler)
+HRESULT ProgressEvents::SetHandler(IDispatch* handler)
 {
+    Entry entry;
+    if (handler)
+        if (HRESULT result = Register(handler, entry); FAILED(result))
+            return result;
     std::lock_guard<std::mutex> lock(guard_);
-    handler_ = handler;
+    handler_.swap(entry);  // the old one is let go of after the lock
+    return S_OK;
 }
 
-Microsoft::WRL::ComPtr<IDispatch> ProgressEvents::Handler()
+HRESULT ProgressEvents::Handler(Microsoft::WRL::ComPtr<IDispatch>& handler)
 {
-    std::lock_guard<std::mutex> lock(guard_);
-    return handler_;
+    handler.Reset();
+    Entry entry;
+    {
+        std::lock_guard<std::mutex> lock(guard_);
+        entry = handler_;
+    }
+    return entry ? Fetch(entry, handler) : S_OK;
 }
 
 STDMETHODIMP ProgressEvents::QueryInterface(REFIID iid, void** object)
@@ -94,19 +132,22 @@ STDMETHODIMP ProgressEvents::Advise(IUnknown* sink, DWORD* cookie)
     if (FAILED(sink->QueryInterface(DIID_DXferDeviceEvents, reinterpret_cast<void**>(dispatch.GetAddressOf()))) &&
         FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.GetAddressOf()))))
         return CONNECT_E_CANNOTCONNECT;
+    Entry entry;
+    if (FAILED(Register(dispatch.Get(), entry)))
+        return CONNECT_E_CANNOTCONNECT;
     std::lock_guard<std::mutex> lock(guard_);
     *cookie = nextCookie_++;
-    sinks_.push_back({*cookie, dispatch});
+    sinks_.push_back({*cookie, std::move(entry)});
     return S_OK;
 }
 
 STDMETHODIMP ProgressEvents::Unadvise(DWORD cookie)
 {
-    Microsoft::WRL::ComPtr<IDispatch> released;  // let go of outside the lock
+    Entry released;  // let go of outside the lock
     std::lock_guard<std::mutex> lock(guard_);
     for (auto it = sinks_.begin(); it != sinks_.end(); ++it)
         if (it->cookie == cookie) {
-            released = std::move(it->dispatch);
+            released = std::move(it->entry);
             sinks_.erase(it);
             return S_OK;
         }

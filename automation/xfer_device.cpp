@@ -48,6 +48,7 @@ XferDevice::XferDevice() : events_(this)
 
 XferDevice::~XferDevice()
 {
+    // Never refused here: every transfer holds a reference, so none of ours runs.
     CloseConnection(this);
     ModuleRelease();
 }
@@ -185,15 +186,29 @@ HRESULT XferDevice::Run(VARIANT* result, const Failure& arguments, Operation ope
     VariantInit(result);
     if (arguments)
         return Report(arguments);
-    ConnectionUse connection(this);
-    if (connection.Problem())
-        return Report(connection.Problem());
-    TransferSettings settings;
-    settings.timeoutSeconds = timeoutSeconds_;
-    settings.raw = raw_;
-    settings.progress = [this](uint64_t done, uint64_t total) { events_.Fire(done, total); };
-    Operations operations(connection, settings, cancel_);
-    return Report(operation(operations));
+    Failure failure;
+    {
+        // The events are fetched from the global interface table, which needs
+        // an apartment: a thread outside COM joins the multithreaded one for
+        // the call (a single-threaded one stays as it is).
+        const win::unique_apartment apartment(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        // A handler may let go of the caller's reference: the object outlives the call.
+        const Microsoft::WRL::ComPtr<IXferDevice> self(this);
+        ConnectionUse connection(this);
+        if (connection.Problem()) {
+            failure = connection.Problem();
+        } else {
+            TransferSettings settings;
+            settings.timeoutSeconds = timeoutSeconds_;
+            settings.raw = raw_;
+            settings.progress = [this](uint64_t done, uint64_t total) { events_.Fire(done, total); };
+            Operations operations(connection, settings, cancel_);
+            failure = operation(operations);
+        }
+    }
+    // Reported once the call's apartment is left (the caller's error info is set
+    // last), without the object, which may be gone now.
+    return Report(failure);
 }
 
 STDMETHODIMP XferDevice::Devices(VARIANT* paths)
@@ -351,7 +366,9 @@ STDMETHODIMP XferDevice::get_OnProgress(VARIANT* handler)
     if (!handler)
         return E_POINTER;
     VariantInit(handler);
-    Microsoft::WRL::ComPtr<IDispatch> current = events_.Handler();
+    Microsoft::WRL::ComPtr<IDispatch> current;
+    if (const HRESULT fetched = events_.Handler(current); FAILED(fetched))
+        return fetched;
     if (current) {
         V_VT(handler) = VT_DISPATCH;
         V_DISPATCH(handler) = current.Detach();
@@ -366,7 +383,7 @@ Failure XferDevice::SetHandler(const VARIANT& handler)
         value = V_VARIANTREF(value);
     const VARTYPE type = V_VT(value);
     if (type == VT_EMPTY || type == VT_NULL || (type == VT_DISPATCH && !V_DISPATCH(value))) {
-        events_.SetHandler(nullptr);
+        events_.SetHandler(nullptr);  // can't fail
         return {};
     }
     IUnknown* object = nullptr;
@@ -381,7 +398,9 @@ Failure XferDevice::SetHandler(const VARIANT& handler)
         FAILED(object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.GetAddressOf()))))
         return Fail(UXA_E_ARGUMENT,
                     "OnProgress: give a function or object to call with (done, total), or Nothing/null");
-    events_.SetHandler(dispatch.Get());
+    if (const HRESULT kept = events_.SetHandler(dispatch.Get()); FAILED(kept))
+        return Fail(kept, "OnProgress: this object can't be called from other threads (" +
+                              win::SystemErrorText(static_cast<unsigned long>(kept)) + ")");
     return {};
 }
 

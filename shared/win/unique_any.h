@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <objbase.h>
 #include <stdint.h>
 
 #include <setupapi.h>
@@ -60,6 +61,13 @@ private:
     T value_ = None();
 };
 
+// The process's one global interface table, for a thread in an apartment.
+inline HRESULT GetGlobalInterfaceTable(IGlobalInterfaceTable** table)
+{
+    return CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_IGlobalInterfaceTable,
+                            reinterpret_cast<void**>(table));
+}
+
 namespace close {
 struct Handle {
     void operator()(HANDLE h) const { CloseHandle(h); }
@@ -79,6 +87,21 @@ struct Library {
 struct Service {
     void operator()(SC_HANDLE s) const { CloseServiceHandle(s); }
 };
+// From a CoInitializeEx that succeeded, S_FALSE included.
+struct Apartment {
+    void operator()(bool) const { CoUninitialize(); }
+};
+// Any thread in an apartment may revoke, not only the one that registered.
+struct GlobalInterface {
+    void operator()(DWORD cookie) const
+    {
+        IGlobalInterfaceTable* table = nullptr;
+        if (FAILED(GetGlobalInterfaceTable(&table)))
+            return;
+        table->RevokeInterfaceFromGlobal(cookie);
+        table->Release();
+    }
+};
 }  // namespace close
 
 // Kernel objects whose "none" is null: processes, threads, events, mutexes, timers.
@@ -91,5 +114,9 @@ using unique_hdevinfo = unique_any<HDEVINFO, close::DeviceInfo, -1>;
 using unique_hmodule = unique_any<HMODULE, close::Library>;
 // The service manager and its services.
 using unique_service = unique_any<SC_HANDLE, close::Service>;
+// This thread's membership of a COM apartment: true when it is to be left.
+using unique_apartment = unique_any<bool, close::Apartment>;
+// A cookie of the process's global interface table.
+using unique_git_cookie = unique_any<DWORD, close::GlobalInterface>;
 
 }  // namespace win

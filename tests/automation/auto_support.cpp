@@ -1,5 +1,6 @@
 #include "automation/auto_support.h"
 
+#include "win/text.h"
 #include "win/unique_any.h"
 
 const char* const kAutoKeys[6] = {"CLSID\\" UXA_CLSID, "uXfer.Device",          "uXfer.Device.1",
@@ -76,4 +77,48 @@ std::string Quoted(const std::string& text)
 bool EndsWith(const std::string& text, const std::string& end)
 {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+VARIANT Text(const wchar_t* text)
+{
+    VARIANT v;
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = SysAllocString(text);
+    return v;
+}
+
+VARIANT Number(LONG number)
+{
+    VARIANT v;
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = number;
+    return v;
+}
+
+Outcome Call(IDispatch* dev, const wchar_t* name, std::vector<VARIANT> args)
+{
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    Outcome outcome{dev->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), VT_EMPTY, ""};
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    VARIANT value;
+    VariantInit(&value);
+    EXCEPINFO exception{};
+    if (SUCCEEDED(outcome.result))
+        outcome.result = dev->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &value, &exception,
+                                     nullptr);
+    if (outcome.result == DISP_E_EXCEPTION) {
+        outcome.result = exception.scode;
+        if (exception.bstrDescription)
+            outcome.description = win::Narrow(exception.bstrDescription, CP_UTF8);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrHelpFile);
+    }
+    outcome.type = V_VT(&value);
+    VariantClear(&value);
+    for (VARIANT& arg : args)
+        VariantClear(&arg);
+    return outcome;
 }

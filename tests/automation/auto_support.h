@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <oleauto.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -38,6 +40,19 @@ bool ClassesKeyExists(HKEY root, const std::string& key);
 CommandResult RunLaunched(const std::string& commandLine, const std::string& folder);
 std::string Quoted(const std::string& text);
 bool EndsWith(const std::string& text, const std::string& end);
+
+VARIANT Text(const wchar_t* text);
+VARIANT Number(LONG number);
+
+struct Outcome {
+    HRESULT result;
+    VARTYPE type;  // of the value returned
+    std::string description;
+};
+
+// A call by name as a script engine makes it; the arguments in their order
+// are cleared after it.
+Outcome Call(IDispatch* dev, const wchar_t* name, std::vector<VARIANT> args);
 
 // Registered, device instance 0 reset, a scratch folder.  For the machine:
 // COM activation of Wine 8 reads the machine's classes only and finds no

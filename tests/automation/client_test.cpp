@@ -49,22 +49,6 @@ TEST_P(AutoClient, ReadsWritesAndComparesOrSaysWhy)
 INSTANTIATE_TEST_SUITE_P(Programs, AutoClient, testing::Values("vtable_client", "dispatch_client"),
                          [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
-VARIANT Text(const wchar_t* text)
-{
-    VARIANT v;
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = SysAllocString(text);
-    return v;
-}
-
-VARIANT Number(LONG number)
-{
-    VARIANT v;
-    V_VT(&v) = VT_I4;
-    V_I4(&v) = number;
-    return v;
-}
-
 VARIANT Missing()
 {
     VARIANT v;
@@ -79,42 +63,6 @@ VARIANT True()
     V_VT(&v) = VT_BOOL;
     V_BOOL(&v) = VARIANT_TRUE;
     return v;
-}
-
-struct Outcome {
-    HRESULT result;
-    VARTYPE type;  // of the value returned
-    std::string description;
-};
-
-// A call by name as a script engine makes it; the arguments in their order
-// are cleared after it.
-Outcome Call(IDispatch* dev, const wchar_t* name, std::vector<VARIANT> args)
-{
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    Outcome outcome{dev->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), VT_EMPTY, ""};
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-    VARIANT value;
-    VariantInit(&value);
-    EXCEPINFO exception{};
-    if (SUCCEEDED(outcome.result))
-        outcome.result = dev->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &value, &exception,
-                                     nullptr);
-    if (outcome.result == DISP_E_EXCEPTION) {
-        outcome.result = exception.scode;
-        if (exception.bstrDescription)
-            outcome.description = win::Narrow(exception.bstrDescription, CP_UTF8);
-        SysFreeString(exception.bstrDescription);
-        SysFreeString(exception.bstrSource);
-        SysFreeString(exception.bstrHelpFile);
-    }
-    outcome.type = V_VT(&value);
-    VariantClear(&value);
-    for (VARIANT& arg : args)
-        VariantClear(&arg);
-    return outcome;
 }
 
 // One call of the table, in a scratch folder holding dump.bin (an earlier

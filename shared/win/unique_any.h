@@ -64,7 +64,10 @@ private:
 // The process's one global interface table, for a thread in an apartment.
 inline HRESULT GetGlobalInterfaceTable(IGlobalInterfaceTable** table)
 {
-    return CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_IGlobalInterfaceTable,
+    // CLSID_StdGlobalInterfaceTable, which the headers leave out for the older
+    // Windows versions some modules are built for.
+    static const CLSID kStdGlobalInterfaceTable = {0x00000323, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+    return CoCreateInstance(kStdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_IGlobalInterfaceTable,
                             reinterpret_cast<void**>(table));
 }
 

@@ -16,7 +16,7 @@
 
 namespace {
 
-// A sink or handler: the thread of every call, and `act` run at the first.
+// A sink or handler: the thread of every call, and `act` run at call number `actAt`.
 struct Recorder final : IDispatch {
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override
     {
@@ -40,7 +40,8 @@ struct Recorder final : IDispatch {
         {
             std::lock_guard<std::mutex> lock(guard);
             threads.push_back(GetCurrentThreadId());
-            now = std::exchange(act, nullptr);
+            if (threads.size() == actAt)
+                now = std::exchange(act, nullptr);
         }
         if (now)
             now();
@@ -51,6 +52,7 @@ struct Recorder final : IDispatch {
     std::mutex guard;
     std::vector<DWORD> threads;
     std::function<void()> act;
+    size_t actAt = 1;
 };
 
 // 256 KiB on the wire: four chunks, four events.
@@ -156,12 +158,14 @@ INSTANTIATE_TEST_SUITE_P(Calls, AutoApartments,
                                          ApartmentCase{"HandlerThreadEnded", false, Runner::AfterConnectingThreadEnded}),
                          [](const testing::TestParamInfo<ApartmentCase>& info) { return std::string(info.param.name); });
 
-// What the handler does at the first event; the outcomes of the transfer and of that call.
+// What the handler does at an event (the first unless `at` says); the outcomes
+// of the transfer and of that call.
 struct ReentryCase {
     const char* name;
     Outcome (*inner)(Ref<IDispatch>& dev, const std::string& folder);
     HRESULT transfer, innerResult;
     size_t events;  // that the handler sees; 0: any number
+    size_t at = 1;
 };
 
 void PrintTo(const ReentryCase& c, std::ostream* os)
@@ -188,6 +192,9 @@ const ReentryCase kReentryCases[] = {
      S_OK, S_OK, 1},
     {"Cancel", [](Ref<IDispatch>& dev, const std::string&) { return Call(dev.Get(), L"Cancel", {}); },
      UXA_E_CANCELLED, S_OK, 0},
+    // The last chunk has moved when its event comes: the transfer is done.
+    {"CancelAtTheLastEvent", [](Ref<IDispatch>& dev, const std::string&) { return Call(dev.Get(), L"Cancel", {}); },
+     S_OK, S_OK, 4, 4},
     {"ReleaseTheLastReference",
      [](Ref<IDispatch>& dev, const std::string&) {
          dev.Reset();
@@ -204,6 +211,7 @@ TEST_P(AutoReentry, HandlerCallsTheObjectDuringItsTransfer)
     Connect(COINIT_MULTITHREADED, false);
     Outcome inner{E_UNEXPECTED, VT_EMPTY, "not called"};
     recorder->act = [&] { inner = c.inner(dev, scratch.File("")); };
+    recorder->actAt = c.at;
     IDispatch* const caller = dev.Get();  // the handler may let go of it
     const Outcome outcome = ReadBig(caller, scratch.File("dump.bin"));
     EXPECT_EQ(c.transfer, outcome.result) << std::hex << outcome.result << " " << outcome.description;

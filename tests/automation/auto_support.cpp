@@ -1,5 +1,6 @@
 #include "automation/auto_support.h"
 
+#include "common/system_folders.h"
 #include "win/unique_any.h"
 
 const char* const kAutoKeys[6] = {"CLSID\\" UXA_CLSID, "uXfer.Device",          "uXfer.Device.1",
@@ -15,41 +16,67 @@ std::string AutoDll()
     return ProgramFolder() + "uXferAuto.dll";
 }
 
-// A program of this bitness started by one of this bitness finds the
-// system folder of its bitness.
-int Regsvr32(const std::string& switches)
+namespace {
+
+int ExitCode(const CommandResult& run)
 {
-    const CommandResult run = RunCommand("regsvr32.exe /s " + switches + " " + Quoted(AutoDll()));
     return run.finished ? static_cast<int>(run.exitCode) : -1;
 }
 
-namespace {
-
-win::unique_hkey OpenClasses(HKEY root, const std::string& key)
+win::unique_hkey OpenClasses(HKEY root, const std::string& key, REGSAM view)
 {
     win::unique_hkey opened;
-    if (RegOpenKeyExA(root, ("Software\\Classes\\" + key).c_str(), 0, KEY_READ | OwnView(), opened.put()) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, ("Software\\Classes\\" + key).c_str(), 0, KEY_READ | view, opened.put()) != ERROR_SUCCESS)
         opened.release();
     return opened;
 }
 
 }  // namespace
 
-void RemoveAutoRegistration()
+// A program of this bitness started by one of this bitness finds the
+// system folder of its bitness.
+int Regsvr32(const std::string& switches, const std::string& dll, const std::string& folder)
 {
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        win::unique_hkey classes;
-        if (RegOpenKeyExA(root, "Software\\Classes", 0, KEY_ALL_ACCESS | OwnView(), classes.put()) != ERROR_SUCCESS)
-            continue;
-        for (const char* key : kAutoKeys)
-            RegDeleteTreeA(classes.get(), key);
-    }
+    return ExitCode(RunCommand("regsvr32.exe /s " + switches + " " + Quoted(dll), 60000, folder));
 }
 
-std::string ClassesValue(HKEY root, const std::string& key, const char* name)
+REGSAM OtherView()
 {
-    const win::unique_hkey opened = OpenClasses(root, key);
+    return sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+}
+
+bool OtherBitnessRuns(std::string& why)
+{
+    why = sizeof(void*) == 8 ? Why32BitProgramsDontRun() : UnderWow64() ? "" : "32-bit Windows has no 64-bit programs";
+    return why.empty();
+}
+
+// The 32-bit DLL lies in bin\, the 64-bit one in bin\x64\; a 32-bit program
+// reaches the 64-bit system folder as Sysnative.
+int OtherRegsvr32(const std::string& switches)
+{
+    const std::string folder = ProgramFolder();
+    const std::string dll = sizeof(void*) == 8 ? folder.substr(0, folder.size() - 4) + "uXferAuto.dll"
+                                               : folder + "x64\\uXferAuto.dll";
+    const std::string regsvr32 = WindowsFolder() + (sizeof(void*) == 8 ? "\\SysWOW64" : "\\Sysnative") + "\\regsvr32.exe";
+    return ExitCode(RunCommand(Quoted(regsvr32) + " /s " + switches + " " + Quoted(dll)));
+}
+
+void RemoveAutoRegistration()
+{
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+        for (REGSAM view : {OwnView(), OtherView()}) {
+            win::unique_hkey classes;
+            if (RegOpenKeyExA(root, "Software\\Classes", 0, KEY_ALL_ACCESS | view, classes.put()) != ERROR_SUCCESS)
+                continue;
+            for (const char* key : kAutoKeys)
+                RegDeleteTreeA(classes.get(), key);
+        }
+}
+
+std::string ClassesValue(HKEY root, const std::string& key, const char* name, REGSAM view)
+{
+    const win::unique_hkey opened = OpenClasses(root, key, view);
     char data[1024];
     DWORD size = sizeof data, type = 0;
     if (!opened || RegQueryValueExA(opened.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
@@ -58,9 +85,9 @@ std::string ClassesValue(HKEY root, const std::string& key, const char* name)
     return std::string(data, size > 0 ? size - 1 : 0);
 }
 
-bool ClassesKeyExists(HKEY root, const std::string& key)
+bool ClassesKeyExists(HKEY root, const std::string& key, REGSAM view)
 {
-    return OpenClasses(root, key).valid();
+    return OpenClasses(root, key, view).valid();
 }
 
 CommandResult RunLaunched(const std::string& commandLine, const std::string& folder)

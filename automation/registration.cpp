@@ -41,12 +41,6 @@ struct Entry {
     std::wstring value;
 };
 
-std::wstring Folder(const std::wstring& path)
-{
-    const size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? path : path.substr(0, slash);
-}
-
 std::vector<Entry> Entries()
 {
     const std::wstring module = ModulePath();
@@ -69,7 +63,7 @@ std::vector<Entry> Entries()
         {typeLib, L"", kLibraryName},
         {typeLib + L"\\0\\" + kPlatform, L"", module},
         {typeLib + L"\\FLAGS", L"", L"0"},
-        {typeLib + L"\\HELPDIR", L"", Folder(module)},
+        {typeLib + L"\\HELPDIR", L"", ModuleFolder()},
     };
     const struct {
         REFIID iid;

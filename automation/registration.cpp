@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "folder_trust.h"
 #include "module.h"
 #include "uXferAuto.h"
 #include "win/unique_any.h"
@@ -237,6 +238,11 @@ size_t FailingValue()
 
 HRESULT RegisterServer(Scope scope)
 {
+    if (scope == Scope::Machine) {
+        const HRESULT trusted = CheckServerFolder();
+        if (trusted != S_OK)
+            return trusted;
+    }
     win::unique_hkey classes;
     LSTATUS status = OpenClasses(scope, KEY_CREATE_SUB_KEY | KEY_SET_VALUE, true, classes);
     if (status != ERROR_SUCCESS)

@@ -4,7 +4,8 @@
 // what registration writes, and the keys it made that are left empty, but
 // leaves the keys both bitnesses share (ProgIDs, the type library) while the
 // other bitness's server is registered.  A registration that fails puts back
-// what was there before it.
+// what was there before it.  A machine registration is refused from a folder
+// that others than administrators can change (folder_trust.h).
 #pragma once
 
 #include <windows.h>

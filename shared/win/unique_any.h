@@ -79,6 +79,9 @@ struct Library {
 struct Service {
     void operator()(SC_HANDLE s) const { CloseServiceHandle(s); }
 };
+struct Local {
+    void operator()(HLOCAL block) const { LocalFree(block); }
+};
 }  // namespace close
 
 // Kernel objects whose "none" is null: processes, threads, events, mutexes, timers.
@@ -91,5 +94,8 @@ using unique_hdevinfo = unique_any<HDEVINFO, close::DeviceInfo, -1>;
 using unique_hmodule = unique_any<HMODULE, close::Library>;
 // The service manager and its services.
 using unique_service = unique_any<SC_HANDLE, close::Service>;
+// Blocks the system hands out to be given back with LocalFree (security
+// descriptors, SID strings).
+using unique_hlocal = unique_any<HLOCAL, close::Local>;
 
 }  // namespace win

@@ -1,8 +1,12 @@
 // regsvr32 on uXferAuto.dll, for the current user and for the machine: the
 // keys in this bitness's view of the one scope, none in the other, and none
 // of ours left after /u.  Both bitnesses registered for the machine, and
-// what a registration that fails leaves.
+// what a registration refuses or fails to do.
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "automation/auto_support.h"
+#include "uXferAuto.h"
 #include "win/unique_any.h"
 
 namespace {
@@ -176,5 +180,82 @@ INSTANTIATE_TEST_SUITE_P(
                               {true, "", "16", false, true, true},
                               {false, "/u", nullptr, false, false, false}}}),
     [](const testing::TestParamInfo<Sequence>& info) { return std::string(info.param.name); });
+
+// DllInstall of a copy of the DLL in a folder of its own, as regsvr32 calls
+// it: a machine registration from a folder others than administrators can
+// change is refused and writes nothing; one for the user is not.  The
+// folder's own rights where the test bed can give them (Everyone's, which
+// Wine keeps as the Unix mode), else a security descriptor judged as well
+// (UXFERAUTO_TEST_FOLDER_SDDL).
+struct FolderCase {
+    const char* name;
+    bool everyoneWrites;  // the folder's real rights
+    const char* sddl;     // judged as well; nullptr: none
+    const wchar_t* scope;
+    HRESULT expected;
+};
+
+void PrintTo(const FolderCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class FolderTrust : public CleanRegistry, public testing::WithParamInterface<FolderCase> {};
+
+TEST_P(FolderTrust, MachineRegistrationOnlyFromAFolderOfAdministrators)
+{
+    const FolderCase& c = GetParam();
+    dumptest::ScratchFolder folder;
+    const std::string dll = folder.File("uXferAuto.dll");
+    ASSERT_TRUE(CopyFileA(AutoDll().c_str(), dll.c_str(), FALSE));
+    if (c.everyoneWrites) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;OICI;FA;;;WD)", SDDL_REVISION_1,
+                                                                         &descriptor, nullptr));
+        const win::unique_hlocal owned(descriptor);
+        BOOL present = FALSE, defaulted = FALSE;
+        PACL dacl = nullptr;
+        GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+        std::string path = folder.File("");
+        path.pop_back();
+        ASSERT_EQ(ERROR_SUCCESS, SetNamedSecurityInfoA(&path[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                                       nullptr, dacl, nullptr));
+    }
+    SetEnvironmentVariableA("UXFERAUTO_TEST_FOLDER_SDDL", c.sddl);
+    HRESULT result = E_FAIL;
+    {
+        const win::unique_hmodule module(LoadLibraryA(dll.c_str()));
+        ASSERT_TRUE(module) << GetLastError();
+        const auto install = reinterpret_cast<HRESULT(WINAPI*)(BOOL, LPCWSTR)>(
+            reinterpret_cast<void*>(GetProcAddress(module.get(), "DllInstall")));
+        ASSERT_TRUE(install);
+        result = install(TRUE, c.scope);
+        if (SUCCEEDED(result)) {
+            EXPECT_EQ(S_OK, install(FALSE, c.scope));
+        }
+    }
+    SetEnvironmentVariableA("UXFERAUTO_TEST_FOLDER_SDDL", nullptr);
+    EXPECT_EQ(c.expected, result) << std::hex << result;
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+        for (const char* key : kAutoKeys) {
+            EXPECT_FALSE(ClassesKeyExists(root, key)) << key << " written";
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, FolderTrust,
+    testing::Values(
+        FolderCase{"OfAdministrators", false,
+                   "O:BAD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;OICIIO;FA;;;CO)(A;CIIO;0x6;;;BU)",
+                   L"machine", S_OK},
+        FolderCase{"EveryoneWrites", true, nullptr, L"machine", UXA_E_UNSAFE_FOLDER},
+        FolderCase{"EveryoneWritesForTheUser", true, nullptr, L"user", S_OK},
+        FolderCase{"UsersAddFiles", false, "O:BAD:(A;;FA;;;BA)(A;;0x2;;;BU)", L"machine", UXA_E_UNSAFE_FOLDER},
+        FolderCase{"AuthenticatedUsersModify", false, "O:SYD:(A;OICI;0x1301bf;;;AU)", L"machine",
+                   UXA_E_UNSAFE_FOLDER},
+        FolderCase{"InteractiveChangesRights", false, "O:BAD:(A;;WD;;;IU)", L"machine", UXA_E_UNSAFE_FOLDER},
+        FolderCase{"OwnedByAUser", false, "O:S-1-5-21-1-2-3-1001D:(A;;FA;;;BA)", L"machine", UXA_E_UNSAFE_FOLDER},
+        FolderCase{"UnsafeForTheUser", false, "O:BAD:(A;;GA;;;WD)", L"user", S_OK}),
+    [](const testing::TestParamInfo<FolderCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

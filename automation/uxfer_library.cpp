@@ -27,8 +27,13 @@ std::wstring SystemFolder()
 }
 
 // By its full path; its own imports (system DLLs) are looked for from there.
+// No folder: a path from the current drive's root would be no better.
 HMODULE LoadFrom(const std::wstring& folder)
 {
+    if (folder.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return nullptr;
+    }
     return LoadLibraryExW((folder + L"\\" + kName).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 

@@ -16,28 +16,12 @@ std::string AutoDll()
     return ProgramFolder() + "uXferAuto.dll";
 }
 
-namespace {
-
-int ExitCode(const CommandResult& run)
-{
-    return run.finished ? static_cast<int>(run.exitCode) : -1;
-}
-
-win::unique_hkey OpenClasses(HKEY root, const std::string& key, REGSAM view)
-{
-    win::unique_hkey opened;
-    if (RegOpenKeyExA(root, ("Software\\Classes\\" + key).c_str(), 0, KEY_READ | view, opened.put()) != ERROR_SUCCESS)
-        opened.release();
-    return opened;
-}
-
-}  // namespace
-
 // A program of this bitness started by one of this bitness finds the
 // system folder of its bitness.
 int Regsvr32(const std::string& switches, const std::string& dll, const std::string& folder)
 {
-    return ExitCode(RunCommand("regsvr32.exe /s " + switches + " " + Quoted(dll), 60000, folder));
+    const CommandResult run = RunCommand("regsvr32.exe /s " + switches + " " + Quoted(dll), 60000, folder);
+    return run.finished ? static_cast<int>(run.exitCode) : -1;
 }
 
 REGSAM OtherView()
@@ -55,12 +39,26 @@ bool OtherBitnessRuns(std::string& why)
 // reaches the 64-bit system folder as Sysnative.
 int OtherRegsvr32(const std::string& switches)
 {
-    const std::string folder = ProgramFolder();
-    const std::string dll = sizeof(void*) == 8 ? folder.substr(0, folder.size() - 4) + "uXferAuto.dll"
-                                               : folder + "x64\\uXferAuto.dll";
-    const std::string regsvr32 = WindowsFolder() + (sizeof(void*) == 8 ? "\\SysWOW64" : "\\Sysnative") + "\\regsvr32.exe";
-    return ExitCode(RunCommand(Quoted(regsvr32) + " /s " + switches + " " + Quoted(dll)));
+    const std::string bin = ProgramFolder(), windows = WindowsFolder();
+    const std::string dll = sizeof(void*) == 8 ? bin.substr(0, bin.size() - 4) : bin + "x64\\";
+    const CommandResult run = RunCommand(Quoted(windows + (sizeof(void*) == 8 ? "\\SysWOW64" : "\\Sysnative") +
+                                                "\\regsvr32.exe") +
+                                         " /s " + switches + " " + Quoted(dll + "uXferAuto.dll"));
+    return run.finished ? static_cast<int>(run.exitCode) : -1;
 }
+
+namespace {
+
+win::unique_hkey OpenClasses(HKEY root, const std::string& key, REGSAM view)
+{
+    win::unique_hkey opened;
+    if (RegOpenKeyExA(root, ("Software\\Classes\\" + key).c_str(), 0, KEY_READ | view, opened.put()) !=
+        ERROR_SUCCESS)
+        opened.release();
+    return opened;
+}
+
+}  // namespace
 
 void RemoveAutoRegistration()
 {

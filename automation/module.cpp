@@ -8,6 +8,7 @@
 #include <wrl/client.h>
 
 #include "registration.h"
+#include "uxfer_library.h"
 #include "uXferAuto.h"
 #include "xfer_device.h"
 
@@ -52,6 +53,9 @@ public:
         *object = nullptr;
         if (outer)
             return CLASS_E_NOAGGREGATION;
+        // No object without the library: its calls go nowhere else.
+        if (const Failure missing = LoadUxfer())
+            return Report(missing);
         return XferDevice::Create(iid, object);
     }
     STDMETHODIMP LockServer(BOOL lock) override
@@ -101,6 +105,12 @@ std::wstring ModulePath()
         }
         path.resize(path.size() * 2);
     }
+}
+
+std::wstring ModuleFolder()
+{
+    const std::wstring path = ModulePath();
+    return path.substr(0, path.find_last_of(L'\\'));
 }
 
 void ModuleAddRef()

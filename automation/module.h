@@ -11,8 +11,9 @@
 namespace automation {
 
 HMODULE ModuleHandle();
-// The full path of this DLL.
+// The full path of this DLL, and its folder (without a trailing '\').
 std::wstring ModulePath();
+std::wstring ModuleFolder();
 
 void ModuleAddRef();
 void ModuleRelease();

@@ -1,8 +1,11 @@
 #include "registration.h"
 
+#include <cstdint>
+#include <cwchar>
 #include <string>
 #include <vector>
 
+#include "folder_trust.h"
 #include "module.h"
 #include "uXferAuto.h"
 #include "win/unique_any.h"
@@ -39,12 +42,6 @@ struct Entry {
     std::wstring value;
 };
 
-std::wstring Folder(const std::wstring& path)
-{
-    const size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? path : path.substr(0, slash);
-}
-
 std::vector<Entry> Entries()
 {
     const std::wstring module = ModulePath();
@@ -67,7 +64,7 @@ std::vector<Entry> Entries()
         {typeLib, L"", kLibraryName},
         {typeLib + L"\\0\\" + kPlatform, L"", module},
         {typeLib + L"\\FLAGS", L"", L"0"},
-        {typeLib + L"\\HELPDIR", L"", Folder(module)},
+        {typeLib + L"\\HELPDIR", L"", ModuleFolder()},
     };
     const struct {
         REFIID iid;
@@ -130,38 +127,135 @@ void DeleteIfEmpty(HKEY classes, std::wstring path)
     }
 }
 
-bool KeyExists(HKEY classes, const std::wstring& path)
+bool KeyExists(HKEY parent, const std::wstring& path, REGSAM view = 0)
 {
     HKEY opened = nullptr;
-    const LSTATUS status = RegOpenKeyExW(classes, path.c_str(), 0, KEY_READ, &opened);
+    const LSTATUS status = RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | view, &opened);
     const win::unique_hkey key(opened);
     return status == ERROR_SUCCESS;
+}
+
+bool IsProgId(const Entry& entry)
+{
+    const std::wstring root = entry.key.substr(0, entry.key.find(L'\\'));
+    return root == kProgId || root == kVersionedProgId;
+}
+
+// Whether the server of the other bitness is registered in `scope`: its class
+// lies in the other registry view (CLSID is redirected on 64-bit Windows, the
+// ProgIDs are not).  On 32-bit Windows the flag is ignored: the one view.
+bool OtherBitnessRegistered(Scope scope)
+{
+#ifdef _WIN64
+    const REGSAM otherView = KEY_WOW64_32KEY;
+#else
+    const REGSAM otherView = KEY_WOW64_64KEY;
+#endif
+    return KeyExists(RootOf(scope),
+                     L"Software\\Classes\\CLSID\\" + GuidText(CLSID_XferDevice) + L"\\InprocServer32", otherView);
+}
+
+// What one registration changed, to put back when it fails part way: the
+// keys it made and each value as it was before.
+class Undo {
+public:
+    explicit Undo(HKEY classes) : classes_(classes) {}
+
+    // Writes `entry`, noting what it changes.
+    LSTATUS Write(const Entry& entry)
+    {
+        win::unique_hkey key;
+        for (size_t end = 0; end != std::wstring::npos;) {
+            end = entry.key.find(L'\\', end + 1);
+            const std::wstring path = entry.key.substr(0, end);
+            HKEY created = nullptr;
+            DWORD disposition = 0;
+            const LSTATUS status = RegCreateKeyExW(classes_, path.c_str(), 0, nullptr, 0,
+                                                   KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &created, &disposition);
+            if (status != ERROR_SUCCESS)
+                return status;
+            key.reset(created);
+            if (disposition == REG_CREATED_NEW_KEY)
+                madeKeys_.push_back(path);
+        }
+        Value before{entry.key, entry.name, false, REG_NONE, {}};
+        const wchar_t* name = entry.name.empty() ? nullptr : entry.name.c_str();
+        DWORD size = 0;
+        if (RegQueryValueExW(key.get(), name, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+            before.data.resize(size);
+            before.existed = RegQueryValueExW(key.get(), name, nullptr, &before.type, before.data.data(), &size) ==
+                             ERROR_SUCCESS;
+            before.data.resize(size);
+        }
+        values_.push_back(std::move(before));
+        return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(entry.value.c_str()),
+                              static_cast<DWORD>((entry.value.size() + 1) * sizeof(wchar_t)));
+    }
+
+    // The values as they were, then the keys made, deepest first.
+    void Revert()
+    {
+        for (auto it = values_.rbegin(); it != values_.rend(); ++it) {
+            HKEY opened = nullptr;
+            if (RegOpenKeyExW(classes_, it->key.c_str(), 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS)
+                continue;
+            const win::unique_hkey key(opened);
+            const wchar_t* name = it->name.empty() ? nullptr : it->name.c_str();
+            if (it->existed)
+                RegSetValueExW(key.get(), name, 0, it->type, it->data.data(), static_cast<DWORD>(it->data.size()));
+            else
+                RegDeleteValueW(key.get(), name);
+        }
+        for (auto it = madeKeys_.rbegin(); it != madeKeys_.rend(); ++it)
+            RegDeleteKeyW(classes_, it->c_str());
+    }
+
+private:
+    struct Value {
+        std::wstring key, name;
+        bool existed;
+        DWORD type;
+        std::vector<BYTE> data;
+    };
+
+    HKEY classes_;
+    std::vector<std::wstring> madeKeys_;
+    std::vector<Value> values_;
+};
+
+// Test hook: UXFERAUTO_TEST_FAIL_AT=N makes registration fail at its value N
+// (from 0) as a key an administrator's policy denies would, for the tests of
+// what a failed registration leaves.  The test bed runs as root, where no key
+// is denied.
+size_t FailingValue()
+{
+    wchar_t text[16];
+    const DWORD length = GetEnvironmentVariableW(L"UXFERAUTO_TEST_FAIL_AT", text, 16);
+    return length && length < 16 ? wcstoul(text, nullptr, 10) : SIZE_MAX;
 }
 
 }  // namespace
 
 HRESULT RegisterServer(Scope scope)
 {
+    if (scope == Scope::Machine) {
+        const HRESULT trusted = CheckServerFolder();
+        if (trusted != S_OK)
+            return trusted;
+    }
     win::unique_hkey classes;
     LSTATUS status = OpenClasses(scope, KEY_CREATE_SUB_KEY | KEY_SET_VALUE, true, classes);
     if (status != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(status);
-    for (const Entry& entry : Entries()) {
-        HKEY created = nullptr;
-        status = RegCreateKeyExW(classes.get(), entry.key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &created,
-                                 nullptr);
-        if (status != ERROR_SUCCESS)
-            break;
-        const win::unique_hkey key(created);
-        status = RegSetValueExW(key.get(), entry.name.empty() ? nullptr : entry.name.c_str(), 0, REG_SZ,
-                                reinterpret_cast<const BYTE*>(entry.value.c_str()),
-                                static_cast<DWORD>((entry.value.size() + 1) * sizeof(wchar_t)));
-        if (status != ERROR_SUCCESS)
-            break;
-    }
+    const std::vector<Entry> entries = Entries();
+    const size_t failing = FailingValue();
+    Undo undo(classes.get());
+    for (size_t i = 0; i < entries.size() && status == ERROR_SUCCESS; ++i)
+        status = i == failing ? ERROR_ACCESS_DENIED : undo.Write(entries[i]);
     if (status != ERROR_SUCCESS) {
-        // Nothing half done: what was written goes again.
-        UnregisterServer(scope);
+        // Nothing half done, and nothing that was there before lost: the
+        // other bitness's ProgIDs, an earlier registration's values.
+        undo.Revert();
         return HRESULT_FROM_WIN32(status);
     }
     return S_OK;
@@ -184,17 +278,28 @@ HRESULT UnregisterServer(Scope scope)
     DeleteIfEmpty(classes.get(), libraryKey + L"\\0");
     const bool libraryShared = KeyExists(classes.get(), libraryKey + L"\\0");
     // Values first, then the keys left empty, deepest first.
-    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-        if (libraryShared && it->key.compare(0, libraryKey.size(), libraryKey) == 0)
-            continue;
-        HKEY opened = nullptr;
-        if (RegOpenKeyExW(classes.get(), it->key.c_str(), 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS)
-            continue;
-        const win::unique_hkey key(opened);
-        RegDeleteValueW(key.get(), it->name.empty() ? nullptr : it->name.c_str());
-    }
-    for (auto it = entries.rbegin(); it != entries.rend(); ++it)
-        DeleteIfEmpty(classes.get(), it->key);
+    const auto remove = [&](bool progIds) {
+        for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+            if (IsProgId(*it) != progIds ||
+                (libraryShared && it->key.compare(0, libraryKey.size(), libraryKey) == 0))
+                continue;
+            HKEY opened = nullptr;
+            if (RegOpenKeyExW(classes.get(), it->key.c_str(), 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS)
+                continue;
+            const win::unique_hkey key(opened);
+            RegDeleteValueW(key.get(), it->name.empty() ? nullptr : it->name.c_str());
+        }
+        for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+            if (IsProgId(*it) == progIds)
+                DeleteIfEmpty(classes.get(), it->key);
+    };
+    remove(false);
+    // The ProgIDs are shared by both views and name the class both register:
+    // they stay while the other bitness's is there, and go with the last.
+    // Asked after this view's class went: where nothing redirects (32-bit
+    // Windows, a user's classes under Wine) the two are one key.
+    if (!OtherBitnessRegistered(scope))
+        remove(true);
     return S_OK;
 }
 

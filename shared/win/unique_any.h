@@ -105,6 +105,9 @@ struct GlobalInterface {
         table->Release();
     }
 };
+struct Local {
+    void operator()(HLOCAL block) const { LocalFree(block); }
+};
 }  // namespace close
 
 // Kernel objects whose "none" is null: processes, threads, events, mutexes, timers.
@@ -121,5 +124,8 @@ using unique_service = unique_any<SC_HANDLE, close::Service>;
 using unique_apartment = unique_any<bool, close::Apartment>;
 // A cookie of the process's global interface table.
 using unique_git_cookie = unique_any<DWORD, close::GlobalInterface>;
+// Blocks the system hands out to be given back with LocalFree (security
+// descriptors, SID strings).
+using unique_hlocal = unique_any<HLOCAL, close::Local>;
 
 }  // namespace win

@@ -1,5 +1,6 @@
 #include "automation/auto_support.h"
 
+#include "common/system_folders.h"
 #include "win/text.h"
 #include "win/unique_any.h"
 
@@ -18,18 +19,41 @@ std::string AutoDll()
 
 // A program of this bitness started by one of this bitness finds the
 // system folder of its bitness.
-int Regsvr32(const std::string& switches)
+int Regsvr32(const std::string& switches, const std::string& dll, const std::string& folder)
 {
-    const CommandResult run = RunCommand("regsvr32.exe /s " + switches + " " + Quoted(AutoDll()));
+    const CommandResult run = RunCommand("regsvr32.exe /s " + switches + " " + Quoted(dll), 60000, folder);
+    return run.finished ? static_cast<int>(run.exitCode) : -1;
+}
+
+REGSAM OtherView()
+{
+    return sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+}
+
+bool OtherBitnessRuns(std::string& why)
+{
+    why = sizeof(void*) == 8 ? Why32BitProgramsDontRun() : UnderWow64() ? "" : "32-bit Windows has no 64-bit programs";
+    return why.empty();
+}
+
+// The 32-bit DLL lies in bin\, the 64-bit one in bin\x64\; a 32-bit program
+// reaches the 64-bit system folder as Sysnative.
+int OtherRegsvr32(const std::string& switches)
+{
+    const std::string bin = ProgramFolder(), windows = WindowsFolder();
+    const std::string dll = sizeof(void*) == 8 ? bin.substr(0, bin.size() - 4) : bin + "x64\\";
+    const CommandResult run = RunCommand(Quoted(windows + (sizeof(void*) == 8 ? "\\SysWOW64" : "\\Sysnative") +
+                                                "\\regsvr32.exe") +
+                                         " /s " + switches + " " + Quoted(dll + "uXferAuto.dll"));
     return run.finished ? static_cast<int>(run.exitCode) : -1;
 }
 
 namespace {
 
-win::unique_hkey OpenClasses(HKEY root, const std::string& key)
+win::unique_hkey OpenClasses(HKEY root, const std::string& key, REGSAM view)
 {
     win::unique_hkey opened;
-    if (RegOpenKeyExA(root, ("Software\\Classes\\" + key).c_str(), 0, KEY_READ | OwnView(), opened.put()) !=
+    if (RegOpenKeyExA(root, ("Software\\Classes\\" + key).c_str(), 0, KEY_READ | view, opened.put()) !=
         ERROR_SUCCESS)
         opened.release();
     return opened;
@@ -39,18 +63,19 @@ win::unique_hkey OpenClasses(HKEY root, const std::string& key)
 
 void RemoveAutoRegistration()
 {
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        win::unique_hkey classes;
-        if (RegOpenKeyExA(root, "Software\\Classes", 0, KEY_ALL_ACCESS | OwnView(), classes.put()) != ERROR_SUCCESS)
-            continue;
-        for (const char* key : kAutoKeys)
-            RegDeleteTreeA(classes.get(), key);
-    }
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+        for (REGSAM view : {OwnView(), OtherView()}) {
+            win::unique_hkey classes;
+            if (RegOpenKeyExA(root, "Software\\Classes", 0, KEY_ALL_ACCESS | view, classes.put()) != ERROR_SUCCESS)
+                continue;
+            for (const char* key : kAutoKeys)
+                RegDeleteTreeA(classes.get(), key);
+        }
 }
 
-std::string ClassesValue(HKEY root, const std::string& key, const char* name)
+std::string ClassesValue(HKEY root, const std::string& key, const char* name, REGSAM view)
 {
-    const win::unique_hkey opened = OpenClasses(root, key);
+    const win::unique_hkey opened = OpenClasses(root, key, view);
     char data[1024];
     DWORD size = sizeof data, type = 0;
     if (!opened || RegQueryValueExA(opened.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
@@ -59,9 +84,9 @@ std::string ClassesValue(HKEY root, const std::string& key, const char* name)
     return std::string(data, size > 0 ? size - 1 : 0);
 }
 
-bool ClassesKeyExists(HKEY root, const std::string& key)
+bool ClassesKeyExists(HKEY root, const std::string& key, REGSAM view)
 {
-    return OpenClasses(root, key).valid();
+    return OpenClasses(root, key, view).valid();
 }
 
 CommandResult RunLaunched(const std::string& commandLine, const std::string& folder)

@@ -27,14 +27,20 @@ extern const char* const kAutoKeys[6];
 // The registry view and the programs of this test's bitness.
 REGSAM OwnView();
 std::string AutoDll();
-// regsvr32 /s with `switches` on the DLL; its exit code (-1: it did not run).
-int Regsvr32(const std::string& switches);
-// Every key of ours under HKCU and HKLM Software\Classes removed.
+// regsvr32 /s of this bitness with `switches` on `dll`, run in `folder`; its
+// exit code (-1: it did not run).
+int Regsvr32(const std::string& switches, const std::string& dll = AutoDll(), const std::string& folder = "");
+// The same for the other bitness's uXferAuto.dll on 64-bit Windows; empty
+// `why` unless it can run here.
+REGSAM OtherView();
+bool OtherBitnessRuns(std::string& why);
+int OtherRegsvr32(const std::string& switches);
+// Every key of ours under HKCU and HKLM Software\Classes, in both views, removed.
 void RemoveAutoRegistration();
 
-// A value of root\Software\Classes\key in this bitness's view; "<missing>" when absent.
-std::string ClassesValue(HKEY root, const std::string& key, const char* name = nullptr);
-bool ClassesKeyExists(HKEY root, const std::string& key);
+// A value of root\Software\Classes\key in `view`; "<missing>" when absent.
+std::string ClassesValue(HKEY root, const std::string& key, const char* name = nullptr, REGSAM view = OwnView());
+bool ClassesKeyExists(HKEY root, const std::string& key, REGSAM view = OwnView());
 
 // A program run through the launcher of this bitness, in `folder`.
 CommandResult RunLaunched(const std::string& commandLine, const std::string& folder);

@@ -1,0 +1,62 @@
+// Where uXferAuto.dll takes uXfer.dll from: beside itself (or the system
+// folder), never the host's current folder or PATH.  A copy of the server
+// alone in a folder, registered for the machine, with a working uXfer.dll
+// planted where the loader's search would look; the compiled client creates
+// the object with the planted folder current or on PATH.
+#include "automation/auto_support.h"
+
+namespace {
+
+struct LoadCase {
+    const char* name;
+    bool beside;   // uXfer.dll beside the copy of the server
+    bool onPath;   // the planted uXfer.dll on PATH rather than in the current folder
+    bool created;  // else the creation fails with ERROR_MOD_NOT_FOUND
+};
+
+void PrintTo(const LoadCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class AutoLoad : public AutoTest, public testing::WithParamInterface<LoadCase> {
+protected:
+    // Back to the suite's registration of the DLL in the program folder.
+    void TearDown() override { EXPECT_EQ(0, Regsvr32("")); }
+};
+
+TEST_P(AutoLoad, TakesUxferFromItsOwnFolderOnly)
+{
+    const LoadCase& c = GetParam();
+    dumptest::ScratchFolder server, planted, current;
+    const std::string uxfer = ProgramFolder() + "uXfer.dll";
+    ASSERT_TRUE(CopyFileA(AutoDll().c_str(), server.File("uXferAuto.dll").c_str(), FALSE));
+    if (c.beside) {
+        ASSERT_TRUE(CopyFileA(uxfer.c_str(), server.File("uXfer.dll").c_str(), FALSE));
+    }
+    ASSERT_TRUE(CopyFileA(uxfer.c_str(), planted.File("uXfer.dll").c_str(), FALSE));
+    const std::string folder = c.onPath ? current.File("") : planted.File("");
+    char path[32768] = {};
+    GetEnvironmentVariableA("PATH", path, sizeof path);
+    if (c.onPath)
+        SetEnvironmentVariableA("PATH", (planted.File("") + ";" + path).c_str());
+    const int registered = Regsvr32("", server.File("uXferAuto.dll"), folder);
+    const CommandResult run =
+        RunLaunched(Quoted(ProgramFolder() + "dispatch_client.exe") + " " + Quoted(current.File("dump.bin")), folder);
+    SetEnvironmentVariableA("PATH", path);
+    ASSERT_EQ(0, registered);
+    if (c.created) {
+        EXPECT_EQ(0u, run.exitCode) << run.output;
+    } else {
+        EXPECT_NE(0u, run.exitCode);
+        EXPECT_NE(std::string::npos, run.output.find("can't be created (0x8007007E)")) << run.output;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, AutoLoad,
+                         testing::Values(LoadCase{"Beside", true, false, true},
+                                         LoadCase{"PlantedInTheCurrentFolder", false, false, false},
+                                         LoadCase{"PlantedOnPath", false, true, false}),
+                         [](const testing::TestParamInfo<LoadCase>& info) { return std::string(info.param.name); });
+
+}  // namespace

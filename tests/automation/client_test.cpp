@@ -90,6 +90,28 @@ Outcome ReadDump(IDispatch* dev, IDispatch*, const std::wstring& folder)
     return Call(dev, L"ReadToFile", {Text((folder + L"dump.bin").c_str()), Text(L"0x1000"), Text(L"4K")});
 }
 
+// ReadDump, cancelled from another thread once `ready` holds for device
+// instance `instance` (or after 10 s).
+Outcome ReadDumpCancelledWhen(IDispatch* dev, const std::wstring& folder, int instance,
+                              bool (*ready)(vdev::Device& device))
+{
+    std::thread canceller([dev, instance, ready] {
+        vdev::Device watch;
+        for (int i = 0; i < 400 && watch.Open(instance) && !ready(watch); ++i)
+            Sleep(25);
+        Call(dev, L"Cancel", {});
+    });
+    const Outcome outcome = ReadDump(dev, nullptr, folder);
+    canceller.join();
+    return outcome;
+}
+
+bool ReadHeld(vdev::Device& device)
+{
+    VdevInfo info{};
+    return device.Info(info) && info.readPending;
+}
+
 const ErrorCase kErrorCases[] = {
     {"NoDevice", [](vdev::Device& d) { return d.SetPlugged(false); }, ReadDump, UXA_E_NO_DEVICE, "no device"},
     {"HexAddressAndKSize", Nothing, ReadDump, S_OK, ""},
@@ -133,16 +155,7 @@ const ErrorCase kErrorCases[] = {
      UXA_E_TIMEOUT, "no answer from the device in 1 s"},
     {"CancelFromAnotherThread", [](vdev::Device& d) { return d.PendRead(1); },
      [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
-         std::thread canceller([dev] {
-             vdev::Device watch;
-             VdevInfo info{};
-             for (int i = 0; i < 400 && watch.Open(0) && watch.Info(info) && !info.readPending; ++i)
-                 Sleep(25);
-             Call(dev, L"Cancel", {});
-         });
-         const Outcome outcome = ReadDump(dev, nullptr, folder);
-         canceller.join();
-         return outcome;
+         return ReadDumpCancelledWhen(dev, folder, 0, ReadHeld);
      },
      UXA_E_CANCELLED, "cancel"},
     // The requests count 2-word units: an odd size would lose its last word.
@@ -176,14 +189,8 @@ const ErrorCase kErrorCases[] = {
     {"CancelDuringTheResetCommand", Nothing,
      [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
          uSetDelay(1500);
-         std::thread canceller([dev] {
-             vdev::Device watch;
-             for (int i = 0; i < 400 && watch.Open(0) && Requests(watch.Log(), REQ_DEBUG).empty(); ++i)
-                 Sleep(25);
-             Call(dev, L"Cancel", {});
-         });
-         const Outcome outcome = ReadDump(dev, nullptr, folder);
-         canceller.join();
+         const Outcome outcome = ReadDumpCancelledWhen(
+             dev, folder, 0, [](vdev::Device& d) { return !Requests(d.Log(), REQ_DEBUG).empty(); });
          uSetDelay(100);  // the library's default
          return outcome;
      },
@@ -298,16 +305,7 @@ int olderInstance = -1;
 // Cancels once the older device holds the read.
 Outcome CancelWhenHeld(IDispatch* dev, const std::wstring& folder)
 {
-    std::thread canceller([dev] {
-        vdev::Device watch;
-        VdevInfo info{};
-        for (int i = 0; i < 400 && watch.Open(olderInstance) && watch.Info(info) && !info.readPending; ++i)
-            Sleep(25);
-        Call(dev, L"Cancel", {});
-    });
-    const Outcome outcome = ReadDump(dev, nullptr, folder);
-    canceller.join();
-    return outcome;
+    return ReadDumpCancelledWhen(dev, folder, olderInstance, ReadHeld);
 }
 
 const ClassCase kClassCases[] = {

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "dump/connection.h"
-#include "dump/results.h"
+#include "ops/operation.h"
 #include "uXfer.h"
 #include "uXferAuto.h"
 
@@ -37,11 +37,10 @@ Failure OpenLocked(const void* holder, uint32_t instance, uint32_t loaderVersion
     connection.reset();
     holderOf = nullptr;
     auto opened = std::make_unique<dump::Connection>(dump::Connection::AfterFailure::Close);
-    std::string problem;
-    if (!dump::OpenInstance(*opened, instance, loaderVersion, OPEN_ALL, problem)) {
+    if (const ops::Error error = ops::Open(*opened, instance, loaderVersion, OPEN_ALL)) {
         // Reset, Cancel and Devices stay with the instance and class opened last.
         dump::SelectInterfaceClass(openLoaderVersion);
-        return Fail(UXA_E_NO_DEVICE, problem);
+        return FromError(error);
     }
     connection = std::move(opened);
     holderOf = holder;
@@ -120,13 +119,9 @@ uint32_t ConnectionUse::Instance() const
     return openInstance;
 }
 
-Failure ConnectionUse::SendReset()
+dump::Connection& ConnectionUse::Connection() const
 {
-    const uint32_t result = connection->SendReset();
-    if (result != RESULT_OK)
-        return Fail(UXA_E_DEVICE, "the reset command to instance " + std::to_string(openInstance) + " failed: " +
-                                      dump::ResultText(result) + "; try 'uxfer status' and 'uxfer reset'");
-    return {};
+    return *connection;
 }
 
 }  // namespace automation

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "dump/connection.h"
 #include "failure.h"
 
 namespace automation {
@@ -35,8 +36,7 @@ public:
     // Set when the connection can't be used; then nothing else may be called.
     const Failure& Problem() const { return problem_; }
     uint32_t Instance() const;
-    // The dump's reset command, as before every transfer.
-    Failure SendReset();
+    dump::Connection& Connection() const;
 
 private:
     Failure problem_;

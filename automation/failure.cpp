@@ -9,6 +9,31 @@ namespace {
 const wchar_t kSource[] = L"uXfer.Device";
 }
 
+Failure FromError(const ops::Error& error)
+{
+    switch (error.kind) {
+    case ops::Kind::None:
+        return {};
+    case ops::Kind::Usage:
+        return Fail(UXA_E_ARGUMENT, error.text);
+    case ops::Kind::NoDevice:
+        return Fail(UXA_E_NO_DEVICE, error.text);
+    case ops::Kind::Device:
+        return Fail(UXA_E_DEVICE, error.text);
+    case ops::Kind::Timeout:
+        return Fail(UXA_E_TIMEOUT, error.text);
+    case ops::Kind::File:
+        return Fail(UXA_E_FILE, error.text);
+    case ops::Kind::Mismatch:
+        return Fail(UXA_E_MISMATCH, error.text);
+    case ops::Kind::NoMemory:
+        return Fail(UXA_E_NO_MEMORY, error.text);
+    case ops::Kind::Cancelled:
+        break;
+    }
+    return Fail(UXA_E_CANCELLED, error.text);
+}
+
 HRESULT Report(const Failure& failure)
 {
     if (!failure)

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "ops/error.h"
+
 namespace automation {
 
 struct Failure {
@@ -20,6 +22,9 @@ inline Failure Fail(HRESULT code, std::string text)
 {
     return {code, std::move(text)};
 }
+
+// The failure of a dump operation's error, by its kind.
+Failure FromError(const ops::Error& error);
 
 // Sets the error info of `failure` for the caller; returns its code (S_OK
 // when it holds none).

@@ -3,6 +3,7 @@
 #include <olectl.h>
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "arguments.h"
@@ -28,6 +29,39 @@ const NumberRule kInstance = {"instance", false, UINT32_MAX, dump::kLimit32};
 const NumberRule kLoaderVersion = {"loaderVersion", false, UINT32_MAX, dump::kLimit32};
 const NumberRule kResetCode = {"code", false, dump::kMax16, dump::kLimit16};
 constexpr uint32_t kDefaultResetCode = 2;
+
+const wchar_t kTempPrefix[] = L"uxa";
+// How the object names what the dump operations' sentences mention.
+const ops::Names kNames = {"address", "size", "Timeout", nullptr, nullptr};
+
+std::string Utf8(const std::wstring& text)
+{
+    return win::Narrow(text, CP_UTF8);
+}
+
+// The range as Read hands it to the caller.
+class BytesSink : public ops::Sink {
+public:
+    Failure Allocate(uint64_t bytes)
+    {
+        data_.reset(new (std::nothrow) uint8_t[bytes]);
+        return data_ ? Failure{} : NoMemory("an array of " + std::to_string(bytes) + " bytes");
+    }
+    bool Streams() const override { return true; }
+    bool Append(const uint8_t* data, uint32_t bytes) override
+    {
+        std::memcpy(data_.get() + size_, data, bytes);
+        size_ += bytes;
+        return true;
+    }
+    ops::Error WriteFailed(DWORD) const override { return {}; }
+    const uint8_t* Data() const { return data_.get(); }
+    uint32_t Size() const { return size_; }
+
+private:
+    std::unique_ptr<uint8_t[]> data_;
+    uint32_t size_ = 0;
+};
 
 // `failure`, or success with `number` in `result`.  `number` is read only
 // now, after the call that set it (arguments are evaluated in any order).
@@ -148,7 +182,7 @@ STDMETHODIMP XferDevice::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*
 }
 
 Failure XferDevice::RangeOf(const VARIANT& address, const VARIANT* size, const VARIANT& mode, const char* sizeFor,
-                            Range& range)
+                            ops::Range& range)
 {
     if (Failure failure = ToNumber(address, kAddress, range.addr))
         return failure;
@@ -167,19 +201,16 @@ Failure XferDevice::RangeOf(const VARIANT& address, const VARIANT* size, const V
 }
 
 Failure XferDevice::FileRangeOf(BSTR path, const VARIANT& address, const VARIANT& size, const VARIANT& mode,
-                                const char* sizeFor, std::wstring& file, Range& range)
+                                const char* sizeFor, std::wstring& file, ops::Range& range)
 {
     file = path ? std::wstring(path, SysStringLen(path)) : std::wstring();
     if (file.empty())
         return Fail(UXA_E_ARGUMENT, "path: give a file name");
-    const std::string problem = dump::NameProblem(file);
-    if (!problem.empty())
-        return Fail(UXA_E_ARGUMENT, "path: " + problem);
     return RangeOf(address, &size, mode, sizeFor, range);
 }
 
-template <typename Operation>
-HRESULT XferDevice::Run(VARIANT* result, const Failure& arguments, Operation operation)
+template <typename Member>
+HRESULT XferDevice::Run(VARIANT* result, const Failure& arguments, Member member)
 {
     if (!result)
         return E_POINTER;
@@ -198,12 +229,12 @@ HRESULT XferDevice::Run(VARIANT* result, const Failure& arguments, Operation ope
         if (connection.Problem()) {
             failure = connection.Problem();
         } else {
-            TransferSettings settings;
+            ops::Settings settings;
             settings.timeoutSeconds = timeoutSeconds_;
             settings.raw = raw_;
             settings.progress = [this](uint64_t done, uint64_t total) { events_.Fire(done, total); };
-            Operations operations(connection, settings, cancel_);
-            failure = operation(operations);
+            ops::Operation operation(cancel_, connection.Connection(), connection.Instance(), settings, kNames);
+            failure = member(operation);
         }
     }
     // Reported once the call's apartment is left (the caller's error info is set
@@ -249,10 +280,12 @@ STDMETHODIMP XferDevice::Close()
 STDMETHODIMP XferDevice::ReadToFile(BSTR path, VARIANT address, VARIANT size, VARIANT mode, VARIANT* bytes)
 {
     std::wstring file;
-    Range range;
-    return Run(bytes, FileRangeOf(path, address, size, mode, "read", file, range), [&](Operations& operations) {
-        uint64_t written = 0;
-        return Counted(operations.ReadToFile(file, range, written), written, bytes);
+    ops::Range range;
+    return Run(bytes, FileRangeOf(path, address, size, mode, "read", file, range), [&](ops::Operation& operation) {
+        ops::DumpFile sink(kTempPrefix);
+        if (const ops::Error error = sink.Prepare(win::FullPath(file), Utf8(file)))
+            return FromError(error);
+        return Counted(FromError(operation.Read(range, sink)), FileBytes(range), bytes);
     });
 }
 
@@ -260,58 +293,75 @@ STDMETHODIMP XferDevice::WriteFromFile(BSTR path, VARIANT address, VARIANT size,
                                        VARIANT* bytes)
 {
     std::wstring file;
-    Range range;
+    ops::Range range;
     bool check = false;
     Failure arguments = FileRangeOf(path, address, size, mode, nullptr, file, range);
     if (!arguments && !Missing(verify))
         arguments = ToFlag(verify, "verify", check);
-    return Run(bytes, arguments, [&](Operations& operations) {
-        uint64_t sent = 0;
-        return Counted(operations.WriteFromFile(file, range, check, sent), sent, bytes);
+    return Run(bytes, arguments, [&](ops::Operation& operation) {
+        std::unique_ptr<ops::Source> source;
+        if (const ops::Error error = ops::OpenFileSource(win::FullPath(file), Utf8(file), source))
+            return FromError(error);
+        if (const ops::Error error = ops::FitSource("write", range, *source, raw_, false, kNames))
+            return FromError(error);
+        // Read back the way a read does, with the read mode word: 0, without a settings file.
+        const ops::Error error = operation.Write(range, *source, false, check ? std::optional<uint32_t>(0) : std::nullopt);
+        return Counted(FromError(error), FileBytes(range), bytes);
     });
 }
 
 STDMETHODIMP XferDevice::CompareWithFile(BSTR path, VARIANT address, VARIANT size, VARIANT mode, VARIANT* offset)
 {
     std::wstring file;
-    Range range;
-    return Run(offset, FileRangeOf(path, address, size, mode, nullptr, file, range), [&](Operations& operations) {
-        int64_t first = -1;
-        return Counted(operations.CompareWithFile(file, range, first), first, offset);
+    ops::Range range;
+    return Run(offset, FileRangeOf(path, address, size, mode, nullptr, file, range), [&](ops::Operation& operation) {
+        std::unique_ptr<ops::Source> source;
+        if (const ops::Error error = ops::OpenFileSource(win::FullPath(file), Utf8(file), source))
+            return FromError(error);
+        const ops::Error error = operation.Compare(range, *source);
+        if (error.kind == ops::Kind::Mismatch && error.difference)
+            return Counted(Failure{}, static_cast<int64_t>(error.difference->fileOffset), offset);
+        return Counted(FromError(error), int64_t{-1}, offset);
     });
 }
 
 STDMETHODIMP XferDevice::Read(VARIANT address, VARIANT size, VARIANT mode, VARIANT* data)
 {
-    Range range;
-    return Run(data, RangeOf(address, &size, mode, "read", range), [&](Operations& operations) {
-        std::unique_ptr<uint8_t[]> bytes;
-        uint32_t count = 0;
-        Failure failure = operations.Read(range, bytes, count);
-        return failure ? failure : PutBytes(bytes.get(), count, data);
+    ops::Range range;
+    return Run(data, RangeOf(address, &size, mode, "read", range), [&](ops::Operation& operation) {
+        if (const ops::Error error = ops::CheckRange(range, kNames, true))
+            return FromError(error);
+        BytesSink sink;
+        if (Failure failure = sink.Allocate(FileBytes(range)))
+            return failure;
+        if (Failure failure = FromError(operation.Read(range, sink)))
+            return failure;
+        return PutBytes(sink.Data(), sink.Size(), data);
     });
 }
 
 STDMETHODIMP XferDevice::Write(VARIANT address, VARIANT data, VARIANT mode, VARIANT* bytes)
 {
-    Range range;
+    ops::Range range;
     std::vector<uint8_t> content;
     Failure arguments = RangeOf(address, nullptr, mode, nullptr, range);
     if (!arguments)
         arguments = ToBytes(data, content);
-    return Run(bytes, arguments, [&](Operations& operations) {
-        uint64_t sent = 0;
-        return Counted(operations.Write(range, content, sent), sent, bytes);
+    return Run(bytes, arguments, [&](ops::Operation& operation) {
+        const std::unique_ptr<ops::Source> source = ops::MemorySource(content.data(), content.size(), "data");
+        if (const ops::Error error = ops::FitSource("write", range, *source, raw_, false, kNames))
+            return FromError(error);
+        const ops::Error error = operation.Write(range, *source, false, std::nullopt);
+        return Counted(FromError(error), FileBytes(range), bytes);
     });
 }
 
 STDMETHODIMP XferDevice::Verify(VARIANT address, VARIANT size, VARIANT mode, VARIANT* value)
 {
-    Range range;
-    return Run(value, RangeOf(address, &size, mode, "verify", range), [&](Operations& operations) {
+    ops::Range range;
+    return Run(value, RangeOf(address, &size, mode, "verify", range), [&](ops::Operation& operation) {
         uint8_t bytes[4] = {};
-        Failure failure = operations.Verify(range, bytes);
-        if (failure)
+        if (Failure failure = FromError(operation.Verify(range, bytes)))
             return failure;
         char text[16];
         std::snprintf(text, sizeof text, "%02X %02X %02X %02X", bytes[0], bytes[1], bytes[2], bytes[3]);
@@ -321,9 +371,9 @@ STDMETHODIMP XferDevice::Verify(VARIANT address, VARIANT size, VARIANT mode, VAR
 
 STDMETHODIMP XferDevice::Status(VARIANT* bytes)
 {
-    return Run(bytes, Failure{}, [&](Operations& operations) {
+    return Run(bytes, Failure{}, [&](ops::Operation& operation) {
         uint8_t status[8] = {};
-        Failure failure = operations.Status(status);
+        Failure failure = FromError(operation.Status(status));
         return failure ? failure : PutLongs(status, sizeof status, bytes);
     });
 }
@@ -334,7 +384,10 @@ STDMETHODIMP XferDevice::Reset(VARIANT code)
     if (!Missing(code))
         if (Failure failure = ToNumber(code, kResetCode, resetCode))
             return Report(failure);
-    return Report(SendReset(LastInstance(), resetCode));
+    // A Reset during this object's own call stops the call as a Cancel does:
+    // its caller sees it cancelled, not failed.
+    cancel_.Cancel();
+    return Report(FromError(ops::SendResetRequest(LastInstance(), resetCode)));
 }
 
 STDMETHODIMP XferDevice::get_Timeout(LONG* seconds)

@@ -12,8 +12,9 @@
 
 #include <wrl/client.h>
 
+#include "dump/cancel_switch.h"
 #include "failure.h"
-#include "operations.h"
+#include "ops/operation.h"
 #include "progress_events.h"
 #include "uXferAuto.h"
 
@@ -75,15 +76,17 @@ private:
     // The range arguments of a member; without `sizeFor` (the verb that
     // needs it) the size may be left out.
     Failure RangeOf(const VARIANT& address, const VARIANT* size, const VARIANT& mode, const char* sizeFor,
-                    Range& range);
+                    ops::Range& range);
     // The same with the path of a file.
     Failure FileRangeOf(BSTR path, const VARIANT& address, const VARIANT& size, const VARIANT& mode,
-                        const char* sizeFor, std::wstring& file, Range& range);
+                        const char* sizeFor, std::wstring& file, ops::Range& range);
     // Unless the `arguments` failed, runs `operation` on the connection of
     // this object (opening it first when it holds none) with this object's
     // settings; `result` is Empty until the operation sets it.
-    template <typename Operation>
-    HRESULT Run(VARIANT* result, const Failure& arguments, Operation operation);
+    // The bytes a file or array holds for `range`.
+    uint64_t FileBytes(const ops::Range& range) const { return raw_ ? uint64_t{*range.size} * 2 : *range.size; }
+    template <typename Member>
+    HRESULT Run(VARIANT* result, const Failure& arguments, Member member);
     Failure SetHandler(const VARIANT& handler);
 
     std::atomic<ULONG> references_{1};

@@ -1,10 +1,6 @@
 #include "cancel.h"
 
 #include <atomic>
-#include <string>
-
-#include "dump/cancel_switch.h"
-#include "errors.h"
 
 namespace cli {
 
@@ -20,10 +16,7 @@ constexpr DWORD kCleanupPollMs = 10;
 // ConsoleBreak exists at a time.
 std::atomic<bool> requested{false};
 std::atomic<bool> cleanedUp{false};
-uint32_t cancelInstance = 0;
 dump::CancelSwitch cancelSwitch;
-bool callBegun = false;
-uint32_t callTimeout = 0;
 HWND notifyWindow = nullptr;
 UINT notifyMessage = 0;
 
@@ -44,9 +37,8 @@ BOOL WINAPI Handler(DWORD event)
 
 }  // namespace
 
-ConsoleBreak::ConsoleBreak(uint32_t instance)
+ConsoleBreak::ConsoleBreak()
 {
-    cancelInstance = instance;
     SetConsoleCtrlHandler(Handler, TRUE);
 }
 
@@ -63,9 +55,6 @@ ConsoleBreak::~ConsoleBreak()
     cleanedUp = true;
     SetConsoleCtrlHandler(Handler, FALSE);
     notifyWindow = nullptr;
-    if (callBegun)
-        cancelSwitch.End();
-    callBegun = false;
 }
 
 bool ConsoleBreak::Requested()
@@ -73,38 +62,9 @@ bool ConsoleBreak::Requested()
     return requested;
 }
 
-int Cancelled()
+dump::CancelSwitch& ConsoleBreak::Switch()
 {
-    return Fail(kExitCancelled, "cancelled");
-}
-
-int BeginCall(uint32_t timeoutSeconds)
-{
-    cancelSwitch.Begin(cancelInstance);
-    callBegun = true;
-    callTimeout = timeoutSeconds;
-    if (cancelSwitch.StartTimer(timeoutSeconds) == dump::CancelSwitch::Outcome::NoTimer)
-        return Fail(kExitNoMemory, "can't start the timer of --timeout (" + SystemErrorText(GetLastError()) + ")");
-    // An event before the call began found nothing to stop.
-    if (ConsoleBreak::Requested())
-        return Cancelled();
-    return kExitOk;
-}
-
-int RunCancellable(const std::function<bool()>& step)
-{
-    switch (cancelSwitch.Run(step)) {
-    case dump::CancelSwitch::Outcome::TimedOut:
-        return Fail(kExitDevice, "no answer from the device in " + std::to_string(callTimeout) +
-                                     " s, so the transfer was stopped; try 'uxfer status' and 'uxfer reset', or a "
-                                     "longer --timeout (0: no limit)");
-    case dump::CancelSwitch::Outcome::Cancelled:
-        return Cancelled();
-    case dump::CancelSwitch::Outcome::Ran:
-    case dump::CancelSwitch::Outcome::NoTimer:
-        break;
-    }
-    return kExitOk;
+    return cancelSwitch;
 }
 
 }  // namespace cli

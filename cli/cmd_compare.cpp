@@ -5,11 +5,12 @@
 
 #include "cancel.h"
 #include "commands.h"
-#include "dump/dump_requests.h"
 #include "dump/settings.h"
 #include "errors.h"
+#include "files.h"
 #include "session.h"
 #include "transfer.h"
+#include "uXfer.h"
 
 namespace cli {
 
@@ -26,26 +27,25 @@ void AddCompareOptions(CLI::App& command, NumberOptions& numbers)
 
 int RunCompare(const CommonOptions& common)
 {
-    ConsoleBreak consoleBreak(common.instance);
+    ConsoleBreak consoleBreak;
     Plan plan;
     dump::DumpSettings settings;
     if (const int code = ResolvePlan("compare", options, kCheckSettings, plan, settings))
         return code;
-    Buffer expected;
-    if (const int code = LoadWireImage("compare", options, std::nullopt, plan, expected))
+    std::unique_ptr<ops::Source> source;
+    if (const int code = OpenSource(plan.file, source))
         return code;
+    ops::Range range = RangeOf(plan);
+    if (const int code = Exit(ops::FitSource("compare", range, *source, options.raw, false, kNames)))
+        return code;
+    plan.size = range.size;
     const uint32_t size = *plan.size;
-    Buffer readBack;
-    if (const int code = Allocate(size * 2, readBack))
-        return code;
 
-    DeviceSession session(common.instance, common.loaderVersion.value_or(0));
-    LARGE_INTEGER start;
-    if (const int code = BeginTransfer(options, uint64_t{size} * 2, session, start))
+    DeviceCall call(common, options.range.timeoutSeconds, options.raw, options.noReset, options.progress);
+    if (const int code = call.Open(OPEN_ALL))
         return code;
-    if (const int code = ReadRange(common, options, dump::DeviceDesc(plan.addr, size, plan.mode), readBack.get()))
-        return code;
-    if (const int code = CompareRange("comparison found", plan, options.raw, expected.get(), readBack.get()))
+    const LARGE_INTEGER start = Now();
+    if (const int code = Exit(call->Compare(range, *source)))
         return code;
     const double seconds = Seconds(start);
     if (common.json) {

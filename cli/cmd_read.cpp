@@ -1,19 +1,16 @@
 // read: device memory into a file, as the dump tool's Read, in its format
 // (one byte a device word) or raw (the words as they are).
-//
-// Memory: only the wire image (2 bytes a word) is held; it is converted to
-// the dump in place as it arrives (dump/stream.h).
+
 #include <CLI/CLI.hpp>
 
 #include "cancel.h"
 #include "commands.h"
-#include "dump/dump_requests.h"
 #include "dump/settings.h"
-#include "dump/stream.h"
 #include "errors.h"
 #include "files.h"
 #include "session.h"
 #include "transfer.h"
+#include "uXfer.h"
 
 namespace cli {
 
@@ -35,14 +32,14 @@ void AddReadOptions(CLI::App& command, NumberOptions& numbers)
 int RunRead(const CommonOptions& common)
 {
     // First made, last gone: Ctrl+C is handled until the temporary file is removed.
-    ConsoleBreak consoleBreak(common.instance);
+    ConsoleBreak consoleBreak;
     Plan plan;
     dump::DumpSettings settings;
     if (const int code = ResolvePlan("read", options, kReadSettings, plan, settings))
         return code;
     if (!plan.size)
         return Fail(kExitUsage, "read needs --size (or --settings); run 'uxfer read --help'");
-    if (const int code = CheckRange(plan.addr, *plan.size))
+    if (const int code = Exit(ops::CheckRange(RangeOf(plan), kNames, true)))
         return code;
     if (options.hex && plan.file != "-")
         return Fail(kExitUsage, "--hex prints on standard output: give FILE '-'");
@@ -57,24 +54,13 @@ int RunRead(const CommonOptions& common)
         return code;
     if (options.hex)
         output.AsHexDump(plan.addr, options.raw);
-    Buffer wire;
-    if (const int code = Allocate(size * 2, wire))
+    DeviceCall call(common, options.range.timeoutSeconds, options.raw, options.noReset, options.progress);
+    if (const int code = call.Open(OPEN_ALL))
         return code;
-
-    DeviceSession session(common.instance, common.loaderVersion.value_or(0));
-    LARGE_INTEGER start;
-    if (const int code = BeginTransfer(options, uint64_t{size} * 2, session, start))
-        return code;
-    dump::DumpStream stream(output, wire.get(), size * 2, options.raw);
-    if (const int code = ReadRange(common, options, dump::DeviceDesc(plan.addr, size, plan.mode), wire.get(),
-                                   [&stream](uint32_t bytes) { stream.Received(bytes); }))
+    const LARGE_INTEGER start = Now();
+    if (const int code = Exit(call->Read(RangeOf(plan), output)))
         return code;
     const double seconds = Seconds(start);
-    DWORD error;
-    if (!stream.Finish(error))
-        return output.WriteFailed(error);
-    if (const int code = output.Commit())
-        return code;
     // Standard output carries the dump itself.
     if (plan.file == "-")
         return kExitOk;

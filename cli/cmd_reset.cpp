@@ -6,7 +6,7 @@
 
 #include "commands.h"
 #include "errors.h"
-#include "dump/instance_lock.h"
+#include "ops/operation.h"
 #include "output.h"
 #include "uXfer.h"
 
@@ -25,16 +25,9 @@ void AddResetOptions(CLI::App& command, NumberOptions& numbers)
 int RunReset(const CommonOptions& common)
 {
     const uint32_t resetCode = code.value_or(kDefaultCode);
-    uint32_t result;
-    std::string problem;
-    if (!dump::SendCancel(common.instance, resetCode, result, problem))
-        return Fail(kExitNoDevice, "can't select instance " + std::to_string(common.instance) + ": " + problem);
+    if (const int code = Exit(ops::SendResetRequest(common.instance, resetCode)))
+        return code;
     const std::string instance = std::to_string(common.instance);
-    if (result == RESULT_OPEN_FAILED)
-        return Fail(kExitNoDevice, "can't open instance " + instance + " for the reset request: " +
-                                       ResultText(result) + "; run 'uxfer list'");
-    if (result != RESULT_OK)
-        return Fail(kExitDevice, "the reset request to instance " + instance + " failed: " + ResultText(result));
     if (common.json)
         PrintJson({{"command", "reset"}, {"instance", common.instance}, {"code", resetCode}});
     else if (!common.quiet)

@@ -3,7 +3,6 @@
 
 #include "cancel.h"
 #include "commands.h"
-#include "dump/dump_requests.h"
 #include "errors.h"
 #include "output.h"
 #include "session.h"
@@ -25,34 +24,23 @@ void AddVerifyOptions(CLI::App& command, NumberOptions& numbers)
 int RunVerify(const CommonOptions& common)
 {
     // First made, last gone: a console event is handled until the end.
-    ConsoleBreak consoleBreak(common.instance);
+    ConsoleBreak consoleBreak;
     if (!options.size)
         return Fail(kExitUsage, "verify needs --size; run 'uxfer verify --help'");
-    const uint32_t addr = options.addr.value_or(0);
-    const uint32_t size = *options.size;
-    if (const int code = CheckRange(addr, size))
+    const ops::Range range = {options.addr.value_or(0), options.size, options.mode.value_or(0)};
+    if (const int code = Exit(ops::CheckRange(range, kNames, false)))
         return code;
-    const TransferDesc desc = dump::DeviceDesc(addr, size, options.mode.value_or(0));
-    if (const int code = BeginCall(TransferTimeout(options, desc.length)))
-        return code;
-    DeviceSession session(common.instance, common.loaderVersion.value_or(0));
-    if (const int code = session.Open(OPEN_ALL))
+    DeviceCall call(common, options.timeoutSeconds, false, false, std::nullopt);
+    if (const int code = call.Open(OPEN_ALL))
         return code;
     uint8_t value[4] = {};
-    uint32_t result = RESULT_OK;
-    if (const int code = RunCancellable([&] {
-            result = uXferVerify(&desc, value);
-            return result == RESULT_OK;
-        }))
+    if (const int code = Exit(call->Verify(range, value)))
         return code;
-    if (result != RESULT_OK)
-        return Fail(kExitDevice, "the verify request to instance " + std::to_string(common.instance) +
-                                     " failed: " + ResultText(result) + "; try 'uxfer status' and 'uxfer reset'");
     if (common.json)
         PrintJson({{"command", "verify"},
                    {"instance", common.instance},
-                   {"addr", addr},
-                   {"size", size},
+                   {"addr", range.addr},
+                   {"size", *range.size},
                    {"value", ByteArray(value, sizeof value)}});
     else
         PrintLine("verify: " + HexBytes(value, sizeof value));

@@ -5,11 +5,12 @@
 
 #include "cancel.h"
 #include "commands.h"
-#include "dump/dump_requests.h"
 #include "dump/settings.h"
 #include "errors.h"
+#include "files.h"
 #include "session.h"
 #include "transfer.h"
+#include "uXfer.h"
 
 namespace cli {
 
@@ -33,41 +34,30 @@ void AddWriteOptions(CLI::App& command, NumberOptions& numbers)
 
 int RunWrite(const CommonOptions& common)
 {
-    ConsoleBreak consoleBreak(common.instance);
+    ConsoleBreak consoleBreak;
     Plan plan;
     dump::DumpSettings settings;  // its readMode goes with the read-back
     if (const int code = ResolvePlan("write", options, kWriteSettings, plan, settings))
         return code;
-    Buffer wire;
-    if (const int code = LoadWireImage("write", options, options.pad, plan, wire))
+    std::unique_ptr<ops::Source> source;
+    if (const int code = OpenSource(plan.file, source))
         return code;
+    ops::Range range = RangeOf(plan);
+    if (const int code = Exit(ops::FitSource("write", range, *source, options.raw, options.pad, kNames)))
+        return code;
+    plan.size = range.size;
     const uint32_t size = *plan.size;
     const uint32_t fileBytes = options.raw ? size * 2 : size;
-    Buffer readBack;
-    if (options.verify)
-        if (const int code = Allocate(size * 2, readBack))
-            return code;
 
-    DeviceSession session(common.instance, common.loaderVersion.value_or(0));
-    LARGE_INTEGER start;
-    if (const int code = BeginTransfer(options, uint64_t{size} * (options.verify ? 4 : 2), session, start))
+    DeviceCall call(common, options.range.timeoutSeconds, options.raw, options.noReset, options.progress);
+    if (const int code = call.Open(OPEN_ALL))
         return code;
-    if (const int code = WriteRange(common, options, dump::DeviceDesc(plan.addr, size, plan.mode), wire.get()))
+    const LARGE_INTEGER start = Now();
+    // Read back the way a read does, with the read mode word.
+    const std::optional<uint32_t> readBackMode =
+        options.verify ? std::optional<uint32_t>(settings.readMode) : std::nullopt;
+    if (const int code = Exit(call->Write(range, *source, options.pad, readBackMode)))
         return code;
-    if (options.verify) {
-        if (ConsoleBreak::Requested())
-            return Fail(kExitCancelled,
-                        "cancelled after the write, before its verification: the device holds the data unverified");
-        // Read back the way a read does, with the read mode word.
-        if (!options.noReset)
-            if (const int code = session.SendReset())
-                return code;
-        const TransferDesc readBackDesc = dump::DeviceDesc(plan.addr, size, settings.readMode);
-        if (const int code = ReadRange(common, options, readBackDesc, readBack.get()))
-            return code;
-        if (const int code = CompareRange("verification found", plan, options.raw, wire.get(), readBack.get()))
-            return code;
-    }
     const double seconds = Seconds(start);
     if (common.json) {
         Json summary = TransferSummary("write", common, options, plan, seconds);

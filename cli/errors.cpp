@@ -51,4 +51,35 @@ int Fail(int code, const std::string& message, const Json& details)
     return code;
 }
 
+const ops::Names kNames = {"--addr", "--size", "--timeout", "--pad", "--no-reset"};
+
+int Exit(const ops::Error& error)
+{
+    switch (error.kind) {
+    case ops::Kind::None:
+        return kExitOk;
+    case ops::Kind::Usage:
+        return Fail(kExitUsage, error.text);
+    case ops::Kind::NoDevice:
+        return Fail(kExitNoDevice, error.text);
+    case ops::Kind::Device:
+    case ops::Kind::Timeout:
+        return Fail(kExitDevice, error.text);
+    case ops::Kind::File:
+        return Fail(kExitFile, error.text);
+    case ops::Kind::Mismatch:
+        if (error.difference)
+            return Fail(kExitMismatch, error.text,
+                        {{"first_offset", error.difference->fileOffset},
+                         {"first_addr", error.difference->wordAddress},
+                         {"differing_words", error.difference->differingWords}});
+        return Fail(kExitMismatch, error.text);
+    case ops::Kind::NoMemory:
+        return Fail(kExitNoMemory, error.text);
+    case ops::Kind::Cancelled:
+        break;
+    }
+    return Fail(kExitCancelled, error.text);
+}
+
 }  // namespace cli

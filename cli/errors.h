@@ -5,6 +5,7 @@
 #include <string>
 
 #include "dump/results.h"
+#include "ops/error.h"
 #include "output.h"
 #include "win/text.h"
 
@@ -44,5 +45,12 @@ int Fail(int code, const std::string& message);
 int Fail(int code, const std::string& message, const Json& details);
 // `command`: the command's name, or null when the line names none.
 void FailAsJson(const char* command);
+
+// How uxfer names what the dump operations' sentences mention.
+extern const ops::Names kNames;
+// Prints `error` (kExitOk when it holds none) and returns the exit code of its
+// kind; with --json a difference adds first_offset, first_addr and
+// differing_words.
+int Exit(const ops::Error& error);
 
 }  // namespace cli

@@ -1,5 +1,7 @@
 #include "progress.h"
 
+#include <windows.h>
+
 #include <cstdio>
 #include <string>
 
@@ -26,47 +28,39 @@ bool ProgressWanted(const CommonOptions& common, bool asked)
     return asked || GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
 }
 
-ProgressLine::ProgressLine(bool shown, uint32_t total, ChunkHandler onChunk)
-    : shown_(shown && total > 0), onChunk_(std::move(onChunk)), total_(total), start_(Ticks())
+ProgressLine::ProgressLine(bool shown) : shown_(shown), start_(Ticks())
 {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     frequency_ = static_cast<uint64_t>(frequency.QuadPart);
-    if (!shown_ && !onChunk_)
-        return;
-    attached_ = messages_.Attach([this](uint32_t bytes) { Advance(bytes); });
-    if (attached_ && shown_)
-        Draw();
 }
 
 ProgressLine::~ProgressLine()
 {
-    if (!attached_ || !shown_)
+    if (!drawn_)
         return;
     std::fputc('\n', stderr);
     std::fflush(stderr);
 }
 
-void ProgressLine::Advance(uint32_t bytes)
+void ProgressLine::Update(uint64_t done, uint64_t total)
 {
-    if (onChunk_)
-        onChunk_(bytes);
-    if (!shown_)
+    if (!shown_ || total == 0)
         return;
-    done_ += bytes;
     // A few times a second, and the end: drawing costs far more than a chunk.
-    if (done_ >= total_ || Ticks() - lastDrawn_ >= frequency_ / 4)
-        Draw();
+    if (!drawn_ || done >= total || Ticks() - lastDrawn_ >= frequency_ / 4)
+        Draw(done, total);
 }
 
-void ProgressLine::Draw()
+void ProgressLine::Draw(uint64_t done, uint64_t total)
 {
     const uint64_t now = Ticks();
+    drawn_ = true;
     lastDrawn_ = now;
-    const int percent = static_cast<int>(done_ * 100 / total_);
+    const int percent = static_cast<int>(done * 100 / total);
     const double seconds = static_cast<double>(now - start_) / static_cast<double>(frequency_);
-    const double rate = seconds > 0 ? static_cast<double>(done_) / seconds : 0;
-    const uint64_t left = done_ >= total_ ? 0 : total_ - done_;
+    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+    const uint64_t left = done >= total ? 0 : total - done;
     unsigned remaining = 0;
     if (rate > 0)
         remaining = static_cast<unsigned>(static_cast<double>(left) / rate + 0.5);

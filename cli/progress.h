@@ -1,12 +1,9 @@
-// The progress line of a read or write on standard error,
-// "\r 45%  12.3 MiB/s  0:03 left", driven by the library's progress messages
-// (dump/chunk_messages.h).
+// The progress line of a read, write or compare on standard error,
+// "\r 45%  12.3 MiB/s  0:03 left", told the operation's progress.
 #pragma once
 
 #include <cstdint>
-#include <functional>
-
-#include "dump/chunk_messages.h"
+#include <string>
 
 namespace cli {
 
@@ -18,28 +15,21 @@ bool ProgressWanted(const CommonOptions& common, bool asked);
 
 class ProgressLine {
 public:
-    // Told the bytes of each chunk as it is moved.
-    using ChunkHandler = std::function<void(uint32_t bytes)>;
-
-    // `total`: wire bytes of the transfer.  Neither shown nor a handler:
-    // nothing is set up.
-    ProgressLine(bool shown, uint32_t total, ChunkHandler onChunk = nullptr);
-    // Ends the line, and tells the library to stop sending.
+    explicit ProgressLine(bool shown);
+    // Ends the line once one was drawn.
     ~ProgressLine();
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
 
-private:
-    void Advance(uint32_t bytes);
-    void Draw();
+    // `done` of `total` bytes.
+    void Update(uint64_t done, uint64_t total);
 
-    dump::ChunkMessages messages_;
+private:
+    void Draw(uint64_t done, uint64_t total);
+
     bool shown_;
-    ChunkHandler onChunk_;
-    bool attached_ = false;
-    uint32_t total_;
-    uint64_t done_ = 0;
-    uint64_t start_;          // performance counter ticks
+    bool drawn_ = false;
+    uint64_t start_;  // performance counter ticks
     uint64_t frequency_;
     uint64_t lastDrawn_ = 0;  // ticks
     size_t widest_ = 0;       // a shorter line blanks what the longer one left

@@ -2,30 +2,28 @@
 
 #include "cancel.h"
 #include "errors.h"
-#include "uXfer.h"
+#include "options.h"
 
 namespace cli {
 
-int DeviceSession::Open(uint32_t flags)
+DeviceCall::DeviceCall(const CommonOptions& common, std::optional<uint32_t> timeoutSeconds, bool raw, bool noReset,
+                       std::optional<bool> progress)
+    : common_(common), line_(progress && ProgressWanted(common, *progress))
 {
-    std::string problem;
-    if (!dump::OpenInstance(connection_, instance_, loaderVersion_, flags, problem))
-        return Fail(kExitNoDevice, problem);
-    return kExitOk;
+    settings_.raw = raw;
+    settings_.noReset = noReset;
+    settings_.timeoutSeconds = timeoutSeconds ? static_cast<int64_t>(*timeoutSeconds) : -1;
+    if (progress)
+        settings_.progress = [this](uint64_t done, uint64_t total) { line_.Update(done, total); };
 }
 
-int DeviceSession::SendReset()
+int DeviceCall::Open(uint32_t flags)
 {
-    uint32_t result = RESULT_OK;
-    if (const int code = RunCancellable([&] {
-            result = connection_.SendReset();
-            return result == RESULT_OK;
-        }))
-        return code;
-    if (result != RESULT_OK)
-        return Fail(kExitDevice, "the reset command to instance " + std::to_string(instance_) + " failed: " +
-                                     ResultText(result) + "; try 'uxfer status' and 'uxfer reset', or --no-reset");
-    return kExitOk;
+    operation_.emplace(ConsoleBreak::Switch(), connection_, common_.instance, settings_, kNames);
+    // An event before the call began found nothing to stop.
+    if (ConsoleBreak::Requested())
+        return Exit(ops::Fail(ops::Kind::Cancelled, "cancelled"));
+    return Exit(ops::Open(connection_, common_.instance, common_.loaderVersion.value_or(0), flags));
 }
 
 }  // namespace cli

@@ -1,33 +1,38 @@
-// The device side of one command: the library's connection, opened on this
-// process's instance and closed (uClose) when the session ends, also after a
-// failed open.
+// The device side of one command: its call of the device (a console event or
+// the timeout stops it), the library's connection, opened on the command's
+// instance and closed (uClose) when the call ends, also after a failed open,
+// and the progress line.
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <optional>
 
 #include "dump/connection.h"
+#include "ops/operation.h"
+#include "progress.h"
 
 namespace cli {
 
-class DeviceSession {
-public:
-    DeviceSession(uint32_t instance, uint32_t loaderVersion)
-        : instance_(instance), loaderVersion_(loaderVersion), connection_(dump::Connection::AfterFailure::Close)
-    {
-    }
+struct CommonOptions;
 
-    // Selects the instance and opens it with the flags (OPEN_*), both under
-    // the instance lock.  On failure prints the error and returns the exit code.
+class DeviceCall {
+public:
+    // `timeoutSeconds`: --timeout (none: the default, 0: no limit); `progress`:
+    // --progress (none: the command has no progress line).
+    DeviceCall(const CommonOptions& common, std::optional<uint32_t> timeoutSeconds, bool raw, bool noReset,
+               std::optional<bool> progress);
+
+    // Begins the call and opens the device with `flags` (OPEN_*).  Prints
+    // the error and returns the exit code.
     int Open(uint32_t flags);
-    // The dump tool's reset command, as before its transfers.  On failure
-    // prints the error and returns the exit code.
-    int SendReset();
+    ops::Operation* operator->() { return &*operation_; }
 
 private:
-    uint32_t instance_;
-    uint32_t loaderVersion_;
-    dump::Connection connection_;
+    const CommonOptions& common_;
+    ProgressLine line_;
+    ops::Settings settings_;
+    dump::Connection connection_{dump::Connection::AfterFailure::Close};
+    std::optional<ops::Operation> operation_;
 };
 
 }  // namespace cli

@@ -77,7 +77,7 @@ std::string HexText(uint64_t value)
     return text;
 }
 
-std::string RangeProblem(uint32_t addr, uint32_t size, const char* addrName, const char* sizeName)
+std::string RangeProblem(uint32_t addr, uint32_t size, const char* addrName, const char* sizeName, bool oddReadable)
 {
     const std::string sizeText = std::string(sizeName) + " " + HexText(size);
     if (size == 0)
@@ -85,13 +85,17 @@ std::string RangeProblem(uint32_t addr, uint32_t size, const char* addrName, con
     if (!WireFits(size))
         return sizeText + " (" + std::to_string(size) + " words) is too large: one transfer carries at most " +
                HexText(kMaxDumpSize) + " words, whose wire image (2 bytes a word) has a 32-bit length";
-    if (size % 2)
+    if (size % 2 && !oddReadable)
         return sizeText + " is odd: " + OddWordsProblem(size);
     const uint64_t end = static_cast<uint64_t>(addr) + size;
     if (end > kWordSpace)
         return std::string(addrName) + " " + HexText(addr) + " " + sizeText + ": the range " + HexText(addr) + ".." +
                HexText(end - 1) + " crosses the top of the device's address space (the last word is " +
                HexText(kWordSpace - 1) + ")";
+    if (size % 2 && end == kWordSpace)
+        return sizeText + " is odd and the range ends at the device's last word: the device counts units of 2 words, "
+                          "so the word past the range that completes the last unit doesn't exist; give an even size (" +
+               std::to_string(size - 1) + ")";
     return std::string();
 }
 
@@ -109,7 +113,7 @@ std::string NumberProblem(const std::string& name, const std::string& text, bool
 }
 
 std::string SizeFromLength(const std::string& name, const char* command, uint64_t length, bool raw,
-                           const char* sizeName, uint32_t& size)
+                           const char* sizeName, bool oddReadable, uint32_t& size)
 {
     if (raw && length % 2)
         return name + " has " + std::to_string(length) + " bytes, an odd number: a raw file holds 2 bytes a word";
@@ -118,8 +122,8 @@ std::string SizeFromLength(const std::string& name, const char* command, uint64_
         return name + " is empty: there is nothing to " + command;
     if (words > kMaxDumpSize)
         return name + " has " + std::to_string(length) + " bytes, more than one transfer carries (" +
-               HexText(kMaxDumpSize) + " words); give a " + sizeName;
-    if (words % 2)
+               HexText(kMaxDumpSize) + " words); give a " + std::string(sizeName);
+    if (words % 2 && !oddReadable)
         return name + " holds " + std::to_string(words) + " device words, an odd number: " + OddWordsProblem(words);
     size = static_cast<uint32_t>(words);
     return {};

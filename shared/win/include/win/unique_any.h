@@ -108,6 +108,9 @@ struct GlobalInterface {
 struct Local {
     void operator()(HLOCAL block) const { LocalFree(block); }
 };
+struct Region {
+    void operator()(void* base) const { VirtualFree(base, 0, MEM_RELEASE); }
+};
 }  // namespace close
 
 // Kernel objects whose "none" is null: processes, threads, events, mutexes, timers.
@@ -127,5 +130,7 @@ using unique_git_cookie = unique_any<DWORD, close::GlobalInterface>;
 // Blocks the system hands out to be given back with LocalFree (security
 // descriptors, SID strings).
 using unique_hlocal = unique_any<HLOCAL, close::Local>;
+// A region of address space from VirtualAlloc, released whole.
+using unique_region = unique_any<void*, close::Region>;
 
 }  // namespace win

@@ -33,17 +33,20 @@ std::string HexText(uint64_t value);
 // A read, write or verify of `size` device words from word `addr`: the
 // requests carry the range's byte image (2 bytes a word) in a 32-bit address
 // and a 32-bit length, so the range must end below word 0x80000000 and can't
-// be empty; and the requests count 2-word units, so its size must be even.
-// Why the range can't be one transfer, naming the two values
-// `addrName` and `sizeName`; empty when it can.
-std::string RangeProblem(uint32_t addr, uint32_t size, const char* addrName, const char* sizeName);
+// be empty; and the requests count 2-word units, so a write's size must be
+// even.  `oddReadable`: a read or compare, which reads one word more of an odd
+// size and keeps what was asked, unless the range ends at the last word.
+// Why the range can't be moved, naming the two values `addrName` and
+// `sizeName`; empty when it can.
+std::string RangeProblem(uint32_t addr, uint32_t size, const char* addrName, const char* sizeName,
+                         bool oddReadable);
 
 // The words a source (file or array) of `length` bytes called `name` sends
 // with `command` (write, compare) when no size is given: its length, or half
 // of it when raw.  Empty when that is one transfer (then in `size`), else
 // why not; `sizeName` names the size as the caller's user gives it.
 std::string SizeFromLength(const std::string& name, const char* command, uint64_t length, bool raw,
-                           const char* sizeName, uint32_t& size);
+                           const char* sizeName, bool oddReadable, uint32_t& size);
 // Why a source of `length` bytes is too short for the `needed` bytes of
 // `command`, ending in `remedy` ("give a smaller size"); empty when it isn't.
 std::string ShortSourceProblem(const std::string& name, const char* command, uint64_t length, uint64_t needed,

@@ -1,0 +1,182 @@
+#include "ops/files.h"
+
+#include <cstring>
+#include <new>
+
+#include "win/text.h"
+
+namespace ops {
+
+namespace {
+
+const wchar_t kScratchPrefix[] = L"uxs";
+constexpr DWORD kStdinSlice = 1u << 20;
+
+std::string ErrorText(DWORD error = GetLastError())
+{
+    return win::SystemErrorText(error);
+}
+
+class FileSource : public Source {
+public:
+    FileSource(win::unique_file file, std::string name, uint64_t length) : file_(std::move(file))
+    {
+        name_ = std::move(name);
+        length_ = length;
+    }
+    bool Read(uint8_t* buffer, uint32_t bytes) override
+    {
+        uint32_t got = 0;
+        if (!dump::ReadAll(file_.get(), buffer, bytes, got))
+            return false;
+        if (got != bytes) {
+            // The file got shorter since it was opened.
+            SetLastError(ERROR_HANDLE_EOF);
+            return false;
+        }
+        return true;
+    }
+    bool Rewind() override
+    {
+        LARGE_INTEGER start = {};
+        return SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN);
+    }
+
+private:
+    win::unique_file file_;
+};
+
+class BytesSource : public Source {
+public:
+    BytesSource(const uint8_t* data, uint64_t length, std::string name) : data_(data)
+    {
+        name_ = std::move(name);
+        length_ = length;
+    }
+    bool Read(uint8_t* buffer, uint32_t bytes) override
+    {
+        std::memcpy(buffer, data_ + position_, bytes);
+        position_ += bytes;
+        return true;
+    }
+    bool Rewind() override
+    {
+        position_ = 0;
+        return true;
+    }
+
+private:
+    const uint8_t* data_;
+    uint64_t position_ = 0;
+};
+
+}  // namespace
+
+Error CheckName(const std::wstring& path, const std::string& name)
+{
+    const std::string problem = dump::NameProblem(path);
+    return problem.empty() ? Error{} : Fail(Kind::File, "can't use " + name + ": " + problem);
+}
+
+Error OpenFileSource(const std::wstring& path, const std::string& name, std::unique_ptr<Source>& source)
+{
+    if (Error error = CheckName(path, name))
+        return error;
+    win::unique_file file;
+    uint64_t length = 0;
+    std::string problem;
+    if (!dump::OpenSource(path, name, file, length, problem))
+        return Fail(Kind::File, problem);
+    source = std::make_unique<FileSource>(std::move(file), name, length);
+    return {};
+}
+
+Error CreateScratchFile(win::unique_file& file)
+{
+    wchar_t folder[MAX_PATH + 1];
+    wchar_t path[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH || !GetTempFileNameW(folder, kScratchPrefix, 0, path))
+        return Fail(Kind::File, "can't make a scratch file in the temporary folder (" + ErrorText() + ")");
+    file.reset(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        DeleteFileW(path);
+        return Fail(Kind::File, "can't make a scratch file in the temporary folder (" + ErrorText(error) + ")");
+    }
+    return {};
+}
+
+Error OpenStdinSource(std::unique_ptr<Source>& source)
+{
+    win::unique_file scratch;
+    if (Error error = CreateScratchFile(scratch))
+        return error;
+    const std::unique_ptr<uint8_t[]> slice(new (std::nothrow) uint8_t[kStdinSlice]);
+    if (!slice)
+        return Fail(Kind::NoMemory, "not enough memory to read standard input");
+    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    uint64_t length = 0;
+    for (;;) {
+        DWORD moved = 0;
+        if (!ReadFile(in, slice.get(), kStdinSlice, &moved, nullptr)) {
+            // The writer closing its end of a pipe is the end of the data.
+            if (GetLastError() == ERROR_BROKEN_PIPE)
+                break;
+            return Fail(Kind::File, "can't read standard input (" + ErrorText() + ")");
+        }
+        if (moved == 0)
+            break;
+        if (!dump::WriteAll(scratch.get(), slice.get(), moved))
+            return Fail(Kind::File, "can't keep standard input in a scratch file (" + ErrorText() +
+                                        "); is the disk full?");
+        length += moved;
+    }
+    auto spooled = std::make_unique<FileSource>(std::move(scratch), "standard input", length);
+    if (!spooled->Rewind())
+        return Fail(Kind::File, "can't read standard input back from its scratch file (" + ErrorText() + ")");
+    source = std::move(spooled);
+    return {};
+}
+
+std::unique_ptr<Source> MemorySource(const uint8_t* data, uint64_t length, std::string name)
+{
+    return std::make_unique<BytesSource>(data, length, std::move(name));
+}
+
+Error DumpFile::Prepare(const std::wstring& path, const std::string& name)
+{
+    name_ = name;
+    if (Error error = CheckName(path, name))
+        return error;
+    switch (dump::CheckReplaceable(path)) {
+    case dump::ReplaceCheck::Ok:
+        break;
+    case dump::ReplaceCheck::Folder:
+        return Fail(Kind::File, "can't write the dump to " + name + ": it is a folder; give a file name");
+    case dump::ReplaceCheck::Held:
+        return Fail(Kind::File,
+                    "can't replace " + name + " (" + ErrorText() + "); is it read-only or open in another program?");
+    }
+    file_ = std::make_unique<dump::ReplacementFile>(path, tempPrefix_);
+    if (!file_->Open())
+        return Fail(Kind::File, "can't create a file beside " + name + " (" + ErrorText() +
+                                    "); does its folder exist, and may you write there?");
+    return {};
+}
+
+Error DumpFile::WriteFailed(DWORD error) const
+{
+    return Fail(Kind::File, "can't write the dump to " + win::Narrow(win::ShownPath(file_->Path()), CP_UTF8) + " (" +
+                                ErrorText(error) + "); is the disk full?");
+}
+
+Error DumpFile::Finish()
+{
+    if (!file_->Commit())
+        return Fail(Kind::File, "can't put the dump in place of " + name_ + " (" + ErrorText() + ")");
+    return {};
+}
+
+}  // namespace ops

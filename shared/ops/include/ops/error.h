@@ -1,0 +1,58 @@
+// The one error of the dump operations: a kind, which each front end maps to
+// its own code (uxfer's exit code, uXfer.Device's HRESULT), and the sentence
+// both show.  Failures are values, never exceptions.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace ops {
+
+enum class Kind {
+    None,
+    Usage,      // a bad or missing value, a range or size the device can't take
+    NoDevice,   // no device at the instance, or it can't be opened
+    Device,     // a request or transfer failed
+    Timeout,    // no answer from the device within the call's time
+    File,       // a file can't be used, read or written
+    Mismatch,   // a compare or a verified write found a difference
+    NoMemory,   // no memory, address space or timer for the call
+    Cancelled,  // stopped by the user
+};
+
+// Where a compare or the read-back of a verified write differs first.
+struct FirstDifference {
+    uint64_t fileOffset = 0;
+    uint32_t wordAddress = 0;
+    uint64_t differingWords = 0;
+};
+
+struct Error {
+    Kind kind = Kind::None;
+    std::string text;  // UTF-8
+    // File bytes the operation moved (both ways) before it stopped.
+    uint64_t moved = 0;
+    std::optional<FirstDifference> difference;
+
+    explicit operator bool() const { return kind != Kind::None; }
+};
+
+inline Error Fail(Kind kind, std::string text)
+{
+    Error error;
+    error.kind = kind;
+    error.text = std::move(text);
+    return error;
+}
+
+// How a front end's user names the values the sentences mention.
+struct Names {
+    const char* addr;     // "--addr", "address"
+    const char* size;     // "--size", "size"
+    const char* timeout;  // "--timeout", "Timeout"
+    const char* pad;      // "--pad"; null: short sources can't be padded
+    const char* noReset;  // "--no-reset"; null: the reset command can't be left out
+};
+
+}  // namespace ops

@@ -1,0 +1,85 @@
+// The files of the dump operations: what a write sends or a compare expects
+// (a file, standard input or the caller's bytes), read in order a block at a
+// time, and the dump file a read writes, which replaces its target only once
+// the whole dump is in.  Paths are UTF-16; names are as the user gave them,
+// in UTF-8, for the sentences.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "dump/file.h"
+#include "ops/error.h"
+#include "win/unique_any.h"
+
+namespace ops {
+
+// Where a read's dump goes.
+class Sink {
+public:
+    virtual ~Sink() = default;
+    // False: nothing may be appended before the whole dump is in; until then
+    // the operation keeps it in a scratch file.
+    virtual bool Streams() const = 0;
+    // Adds `bytes` of the dump; on failure the last error says why.
+    virtual bool Append(const uint8_t* data, uint32_t bytes) = 0;
+    // Why Append failed with `error`.
+    virtual Error WriteFailed(DWORD error) const = 0;
+    // Once the whole dump is in.
+    virtual Error Finish() { return {}; }
+};
+
+class Source {
+public:
+    virtual ~Source() = default;
+    const std::string& Name() const { return name_; }
+    uint64_t Length() const { return length_; }
+    // The next `bytes` (no more than are left); on failure the last error says why.
+    virtual bool Read(uint8_t* buffer, uint32_t bytes) = 0;
+    // Back to the first byte.
+    virtual bool Rewind() = 0;
+
+protected:
+    std::string name_;
+    uint64_t length_ = 0;
+};
+
+// Why `path` (as the user gave it: `name`) can't be used as a file at all;
+// no error when it can.
+Error CheckName(const std::wstring& path, const std::string& name);
+// The file at the full `path`, checked before the device is touched.
+Error OpenFileSource(const std::wstring& path, const std::string& name, std::unique_ptr<Source>& source);
+// Standard input, read to its end into a scratch file that goes away with the
+// source, so that its length is known and a verified write can read it again.
+Error OpenStdinSource(std::unique_ptr<Source>& source);
+// `length` bytes the caller holds for as long as the source lives.
+std::unique_ptr<Source> MemorySource(const uint8_t* data, uint64_t length, std::string name);
+
+// A file nobody else sees, in the user's temporary folder, that goes away
+// when it is closed or the process ends.
+Error CreateScratchFile(win::unique_file& file);
+
+class DumpFile : public Sink {
+public:
+    // `tempPrefix`: the first three letters of the temporary file's name.
+    explicit DumpFile(const wchar_t* tempPrefix) : tempPrefix_(tempPrefix) {}
+
+    // Checks that the full `path` can be replaced and makes the temporary
+    // file beside it, before the device is touched.
+    Error Prepare(const std::wstring& path, const std::string& name);
+    bool Streams() const override { return true; }
+    bool Append(const uint8_t* data, uint32_t bytes) override { return file_->Write(data, bytes); }
+    Error WriteFailed(DWORD error) const override;
+    // Puts the complete dump in place of the target.
+    Error Finish() override;
+
+private:
+    const wchar_t* tempPrefix_;
+    std::string name_;
+    std::unique_ptr<dump::ReplacementFile> file_;
+};
+
+}  // namespace ops

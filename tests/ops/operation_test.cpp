@@ -1,0 +1,261 @@
+// Each operation of the table against the virtual device: what the device
+// received (its log), what the files and its memory hold afterwards, and the
+// kind and sentence of each failure.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/device_log.h"
+#include "dump/file.h"
+#include "dumptool/test_files.h"
+#include "ops/operation.h"
+#include "uXfer.h"
+#include "usb_protocol.h"
+#include "vdev_client.h"
+#include "win/text.h"
+
+using namespace dumptest;
+
+namespace {
+
+constexpr uint32_t kMemoryBytes = 8u << 20;  // 4 Mi words
+const ops::Names kNames = {"--addr", "--size", "--timeout", "--pad", "--no-reset"};
+
+std::wstring Wide(const std::string& path)
+{
+    return win::Widen(path, CP_UTF8);
+}
+
+// The file of `words` words, one byte each, as a read writes them.
+std::vector<uint8_t> DumpOf(const std::vector<uint8_t>& memory, uint32_t addr, uint32_t words)
+{
+    std::vector<uint8_t> dump(words);
+    for (uint32_t i = 0; i < words; ++i)
+        dump[i] = memory[2 * (addr + i)];
+    return dump;
+}
+
+struct Case {
+    const char* name;
+    // The device is set up, the operation runs on `op` with these settings.
+    std::function<void(vdev::Device&)> arm;
+    std::function<ops::Error(ops::Operation& op, const ScratchFolder& folder)> run;
+    ops::Kind kind;
+    const char* sentence;  // the start of the error's sentence
+    // Checks the device's log, its memory and the files.
+    std::function<void(const std::vector<VdevLogRecord>& log, vdev::Device& device, const ScratchFolder& folder)>
+        check;
+    ops::Settings settings = {};
+};
+
+std::vector<uint8_t> memory;
+
+class OperationTest : public testing::TestWithParam<Case> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(device.Open(0));
+        ASSERT_TRUE(device.SetMemorySize(kMemoryBytes));
+        ASSERT_TRUE(device.Reset());
+        memory = Pattern(kMemoryBytes, 26);
+        ASSERT_TRUE(device.LoadMemory(0, memory.data(), memory.size()));
+        ASSERT_TRUE(device.Reset());
+        ASSERT_TRUE(device.LoadMemory(0, memory.data(), memory.size()));
+    }
+
+    vdev::Device device;
+    ScratchFolder folder;
+};
+
+ops::Error ReadFile(ops::Operation& op, const ScratchFolder& folder, uint32_t addr, uint32_t size)
+{
+    ops::DumpFile file(L"uxt");
+    if (ops::Error error = file.Prepare(Wide(folder.File("out.bin")), "out.bin"))
+        return error;
+    return op.Read({addr, size, 0}, file);
+}
+
+ops::Error FromBytes(const std::vector<uint8_t>& bytes, const ScratchFolder& folder, std::unique_ptr<ops::Source>& source)
+{
+    WriteAll(folder.File("in.bin"), bytes);
+    return ops::OpenFileSource(Wide(folder.File("in.bin")), "in.bin", source);
+}
+
+BOOL WINAPI DiskFull(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED)
+{
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+// The reads' stage: mode, word address, 2-word units.
+void ExpectRead(const VendorCall& call, uint32_t addr, uint32_t units, uint16_t mode)
+{
+    EXPECT_EQ(call.request, REQ_READ);
+    EXPECT_EQ(call.index, mode);
+    EXPECT_EQ(call.Word(1), addr);
+    EXPECT_EQ(call.Word(2), units);
+}
+
+const Case kCases[] = {
+    {"ReadKeepsTheFirstByteOfEachWord", nullptr,
+     [](ops::Operation& op, const ScratchFolder& f) { return ReadFile(op, f, 0x100, 0x3000); }, ops::Kind::None, "",
+     [](const std::vector<VdevLogRecord>& log, vdev::Device&, const ScratchFolder& f) {
+         const std::vector<VendorCall> calls = VendorCalls(log);
+         ASSERT_EQ(calls.size(), 2u) << Dump(log);
+         EXPECT_EQ(calls[0].request, REQ_DEBUG);  // the reset command
+         ExpectRead(calls[1], 0x100, 0x1800, 0);
+         EXPECT_EQ(ReadAll(f.File("out.bin")), DumpOf(memory, 0x100, 0x3000));
+     }},
+    {"OddReadReadsOneWordMoreAndKeepsWhatWasAsked", nullptr,
+     [](ops::Operation& op, const ScratchFolder& f) { return ReadFile(op, f, 7, 5); }, ops::Kind::None, "",
+     [](const std::vector<VdevLogRecord>& log, vdev::Device&, const ScratchFolder& f) {
+         const std::vector<VendorCall> calls = VendorCalls(log);
+         ASSERT_EQ(calls.size(), 2u) << Dump(log);
+         ExpectRead(calls[1], 7, 3, 0);
+         EXPECT_EQ(ReadAll(f.File("out.bin")), DumpOf(memory, 7, 5));
+     }},
+    {"OddReadEndingAtTheLastWordIsRefused", nullptr,
+     [](ops::Operation& op, const ScratchFolder& f) { return ReadFile(op, f, 0x7FFFFFFD, 3); }, ops::Kind::Usage,
+     "--size 0x3 is odd and the range ends at the device's last word",
+     [](const std::vector<VdevLogRecord>& log, vdev::Device&, const ScratchFolder& f) {
+         EXPECT_TRUE(VendorCalls(log).empty()) << Dump(log);
+         EXPECT_FALSE(Exists(f.File("out.bin")));
+     }},
+    {"RawReadWithoutResetKeepsWholeWords", nullptr,
+     [](ops::Operation& op, const ScratchFolder& f) { return ReadFile(op, f, 0, 0x40); }, ops::Kind::None, "",
+     [](const std::vector<VdevLogRecord>& log, vdev::Device&, const ScratchFolder& f) {
+         const std::vector<VendorCall> calls = VendorCalls(log);
+         ASSERT_EQ(calls.size(), 1u) << Dump(log);
+         ExpectRead(calls[0], 0, 0x20, 0);
+         EXPECT_EQ(ReadAll(f.File("out.bin")), std::vector<uint8_t>(memory.begin(), memory.begin() + 0x80));
+     },
+     ops::Settings{true, true, -1, nullptr}},
+    {"ShortReadIsADeviceErrorAndLeavesNoFile", [](vdev::Device& d) { d.ShortRead(2, 100); },
+     [](ops::Operation& op, const ScratchFolder& f) { return ReadFile(op, f, 0, 0x20000); }, ops::Kind::Device,
+     "the read of 262144 wire bytes from instance 0 moved only 196708 bytes",
+     [](const std::vector<VdevLogRecord>&, vdev::Device&, const ScratchFolder& f) {
+         EXPECT_TRUE(f.Names().empty());
+     }},
+    {"PaddedWriteFillsWithZeros", nullptr,
+     [](ops::Operation& op, const ScratchFolder& f) {
+         std::unique_ptr<ops::Source> source;
+         if (ops::Error error = FromBytes({1, 2, 3}, f, source))
+             return error;
+         return op.Write({0x10, 6, 9}, *source, true, std::nullopt);
+     },
+     ops::Kind::None, "",
+     [](const std::vector<VdevLogRecord>& log, vdev::Device& d, const ScratchFolder&) {
+         const std::vector<VendorCall> calls = VendorCalls(log);
+         ASSERT_EQ(calls.size(), 2u) << Dump(log);
+         EXPECT_EQ(calls[1].request, REQ_WRITE);
+         EXPECT_EQ(calls[1].index, 9);
+         EXPECT_EQ(calls[1].Word(2), 0x10u);
+         EXPECT_EQ(calls[1].Word(3), 3u);
+         std::vector<uint8_t> words(12);
+         d.ReadMemory(0x20, words.data(), words.size());
+         EXPECT_EQ(words, ByteList({1, 0xFF, 2, 0xFF, 3, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF}));
+     }},
+    {"ShortWriteSourceIsRefusedBeforeTheDevice", nullptr,
+     [](ops::Operation& op, const ScratchFolder& f) {
+         std::unique_ptr<ops::Source> source;
+         if (ops::Error error = FromBytes({1, 2, 3}, f, source))
+             return error;
+         return op.Write({0, 4, 0}, *source, false, std::nullopt);
+     },
+     ops::Kind::Usage,
+     "in.bin has 3 bytes, fewer than the 4 bytes the write needs; add --pad to fill the rest with zeros, or give a "
+     "smaller --size",
+     [](const std::vector<VdevLogRecord>& log, vdev::Device&, const ScratchFolder&) {
+         EXPECT_TRUE(VendorCalls(log).empty()) << Dump(log);
+     }},
+    {"VerifiedWriteReadsBackWithTheReadMode", nullptr,
+     [](ops::Operation& op, const ScratchFolder& f) {
+         std::unique_ptr<ops::Source> source;
+         if (ops::Error error = FromBytes(Pattern(0x30000, 3), f, source))
+             return error;
+         return op.Write({0x200, std::nullopt, 4}, *source, false, 5);
+     },
+     ops::Kind::None, "",
+     [](const std::vector<VdevLogRecord>& log, vdev::Device& d, const ScratchFolder&) {
+         const std::vector<VendorCall> calls = VendorCalls(log);
+         ASSERT_EQ(calls.size(), 4u) << Dump(log);
+         EXPECT_EQ(calls[1].request, REQ_WRITE);
+         EXPECT_EQ(calls[2].request, REQ_DEBUG);  // a reset command before the read-back
+         ExpectRead(calls[3], 0x200, 0x18000, 5);
+         std::vector<uint8_t> wire(0x60000);
+         d.ReadMemory(0x400, wire.data(), wire.size());
+         EXPECT_EQ(DumpOf(wire, 0, 0x30000), Pattern(0x30000, 3));
+     }},
+    {"CompareFindsTheFirstDifference", nullptr,
+     [](ops::Operation& op, const ScratchFolder& f) {
+         std::vector<uint8_t> expected = DumpOf(memory, 0x40, 0x21);
+         expected[0x11] ^= 1;
+         expected[0x20] ^= 1;
+         std::unique_ptr<ops::Source> source;
+         if (ops::Error error = FromBytes(expected, f, source))
+             return error;
+         ops::Error error = op.Compare({0x40, std::nullopt, 0}, *source);
+         EXPECT_TRUE(error.difference && error.difference->fileOffset == 0x11 &&
+                     error.difference->wordAddress == 0x51 && error.difference->differingWords == 2);
+         return error;
+     },
+     ops::Kind::Mismatch, "comparison found 2 of 33 words different, the first at file offset 17, word address 0x51",
+     [](const std::vector<VdevLogRecord>& log, vdev::Device&, const ScratchFolder&) {
+         const std::vector<VendorCall> calls = VendorCalls(log);
+         ASSERT_EQ(calls.size(), 2u) << Dump(log);
+         ExpectRead(calls[1], 0x40, 17, 0);
+     }},
+    {"FailingWriteStopsWithWhatMoved", [](vdev::Device& d) { d.FailWrite(3); },
+     [](ops::Operation& op, const ScratchFolder& f) {
+         std::unique_ptr<ops::Source> source;
+         if (ops::Error error = FromBytes(Pattern(0x40000, 4), f, source))
+             return error;
+         ops::Error error = op.Write({0, std::nullopt, 0}, *source, false, std::nullopt);
+         EXPECT_EQ(error.moved, 0x8000u);  // the first chunk
+         return error;
+     },
+     ops::Kind::Device, "the write of 524288 wire bytes to instance 0 failed after 65536 bytes: RESULT_IO_FAILED",
+     nullptr},
+    {"FullDiskStopsTheReadAndKeepsTheOldFile", nullptr,
+     [](ops::Operation& op, const ScratchFolder& f) {
+         WriteAll(f.File("out.bin"), {9, 9});
+         const dump::WriteFunction previous = dump::systemWrite;
+         dump::systemWrite = DiskFull;
+         ops::Error error = ReadFile(op, f, 0, 0x200000);
+         dump::systemWrite = previous;
+         return error;
+     },
+     ops::Kind::File, "can't write the dump to ",
+     [](const std::vector<VdevLogRecord>& log, vdev::Device&, const ScratchFolder& f) {
+         // Stopped at the first block: far fewer reads than the range's 64.
+         EXPECT_LT(CountType(log, VDEV_LOG_READ), 40u) << Dump(log);
+         EXPECT_EQ(ReadAll(f.File("out.bin")), ByteList({9, 9}));
+         EXPECT_EQ(f.Names().size(), 1u);
+     }},
+};
+
+TEST_P(OperationTest, MeetsTheTable)
+{
+    const Case& c = GetParam();
+    if (c.arm)
+        c.arm(device);
+    dump::Connection connection(dump::Connection::AfterFailure::Close);
+    ASSERT_FALSE(ops::Open(connection, 0, 0, OPEN_ALL));
+    dump::CancelSwitch cancel;
+    ops::Error error;
+    {
+        ops::Operation op(cancel, connection, 0, c.settings, kNames);
+        error = c.run(op, folder);
+    }
+    EXPECT_EQ(error.kind, c.kind) << error.text;
+    EXPECT_EQ(error.text.rfind(c.sentence, 0), 0u) << error.text;
+    if (c.check)
+        c.check(device.Log(), device, folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, OperationTest, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+}  // namespace

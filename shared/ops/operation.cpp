@@ -430,7 +430,7 @@ Error Operation::Read(const Range& range, Sink& sink)
         if (Error error = CreateScratchFile(scratch))
             return error;
     Window window;
-    total_ = FileBytes(words, raw);
+    total_ = FileBytes(size, raw);
     if (Error error = Prepare(uint64_t{words} * 2, 1, window))
         return error;
     if (Error error = SendResetCommand(""))
@@ -514,7 +514,7 @@ Error Operation::Compare(const Range& fitted, Source& source)
     if (Error error = FitSource("compare", range, source, settings_.raw, false, names_))
         return error;
     Window window;
-    total_ = FileBytes(WordsMoved(*range.size), settings_.raw);
+    total_ = FileBytes(*range.size, settings_.raw);
     if (Error error = Prepare(uint64_t{WordsMoved(*range.size)} * 2, 1, window))
         return error;
     if (Error error = SendResetCommand(""))

@@ -160,10 +160,14 @@ const ErrorCase kErrorCases[] = {
      UXA_E_CANCELLED, "cancel"},
     // The requests count 2-word units: an odd size would lose its last word.
     {"OddSize", Nothing,
-     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
-         return Call(dev, L"ReadToFile", {Text((folder + L"dump.bin").c_str()), Number(0), Number(5)});
-     },
+     [](IDispatch* dev, IDispatch*, const std::wstring&) { return Call(dev, L"Verify", {Number(0), Number(5)}); },
      UXA_E_ARGUMENT, "size 0x5 is odd"},
+    // An odd read takes the word after the range, which the last word lacks.
+    {"OddReadAtTheTop", Nothing,
+     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
+         return Call(dev, L"ReadToFile", {Text((folder + L"dump.bin").c_str()), Number(0x7FFFFFFD), Number(3)});
+     },
+     UXA_E_ARGUMENT, "size 0x3 is odd and the range ends at the device's last word"},
     // Windows would end the name at the NUL: the dump would go to dump.bin.
     {"PathWithNul", Nothing,
      [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
@@ -173,12 +177,12 @@ const ErrorCase kErrorCases[] = {
          V_BSTR(&name) = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
          return Call(dev, L"ReadToFile", {name, Number(0), Number(16)});
      },
-     UXA_E_ARGUMENT, "NUL"},
+     UXA_E_FILE, "NUL"},
     {"PathOfAStream", Nothing,
      [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
          return Call(dev, L"WriteFromFile", {Text((folder + L"image.bin:s").c_str()), Number(0)});
      },
-     UXA_E_ARGUMENT, "names a stream"},
+     UXA_E_FILE, "names a stream"},
     {"ShortVerifyAnswer", [](vdev::Device& d) { return d.ShortRead(1, 2); },
      [](IDispatch* dev, IDispatch*, const std::wstring&) { return Call(dev, L"Verify", {Number(0), Number(16)}); },
      UXA_E_DEVICE, "the verify request to instance 0 failed"},

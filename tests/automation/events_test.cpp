@@ -192,6 +192,9 @@ const ReentryCase kReentryCases[] = {
      S_OK, S_OK, 1},
     {"Cancel", [](Ref<IDispatch>& dev, const std::string&) { return Call(dev.Get(), L"Cancel", {}); },
      UXA_E_CANCELLED, S_OK, 0},
+    // The reset request stops the library's transfer: the call is cancelled, not failed.
+    {"Reset", [](Ref<IDispatch>& dev, const std::string&) { return Call(dev.Get(), L"Reset", {}); },
+     UXA_E_CANCELLED, S_OK, 0},
     // The last chunk has moved when its event comes: the transfer is done.
     {"CancelAtTheLastEvent", [](Ref<IDispatch>& dev, const std::string&) { return Call(dev.Get(), L"Cancel", {}); },
      S_OK, S_OK, 4, 4},

@@ -92,7 +92,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"CompareShortFile", "compare {dir}\\image.bin --size 6", 1,
                  "fewer than the 6 bytes the compare needs; give a smaller --size"},
         // The requests count 2-word units: an odd size would lose its last word.
-        BadInput{"OddSize", "read {dir}\\dump.bin --size 5", 1, "--size 0x5 is odd: the device counts units of 2 words"},
+        BadInput{"OddSize", "verify --size 5", 1, "--size 0x5 is odd: the device counts units of 2 words"},
+        BadInput{"OddReadAtTheTop", "read {dir}\\dump.bin --addr 0x7FFFFFFD --size 3", 1,
+                 "--size 0x3 is odd and the range ends at the device's last word"},
         BadInput{"OneWordVerify", "verify --size 1", 1, "give an even size (2)"},
         BadInput{"OddFileLength", "write {dir}\\odd.bin", 1, "odd.bin holds 3 device words, an odd number"},
         BadInput{"StreamOfAFile", "read {dir}\\dump.bin:data --size 4", 4, "names a stream inside a file"},

@@ -50,6 +50,11 @@ struct Case {
     ops::Settings settings = {};
 };
 
+void PrintTo(const Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 std::vector<uint8_t> memory;
 
 class OperationTest : public testing::TestWithParam<Case> {

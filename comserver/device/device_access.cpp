@@ -1,7 +1,7 @@
-#include "device_access.h"
+#include "device/device_access.h"
 
-#include "module_heap.h"
-#include "scoped.h"
+#include "runtime/module_heap.h"
+#include "runtime/scoped.h"
 #include "win/device_interfaces.h"
 
 namespace {

@@ -1,10 +1,10 @@
 // Detection and version methods of TVXDevice: the device's release number and
 // hardware generation from its USB device descriptor, and the installed
 // driver's file version.  No handle outlives the call.
+#include "device/tvx_device.h"
 #include "native_system_folder.h"
-#include "scoped.h"
+#include "runtime/scoped.h"
 #include "text_buffer.h"
-#include "tvx_device.h"
 #include "win/unique_any.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // The device methods of TVXDevice: opening the control path and the pipes,
 // the vendor commands with their waits, bulk data, status and reset.
-#include "tvx_device.h"
+#include "device/tvx_device.h"
 
-#include "scoped.h"
+#include "runtime/scoped.h"
 #include "text_buffer.h"
 
 namespace {

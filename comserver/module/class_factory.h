@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "scoped.h"
+#include "runtime/scoped.h"
 #include "server_module.h"
 
 class CCachedFactory final : public IClassFactory, public CModuleObject {

@@ -3,8 +3,8 @@
 #include <oleauto.h>
 
 #include "Talvix.h"
-#include "module_heap.h"
-#include "scoped.h"
+#include "runtime/module_heap.h"
+#include "runtime/scoped.h"
 #include "server_module.h"
 
 constinit CDispatchTypeInfo theDeviceTypeInfo(&IID_ITVXDevice, &LIBID_TALVIXLib, 1, 0);

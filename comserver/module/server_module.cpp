@@ -2,9 +2,8 @@
 // detach, the class map walk and the cleanup list.
 #include "server_module.h"
 
-#include "module_heap.h"
-#include "module_services.h"
-#include "scoped.h"
+#include "runtime/module_heap.h"
+#include "runtime/scoped.h"
 
 constinit CServerModule theModule;
 
@@ -80,14 +79,4 @@ HRESULT CServerModule::AddCleanup(void (*callback)(DWORD_PTR), DWORD_PTR argumen
     node->next = cleanupList_;
     cleanupList_ = node;
     return S_OK;
-}
-
-HINSTANCE ModuleInstance(void)
-{
-    return theModule.Instance();
-}
-
-HRESULT ModuleUpdateRegistry(BOOL doRegister)
-{
-    return theModule.UpdateRegistry(doRegister);
 }

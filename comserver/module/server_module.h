@@ -1,6 +1,6 @@
 // The process-wide server module record: module handle, class map, module
 // lock count, cleanup list and the two locks of the shell.  Its blocks come
-// from the module heaps (module_heap.h), which outlive it.
+// from the module heaps (runtime/module_heap.h), which outlive it.
 #pragma once
 
 #include <windows.h>

@@ -1,13 +1,14 @@
-// Talvix.dll: the entry point, the class map and the COM exports.
+// Talvix.dll: the entry point, the class map and the COM exports, the
+// registration ones included.
 #include <windows.h>
 #include <objbase.h>
 
 #include "Talvix.h"
 #include "class_factory.h"
-#include "device_access.h"
-#include "module_heap.h"
-#include "module_services.h"
+#include "device/device_access.h"
+#include "registry/registration.h"
 #include "resource.h"
+#include "runtime/module_heap.h"
 #include "server_module.h"
 #include "tvx_instance.h"
 
@@ -15,7 +16,7 @@ namespace {
 
 HRESULT UpdateDeviceRegistry(BOOL doRegister)
 {
-    return UpdateRegistryFromScript(IDR_TVXDEVICE, doRegister);
+    return UpdateRegistryFromScript(theModule.Instance(), IDR_TVXDEVICE, doRegister);
 }
 
 constinit ClassEntry classMap[] = {
@@ -58,4 +59,19 @@ STDAPI DllCanUnloadNow()
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
 {
     return theModule.GetClassObject(rclsid, riid, ppv);
+}
+
+STDAPI DllRegisterServer()
+{
+    const HRESULT hr = theModule.UpdateRegistry(TRUE);
+    if (FAILED(hr))
+        return hr;
+    return RegisterTypeLibrary(theModule.Instance());
+}
+
+STDAPI DllUnregisterServer()
+{
+    theModule.UpdateRegistry(FALSE);
+    UnregisterTypeLibrary(theModule.Instance());
+    return S_OK;
 }

@@ -1,9 +1,9 @@
 #include "tvx_instance.h"
 
+#include "device/tvx_device.h"
 #include "dispatch_typeinfo.h"
-#include "scoped.h"
+#include "runtime/scoped.h"
 #include "server_module.h"
-#include "tvx_device.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "replacement_table.h"
+#include "registry/replacement_table.h"
 
 #include "rgs_text.h"
 

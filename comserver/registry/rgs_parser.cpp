@@ -1,8 +1,8 @@
-#include "rgs_parser.h"
+#include "registry/rgs_parser.h"
 
-#include "rgs_preprocess.h"
+#include "registry/rgs_preprocess.h"
+#include "registry/rgs_tokenizer.h"
 #include "rgs_text.h"
-#include "rgs_tokenizer.h"
 
 namespace rgs {
 

@@ -1,4 +1,4 @@
-#include "rgs_preprocess.h"
+#include "registry/rgs_preprocess.h"
 
 #include "rgs_text.h"
 

@@ -1,4 +1,4 @@
-#include "rgs_tokenizer.h"
+#include "registry/rgs_tokenizer.h"
 
 #include "rgs_text.h"
 

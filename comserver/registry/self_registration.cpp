@@ -1,25 +1,23 @@
-// The registration exports of Talvix.dll and the registry-script runner that
-// is the class entry's updateRegistry routine.
+// The registry-script runner that is the class entry's updateRegistry routine.
 #include <windows.h>
 #include <olectl.h>
 
-#include "module_heap.h"
-#include "module_services.h"
-#include "replacement_table.h"
-#include "rgs_parser.h"
-#include "scoped.h"
-#include "typelib_registration.h"
-#include "win32_host.h"
+#include "registry/registration.h"
+#include "registry/replacement_table.h"
+#include "registry/rgs_parser.h"
+#include "runtime/module_heap.h"
+#include "runtime/scoped.h"
 #include "win/unique_any.h"
+#include "win32_host.h"
 
 namespace {
 
 // The module's path in its short form (the long one when there is none), in
 // the ANSI code page.
-HRESULT ModuleShortPath(char (&path)[MAX_PATH])
+HRESULT ModuleShortPath(HINSTANCE module, char (&path)[MAX_PATH])
 {
     char longPath[MAX_PATH];
-    const HRESULT hr = ModulePath(longPath);
+    const HRESULT hr = ModulePath(module, longPath);
     if (FAILED(hr))
         return hr;
     const DWORD shortLength = GetShortPathNameA(longPath, path, MAX_PATH);
@@ -49,10 +47,10 @@ HRESULT QuotablePath(const char* path, rgs::HeapBlock& quoted)
 
 }  // namespace
 
-extern "C" HRESULT UpdateRegistryFromScript(UINT resourceId, BOOL doRegister)
+HRESULT UpdateRegistryFromScript(HINSTANCE module, UINT resourceId, BOOL doRegister)
 {
     char path[MAX_PATH];
-    HRESULT hr = ModuleShortPath(path);
+    HRESULT hr = ModuleShortPath(module, path);
     if (FAILED(hr))
         return hr;
     CModuleAllocator allocator;
@@ -84,19 +82,4 @@ extern "C" HRESULT UpdateRegistryFromScript(UINT resourceId, BOOL doRegister)
     return rgs::RunRegistryScript(static_cast<const char*>(script), size, table,
                                   doRegister ? rgs::Mode::Register : rgs::Mode::Unregister, registry, allocator,
                                   locale);
-}
-
-STDAPI DllRegisterServer()
-{
-    const HRESULT hr = ModuleUpdateRegistry(TRUE);
-    if (FAILED(hr))
-        return hr;
-    return RegisterTypeLibrary();
-}
-
-STDAPI DllUnregisterServer()
-{
-    ModuleUpdateRegistry(FALSE);
-    UnregisterTypeLibrary();
-    return S_OK;
 }

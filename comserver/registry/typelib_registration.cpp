@@ -1,8 +1,8 @@
-#include "typelib_registration.h"
+#include "registry/registration.h"
 
 #include <oleauto.h>
 
-#include "scoped.h"
+#include "runtime/scoped.h"
 #include "win/unique_any.h"
 #include "win32_host.h"
 
@@ -54,14 +54,13 @@ UINT FileNameStart(const WCHAR* path)
     return start;
 }
 
-}  // namespace
-
-HRESULT LoadModuleTypeLib(BSTR* path, ITypeLib** library)
+// Loads the module's type library; `path` receives the path that worked.
+HRESULT LoadModuleTypeLib(HINSTANCE module, BSTR* path, ITypeLib** library)
 {
     *path = nullptr;
     *library = nullptr;
     char name[MAX_PATH];
-    const HRESULT found = ModulePath(name);
+    const HRESULT found = ModulePath(module, name);
     if (FAILED(found))
         return found;
     // Room for the name with ".tlb" in place of its extension.
@@ -99,11 +98,13 @@ HRESULT LoadModuleTypeLib(BSTR* path, ITypeLib** library)
     return S_OK;
 }
 
-HRESULT RegisterTypeLibrary()
+}  // namespace
+
+HRESULT RegisterTypeLibrary(HINSTANCE module)
 {
     CBstr path;
     CComRef<ITypeLib> library;
-    HRESULT hr = LoadModuleTypeLib(path.Out(), library.Out());
+    HRESULT hr = LoadModuleTypeLib(module, path.Out(), library.Out());
     if (FAILED(hr))
         return hr;
     // The help directory is the folder of the file, separator included.
@@ -115,11 +116,11 @@ HRESULT RegisterTypeLibrary()
     return RegisterTypeLib(library.Get(), path.Get(), helpDir.Get());
 }
 
-HRESULT UnregisterTypeLibrary()
+HRESULT UnregisterTypeLibrary(HINSTANCE module)
 {
     CBstr path;
     CComRef<ITypeLib> library;
-    const HRESULT hr = LoadModuleTypeLib(path.Out(), library.Out());
+    const HRESULT hr = LoadModuleTypeLib(module, path.Out(), library.Out());
     if (FAILED(hr))
         return hr;
     CLibAttr attr(library.Get());

@@ -2,8 +2,7 @@
 
 #include <oleauto.h>
 
-#include "module_heap.h"
-#include "module_services.h"
+#include "runtime/module_heap.h"
 
 namespace {
 
@@ -17,9 +16,9 @@ HRESULT LastErrorResult()
     return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
 }
 
-HRESULT ModulePath(char (&path)[MAX_PATH])
+HRESULT ModulePath(HINSTANCE module, char (&path)[MAX_PATH])
 {
-    const DWORD length = GetModuleFileNameA(ModuleInstance(), path, MAX_PATH);
+    const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return LastErrorResult();
     return S_OK;

@@ -4,15 +4,15 @@
 
 #include <windows.h>
 
-#include "registry_ops.h"
-#include "rgs_host.h"
+#include "registry/registry_ops.h"
+#include "registry/rgs_host.h"
 
 // HRESULT_FROM_WIN32 of the calling thread's last error; E_FAIL when a failing
 // call left no error code, so that a failure never reads as success.
 HRESULT LastErrorResult();
 
-// This module's file path; a failure when it does not fit.
-HRESULT ModulePath(char (&path)[MAX_PATH]);
+// The module's file path; a failure when it does not fit.
+HRESULT ModulePath(HINSTANCE module, char (&path)[MAX_PATH]);
 
 class CWin32Registry final : public rgs::RegistryOps {
 public:

@@ -1,5 +1,5 @@
 // The module's private heaps and the allocator every part of the server uses.
-#include "module_heap.h"
+#include "runtime/module_heap.h"
 
 namespace {
 

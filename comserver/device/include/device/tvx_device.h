@@ -10,7 +10,7 @@
 #include <stdint.h>
 
 #include "Talvix.h"
-#include "device_access.h"
+#include "device/device_access.h"
 #include "talvix_records.h"
 #include "usb_protocol.h"
 

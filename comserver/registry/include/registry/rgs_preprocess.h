@@ -4,8 +4,8 @@
 
 #include <stddef.h>
 
-#include "replacement_table.h"
-#include "rgs_host.h"
+#include "registry/replacement_table.h"
+#include "registry/rgs_host.h"
 
 namespace rgs {
 

@@ -3,7 +3,7 @@
 
 #include <stddef.h>
 
-#include "rgs_host.h"
+#include "registry/rgs_host.h"
 
 namespace rgs {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "memory_registry.h"
-#include "replacement_table.h"
-#include "rgs_parser.h"
+#include "registry/replacement_table.h"
+#include "registry/rgs_parser.h"
 #include "test_host.h"
 
 namespace rgstest {

@@ -14,9 +14,9 @@
 
 #include <stddef.h>
 
-#include "registry_ops.h"
-#include "replacement_table.h"
-#include "rgs_host.h"
+#include "registry/registry_ops.h"
+#include "registry/replacement_table.h"
+#include "registry/rgs_host.h"
 
 namespace rgs {
 

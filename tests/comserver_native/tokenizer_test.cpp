@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "rgs_tokenizer.h"
+#include "registry/rgs_tokenizer.h"
 #include "test_host.h"
 
 namespace rgstest {

@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <unknwn.h>
 
-#include "module_heap.h"
+#include "runtime/module_heap.h"
 
 class CLockGuard {
 public:

@@ -7,8 +7,8 @@
 #include <cstdlib>
 
 #include "memory_registry.h"
-#include "replacement_table.h"
-#include "rgs_parser.h"
+#include "registry/replacement_table.h"
+#include "registry/rgs_parser.h"
 #include "test_host.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "registry_ops.h"
+#include "registry/registry_ops.h"
 
 namespace rgstest {
 

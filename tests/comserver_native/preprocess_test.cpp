@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "replacement_table.h"
-#include "rgs_preprocess.h"
+#include "registry/replacement_table.h"
+#include "registry/rgs_preprocess.h"
 #include "test_host.h"
 
 namespace rgstest {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <set>
 
-#include "rgs_host.h"
+#include "registry/rgs_host.h"
 
 namespace rgstest {
 

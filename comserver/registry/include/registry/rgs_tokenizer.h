@@ -6,7 +6,7 @@
 
 #include <stddef.h>
 
-#include "rgs_host.h"
+#include "registry/rgs_host.h"
 
 namespace rgs {
 

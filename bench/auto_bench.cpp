@@ -4,7 +4,7 @@
 // host of the same bitness, against the bare program of that bitness making
 // the same device requests, each a whole process started the same way (with
 // the shim, as vdevrun starts programs), at each SIZE on the wire (64M, 1G;
-// 4G is the protocol's whole range, for the x64 edition):
+// 4G is the largest transfer, 0x7FFFFFFE words, for the x64 edition):
 //   read     ReadToFile of FILE                 against one uXferRead;
 //   write    WriteFromFile of FILE, verified    against a uXferWrite and a
 //            uXferRead back;

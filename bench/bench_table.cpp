@@ -33,8 +33,8 @@ bool ParseWireSize(const std::string& text, uint32_t& bytes)
     if (end == text.c_str() || *end != '\0' || number == 0 || number > (1ull << 40))
         return false;
     const unsigned long long wire = number * scale;
-    bytes = wire >= kWholeRange ? kWholeRange : static_cast<uint32_t>(wire);
-    return bytes % 2 == 0;
+    bytes = wire >= kLargestTransfer ? kLargestTransfer : static_cast<uint32_t>(wire);
+    return bytes % 4 == 0;
 }
 
 std::vector<std::string> Split(const std::string& list)
@@ -116,7 +116,7 @@ bool ParseBenchOptions(int argc, char** argv, const std::vector<std::string>& kn
         } else {
             uint32_t bytes = 0;
             if (!ParseWireSize(argument, bytes)) {
-                std::fprintf(stderr, "'%s' is no even size on the wire (64M, 1G, 4G: the whole range)\n",
+                std::fprintf(stderr, "'%s' is no size on the wire in units of 4 bytes (64M, 1G, 4G)\n",
                              argument.c_str());
                 return false;
             }
@@ -131,7 +131,7 @@ bool ParseBenchOptions(int argc, char** argv, const std::vector<std::string>& kn
 std::string WireText(uint32_t wireBytes)
 {
     char text[32];
-    if (wireBytes == kWholeRange)
+    if (wireBytes == kLargestTransfer)
         return "4 GiB";
     if (wireBytes % (1u << 30) == 0)
         std::snprintf(text, sizeof text, "%u GiB", wireBytes >> 30);
@@ -250,7 +250,7 @@ void PrintTable(const std::string& title, const std::vector<Row>& rows)
 {
     std::printf("%s\n", title.c_str());
     std::printf("  %-7s %-15s %9s %9s %7s %-11s %12s %-14s\n", "wire", "operation", "median", "bare", "ratio",
-                kTimeGoal > 1.06 ? "<= 1.10" : "<= 1.05", "over idle", "<= 16 MiB");
+                kTimeGoal > 1.06 ? "met (1.10)" : "met (1.05)", "over idle", "met (16 MiB)");
     for (const Row& row : rows) {
         std::printf("  %-7s %-15s ", WireText(row.wireBytes).c_str(), row.operation.c_str());
         if (!row.problem.empty()) {

@@ -13,8 +13,9 @@
 
 namespace bench {
 
-// The protocol's whole range on the wire: 0x7FFFFFFF words.
-constexpr uint32_t kWholeRange = 0xFFFFFFFEu;
+// The largest transfer on the wire: 0x7FFFFFFE words, as the device counts
+// units of 2 words (the protocol's range less its last word).
+constexpr uint32_t kLargestTransfer = 0xFFFFFFFCu;
 // A 64-bit program is held to a tighter time goal than a 32-bit one.
 constexpr double kTimeGoal = sizeof(void*) == 8 ? 1.05 : 1.10;
 // A transfer of any size may hold this much beyond what the program holds idle.
@@ -26,13 +27,13 @@ struct BenchOptions {
     int rounds = 5;
 };
 
-// [--rounds N] [--ops a,b] [SIZE...]: SIZE is bytes on the wire, with K, M or
-// G ("64M", "1G"); 4G, or more, is the whole range.  Defaults: 64M and every
-// operation of `known`.  False, with the reason on standard error, for
-// anything else.
+// [--rounds N] [--ops a,b] [SIZE...]: SIZE is bytes on the wire, a multiple
+// of 4, with K, M or G ("64M", "1G"); 4G, or more, is the largest transfer.
+// Defaults: 64M and every operation of `known`.  False, with the reason on
+// standard error, for anything else.
 bool ParseBenchOptions(int argc, char** argv, const std::vector<std::string>& known, BenchOptions& options);
 
-// "64 MiB", "1 GiB", "4 GiB" (the whole range).
+// "64 MiB", "1 GiB", "4 GiB" (the largest transfer).
 std::string WireText(uint32_t wireBytes);
 
 // One program run of a row: its command, how its output is kept, and what

@@ -2,8 +2,8 @@
 //   (under the test bed; defaults: 5 rounds, every operation, 64M)
 // uxfer.exe of this program's bitness against the bare program of the same
 // bitness making the same device requests, each a whole process started the
-// same way, at each SIZE on the wire (64M, 1G; 4G is the protocol's whole
-// range, 0x7FFFFFFF words, for the x64 edition):
+// same way, at each SIZE on the wire (64M, 1G; 4G is the largest transfer,
+// 0x7FFFFFFE words, for the x64 edition):
 //   read     uxfer read FILE --size W         against one uXferRead;
 //   write    uxfer write FILE --size W --verify  against a uXferWrite and a
 //            uXferRead back;

@@ -91,7 +91,7 @@ int WithDevice(unsigned instance, int argc, char** argv)
         VdevInfo info;
         if (!device.Info(info))
             return Fail("info");
-        std::printf("instance %u\nplugged %u\nmemory %u bytes\nmemory written %u MiB pages\nactive %u\n"
+        std::printf("instance %u\nplugged %u\nmemory %u bytes\nmemory pages written %u (1 MiB each)\nactive %u\n"
                     "read held %u\nstatus polls %u\nlog records %u\nopen handles %u\ninterface %s\n",
                     info.instance, info.plugged, info.memoryBytes, info.memoryPagesWritten, info.active,
                     info.readPending, info.statusPolls, info.logNext, info.openHandles, info.interfacePath);

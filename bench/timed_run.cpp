@@ -39,9 +39,11 @@ ToolRun RunTimed(const std::string& program, const std::string& arguments, Child
     }
     const double end = Now();
     ChildResult result = child.Wait(INFINITE);
+    run.exitCode = result.exitCode;
     if (result.finished && result.exitCode == 0)
         run.seconds = end - start;
     run.out = std::move(result.out);
+    run.err = std::move(result.err);
     return run;
 }
 

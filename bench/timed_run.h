@@ -17,9 +17,11 @@ double Now();
 
 struct ToolRun {
     double seconds = -1;  // -1: it did not start or did not exit with 0
+    DWORD exitCode = 0xFFFFFFFF;
     SIZE_T peakWorkingSet = 0;
     SIZE_T peakCommitted = 0;
     std::string out;  // standard output, when asked to capture it
+    std::string err;  // standard error, likewise
 };
 
 // Runs `program` (a full path) with `arguments` and waits for its end.

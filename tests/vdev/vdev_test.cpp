@@ -159,6 +159,56 @@ TEST_F(DeviceTest, TransfersRunPastThePhaseAndMemoryEnd)
     EXPECT_EQ(0, std::memcmp(expected, tail, 4));
 }
 
+// Memory spans the protocol's whole range and takes room only where written:
+// its top through the pipes, a piece across a page boundary through the back
+// channel, a verification value over the whole range, and a reset that gives
+// every page back.
+TEST_F(DeviceTest, WholeRangeMemoryHoldsOnlyWrittenPages)
+{
+    ASSERT_TRUE(backChannel.SetMemorySize(VDEV_MAX_MEMORY_BYTES));
+    VdevInfo info;
+    ASSERT_TRUE(backChannel.Info(info));
+    EXPECT_EQ(VDEV_MAX_MEMORY_BYTES, info.memoryBytes);
+    EXPECT_EQ(0u, info.memoryPagesWritten);
+
+    const uint32_t lastWord = VDEV_MAX_MEMORY_BYTES / 2 - 1;
+    const uint8_t wire[4] = {0x11, 0x22, 0x33, 0x44};
+    auto stage = Words({0, 0, lastWord - 1, 1});
+    ASSERT_TRUE(Vendor(control, VENDOR_HOST_TO_DEVICE, REQ_WRITE, 1, 0, stage));
+    EXPECT_EQ(4u, WritePipe(out, wire, 4));
+    const uint32_t boundary = 2048 * VDEV_MEMORY_PAGE_BYTES;
+    ASSERT_TRUE(backChannel.LoadMemory(boundary - 2, "\x01\x02\x03\x04", 4));
+    ASSERT_TRUE(backChannel.Info(info));
+    EXPECT_EQ(3u, info.memoryPagesWritten);
+
+    stage = Words({0, lastWord - 3, 2});
+    ASSERT_TRUE(Vendor(control, VENDOR_HOST_TO_DEVICE, REQ_READ, 1, 0, stage));
+    uint8_t top[10] = {};
+    EXPECT_EQ(10u, ReadPipe(in, top, 10));
+    const uint8_t expectedTop[10] = {0, 0, 0, 0, 0x11, 0x22, 0x33, 0x44, 0xFF, 0xFF};
+    EXPECT_EQ(0, std::memcmp(expectedTop, top, 10)) << "never written: 0; past the end: 0xFF";
+    uint8_t piece[8] = {};
+    ASSERT_TRUE(backChannel.ReadMemory(boundary - 4, piece, 8));
+    const uint8_t expectedPiece[8] = {0, 0, 1, 2, 3, 4, 0, 0};
+    EXPECT_EQ(0, std::memcmp(expectedPiece, piece, 8));
+    EXPECT_FALSE(backChannel.ReadMemory(VDEV_MAX_MEMORY_BYTES - 2, piece, 4)) << "past the end";
+
+    stage = Words({0, 0x3FFFFFFF});  // every word but the last
+    ASSERT_TRUE(Vendor(control, VENDOR_HOST_TO_DEVICE, REQ_DEBUG, 1, 1, stage));
+    uint8_t value[4] = {};
+    EXPECT_EQ(4u, ReadPipe(in, value, 4));
+    EXPECT_EQ(0x0201u + 0x0403u + 0x2211u, StageGetWord(value, 0));
+
+    ASSERT_TRUE(backChannel.Reset());
+    ASSERT_TRUE(backChannel.Info(info));
+    EXPECT_EQ(VDEV_MAX_MEMORY_BYTES, info.memoryBytes) << "a reset keeps the size";
+    EXPECT_EQ(0u, info.memoryPagesWritten);
+    ASSERT_TRUE(backChannel.ReadMemory(boundary - 4, piece, 8));
+    const uint8_t zeros[8] = {};
+    EXPECT_EQ(0, std::memcmp(zeros, piece, 8));
+    EXPECT_TRUE(backChannel.SetMemorySize(VDEV_DEFAULT_MEMORY_BYTES));
+}
+
 TEST_F(DeviceTest, VerifyAndDebugCommands)
 {
     const uint8_t words[8] = {1, 0, 2, 0, 0xFF, 0xFF, 4, 0};  // 1 + 2 + 0xFFFF + 4
@@ -492,6 +542,8 @@ TEST(VdevctlTest, KnobsByNameOrNumber)
         {"knob PLUGGED 0", 0, 0, VDEV_DEFAULT_MEMORY_BYTES},
         {"knob 9 1", 0, 1, VDEV_DEFAULT_MEMORY_BYTES},
         {"knob memory_bytes 4096", 0, 1, 4096},
+        {"memsize 0xFFFFFFFE", 0, 1, VDEV_MAX_MEMORY_BYTES},
+        {"memsize 0xFFFFFFFF", 1, 1, VDEV_MAX_MEMORY_BYTES},
         {"knob 10 0x2000", 0, 1, 8192},
         {"knob NO_SUCH_KNOB 0", 2, 1, 8192},
         {"knob 9x 0", 2, 1, 8192},

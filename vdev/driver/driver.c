@@ -167,6 +167,7 @@ static void FillInfo(DeviceExtension *ext, VdevInfo *info)
     RtlZeroMemory(info, sizeof *info);
     info->instance = ext->model.instance;
     info->memoryBytes = ext->model.memoryBytes;
+    info->memoryPagesWritten = ext->model.pagesWritten;
     info->plugged = ext->plugged;
     info->readPending = ext->heldRead != NULL;
     info->active = ext->model.remaining > 0;
@@ -229,27 +230,23 @@ static NTSTATUS BackChannel(DeviceExtension *ext, PIRP irp, PIO_STACK_LOCATION s
         return STATUS_SUCCESS;
     case IOCTL_VDEV_MEM_WRITE: {
         VdevMemRange range;
-        uint32_t bytes;
         if (inSize < sizeof range)
             return STATUS_INVALID_PARAMETER;
         RtlCopyMemory(&range, buffer, sizeof range);
-        bytes = inSize - sizeof range;
-        if (range.byteOffset > m->memoryBytes || bytes > m->memoryBytes - range.byteOffset)
-            return STATUS_INVALID_PARAMETER;
-        RtlCopyMemory(m->memory + range.byteOffset, buffer + sizeof range, bytes);
-        return STATUS_SUCCESS;
+        return ModelSetMemory(m, range.byteOffset, buffer + sizeof range, inSize - sizeof range);
     }
     case IOCTL_VDEV_MEM_READ: {
         VdevMemRange range;
+        NTSTATUS status;
         if (inSize < sizeof range)
             return STATUS_INVALID_PARAMETER;
         RtlCopyMemory(&range, buffer, sizeof range);
-        if (range.length > outSize || range.byteOffset > m->memoryBytes ||
-            range.length > m->memoryBytes - range.byteOffset)
+        if (range.length > outSize)
             return STATUS_INVALID_PARAMETER;
-        RtlCopyMemory(buffer, m->memory + range.byteOffset, range.length);
-        *info = range.length;
-        return STATUS_SUCCESS;
+        status = ModelGetMemory(m, range.byteOffset, buffer, range.length);
+        if (NT_SUCCESS(status))
+            *info = range.length;
+        return status;
     }
     case IOCTL_VDEV_LOG: {
         uint32_t first;
@@ -433,7 +430,7 @@ static NTSTATUS NTAPI DispatchWrite(PDEVICE_OBJECT device, PIRP irp)
     if (ModelWriteFails(&ext->model))
         status = STATUS_UNSUCCESSFUL;
     else
-        moved = ModelPipeWrite(&ext->model, buffer, size);
+        status = ModelPipeWrite(&ext->model, buffer, size, &moved);
     ModelLog(&ext->model, VDEV_LOG_WRITE, VDEV_PIPE_OUT, size, moved, (uint32_t)status, buffer, size, 0);
     return Complete(irp, status, moved);
 }

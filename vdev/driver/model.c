@@ -1,7 +1,7 @@
 /* Device model of the virtual USB device.
  *
- * Memory is an array of 16-bit words kept as little-endian bytes; the host
- * addresses it in words.  The count word of REQ_READ and REQ_WRITE is in units
+ * Memory is an array of 16-bit words kept as little-endian bytes, in pages
+ * taken at their first write (model.h); the host addresses it in words.  The count word of REQ_READ and REQ_WRITE is in units
  * of 4 bytes on the pipe (two words), so a count of n opens a data phase of
  * 4 * n bytes at the given word address.  STATUS_ACTIVE is set while a data
  * phase has bytes left, and also for the first status request after any
@@ -50,6 +50,17 @@ static void SetDefaultDescriptor(UsbDeviceDescriptor *d)
     d->bNumConfigurations = 1;
 }
 
+static void FreePages(DeviceModel *m)
+{
+    uint32_t i;
+    for (i = 0; i < m->pageCount && m->pagesWritten; ++i)
+        if (m->pages[i]) {
+            PoolFree(m->pages[i]);
+            m->pages[i] = 0;
+            --m->pagesWritten;
+        }
+}
+
 static void EndPhase(DeviceModel *m)
 {
     m->phase = PHASE_NONE;
@@ -81,8 +92,7 @@ void ModelReset(DeviceModel *m)
     m->statusReplyBytes = 0;
     m->activePolls = m->pendingPolls = 0;
     m->logNext = 0;
-    if (m->memory)
-        memset(m->memory, 0, m->memoryBytes);
+    FreePages(m);
 }
 
 ModelStatus ModelInit(DeviceModel *m, uint32_t instance)
@@ -102,26 +112,112 @@ ModelStatus ModelInit(DeviceModel *m, uint32_t instance)
 
 void ModelFree(DeviceModel *m)
 {
-    PoolFree(m->memory);
+    FreePages(m);
+    PoolFree(m->pages);
     PoolFree(m->log);
-    m->memory = 0;
+    m->pages = 0;
+    m->pageCount = 0;
     m->log = 0;
 }
 
 ModelStatus ModelResize(DeviceModel *m, uint32_t bytes)
 {
-    uint8_t *memory;
+    uint8_t **pages;
+    uint32_t count = (bytes >> MODEL_PAGE_SHIFT) + ((bytes & (MODEL_PAGE_BYTES - 1u)) != 0);
     if (bytes == 0 || (bytes & 1u))
         return MODEL_BAD_PARAMETER;
-    memory = PoolAlloc(bytes);
-    if (!memory)
+    pages = PoolAlloc(count * sizeof *pages);
+    if (!pages)
         return MODEL_NO_MEMORY;
-    memset(memory, 0, bytes);
-    PoolFree(m->memory);
-    m->memory = memory;
+    memset(pages, 0, count * sizeof *pages);
+    FreePages(m);
+    PoolFree(m->pages);
+    m->pages = pages;
+    m->pageCount = count;
     m->memoryBytes = bytes;
     EndPhase(m);
     return MODEL_OK;
+}
+
+/* Bytes from `at` (inside memory) up to `length` that lie in one page. */
+static uint32_t RunLength(const DeviceModel *m, uint32_t at, uint32_t length)
+{
+    uint32_t inPage = MODEL_PAGE_BYTES - (at & (MODEL_PAGE_BYTES - 1u));
+    uint32_t inMemory = m->memoryBytes - at;
+    if (length > inPage)
+        length = inPage;
+    return length < inMemory ? length : inMemory;
+}
+
+/* Memory from byte `at` on; what lies past its end reads 0xFF. */
+static void CopyOut(const DeviceModel *m, uint64_t at, uint8_t *out, uint32_t length)
+{
+    while (length) {
+        const uint8_t *page;
+        uint32_t n;
+        if (at >= m->memoryBytes) {
+            memset(out, 0xFF, length);
+            return;
+        }
+        n = RunLength(m, (uint32_t)at, length);
+        page = m->pages[at >> MODEL_PAGE_SHIFT];
+        if (page)
+            memcpy(out, page + (at & (MODEL_PAGE_BYTES - 1u)), n);
+        else
+            memset(out, MODEL_FILL, n);
+        out += n;
+        at += n;
+        length -= n;
+    }
+}
+
+/* Stores bytes from `at` on; what lies past the end of memory is lost.  Every
+ * page the bytes reach is had first, so that a failure changes nothing. */
+static ModelStatus CopyIn(DeviceModel *m, uint64_t at, const uint8_t *data, uint32_t length)
+{
+    uint64_t end = at + length;
+    uint32_t first, last, i;
+    if (end > m->memoryBytes)
+        end = m->memoryBytes;
+    if (at >= end)
+        return MODEL_OK;
+    first = (uint32_t)(at >> MODEL_PAGE_SHIFT);
+    last = (uint32_t)((end - 1u) >> MODEL_PAGE_SHIFT);
+    for (i = first; i <= last; ++i)
+        if (!m->pages[i]) {
+            m->pages[i] = PoolAlloc(MODEL_PAGE_BYTES);
+            if (!m->pages[i])
+                return MODEL_NO_MEMORY;
+            memset(m->pages[i], MODEL_FILL, MODEL_PAGE_BYTES);
+            ++m->pagesWritten;
+        }
+    while (at < end) {
+        uint32_t n = RunLength(m, (uint32_t)at, (uint32_t)(end - at));
+        memcpy(m->pages[at >> MODEL_PAGE_SHIFT] + (at & (MODEL_PAGE_BYTES - 1u)), data, n);
+        data += n;
+        at += n;
+    }
+    return MODEL_OK;
+}
+
+static int InsideMemory(const DeviceModel *m, uint32_t offset, uint32_t length)
+{
+    return offset <= m->memoryBytes && length <= m->memoryBytes - offset;
+}
+
+ModelStatus ModelGetMemory(const DeviceModel *m, uint32_t offset, uint8_t *out, uint32_t length)
+{
+    if (!InsideMemory(m, offset, length))
+        return MODEL_BAD_PARAMETER;
+    CopyOut(m, offset, out, length);
+    return MODEL_OK;
+}
+
+ModelStatus ModelSetMemory(DeviceModel *m, uint32_t offset, const uint8_t *data, uint32_t length)
+{
+    if (!InsideMemory(m, offset, length))
+        return MODEL_BAD_PARAMETER;
+    return CopyIn(m, offset, data, length);
 }
 
 /* Knob targets count from now: "the k-th read" is reads + k. */
@@ -227,12 +323,33 @@ uint32_t ModelCopyLog(const DeviceModel *m, uint32_t first, VdevLogRecord *out, 
     return n;
 }
 
-static uint16_t WordAt(const DeviceModel *m, uint32_t word)
+/* The 32-bit sum of `count` words from word `first` on, the word address
+ * wrapping as a 32-bit number does; words past the end of memory are 0xFFFF.
+ * A page never written adds its fill without being looked at word by word. */
+static uint32_t SumWords(const DeviceModel *m, uint32_t first, uint32_t count)
 {
-    uint32_t byte = word * 2u;
-    if (word >= m->memoryBytes / 2u)
-        return 0xFFFF;
-    return (uint16_t)(m->memory[byte] | (m->memory[byte + 1] << 8));
+    uint32_t sum = 0;
+    while (count) {
+        uint64_t at = (uint64_t)first * 2u, beforeWrap = 0x100000000ull - first;
+        uint32_t n = count < beforeWrap ? count : (uint32_t)beforeWrap, i;
+        const uint8_t *page;
+        if (at >= m->memoryBytes) {
+            sum += n * 0xFFFFu;
+        } else {
+            n = RunLength(m, (uint32_t)at, n < 0x80000000u ? n * 2u : 0xFFFFFFFEu) / 2u;
+            page = m->pages[at >> MODEL_PAGE_SHIFT];
+            if (!page) {
+                sum += n * (MODEL_FILL | (MODEL_FILL << 8));
+            } else {
+                page += at & (MODEL_PAGE_BYTES - 1u);
+                for (i = 0; i < n; ++i)
+                    sum += (uint32_t)(page[2 * i] | (page[2 * i + 1] << 8));
+            }
+        }
+        first += n;
+        count -= n;
+    }
+    return sum;
 }
 
 static void StartPhase(DeviceModel *m, enum PhaseKind kind, uint32_t cursor, uint32_t bytes)
@@ -264,7 +381,6 @@ static void BuildStatus(DeviceModel *m, uint8_t *out)
 static ModelStatus VendorRequest(DeviceModel *m, const VendorCommandBlock *b, uint8_t *stage,
                                  uint32_t stageSize, uint32_t *moved)
 {
-    uint32_t i, sum = 0;
     *moved = 0;
     if (b->requestType != VENDOR_REQUEST_TYPE || b->recipient != VENDOR_RECIPIENT_DEVICE)
         return MODEL_BAD_REQUEST;
@@ -299,10 +415,7 @@ static ModelStatus VendorRequest(DeviceModel *m, const VendorCommandBlock *b, ui
         if (b->direction != VENDOR_HOST_TO_DEVICE)
             return MODEL_BAD_PARAMETER;
         if (stageSize == VERIFY_STAGE_SIZE) {
-            uint32_t first = StageGetWord(stage, 0), words = StageGetWord(stage, 1) * 2u;
-            for (i = 0; i < words; ++i)
-                sum += WordAt(m, first + i);
-            StagePutWord(m->verify, 0, sum);
+            StagePutWord(m->verify, 0, SumWords(m, StageGetWord(stage, 0), StageGetWord(stage, 1) * 2u));
             StartPhase(m, PHASE_VERIFY, 0, 4);
         } else if (stageSize == DEBUG_STAGE_SIZE) {
             StartPhase(m, PHASE_DEBUG, 0, StageGetWord(stage, 0));
@@ -441,10 +554,7 @@ uint32_t ModelPipeRead(DeviceModel *m, uint8_t *buffer, uint32_t size)
     case PHASE_MEMORY_IN:
         if (m->remaining == 0)
             return 0;
-        for (i = 0; i < size; ++i) {
-            uint32_t at = m->cursor + i;
-            buffer[i] = at < m->memoryBytes ? m->memory[at] : 0xFF;
-        }
+        CopyOut(m, m->cursor, buffer, size);
         break;
     case PHASE_VERIFY:
         size = size < m->remaining ? size : m->remaining;
@@ -464,18 +574,17 @@ uint32_t ModelPipeRead(DeviceModel *m, uint8_t *buffer, uint32_t size)
     return size;
 }
 
-uint32_t ModelPipeWrite(DeviceModel *m, const uint8_t *buffer, uint32_t size)
+ModelStatus ModelPipeWrite(DeviceModel *m, const uint8_t *buffer, uint32_t size, uint32_t *moved)
 {
-    uint32_t i;
+    ModelStatus status;
+    *moved = 0;
     switch (m->phase) {
     case PHASE_MEMORY_OUT:
         if (m->remaining == 0)
-            return size;
-        for (i = 0; i < size; ++i) {
-            uint32_t at = m->cursor + i;
-            if (at < m->memoryBytes)
-                m->memory[at] = buffer[i];
-        }
+            break;
+        status = CopyIn(m, m->cursor, buffer, size);
+        if (status != MODEL_OK)
+            return status;
         Consume(m, size);
         if (m->remaining == 0)
             EndPhase(m);
@@ -486,5 +595,6 @@ uint32_t ModelPipeWrite(DeviceModel *m, const uint8_t *buffer, uint32_t size)
     default:
         break;
     }
-    return size;
+    *moved = size;
+    return MODEL_OK;
 }

@@ -23,9 +23,23 @@ enum ReadPlan { READ_NORMAL, READ_FAIL, READ_HOLD };
 
 #define DEBUG_BUFFER_BYTES 256u
 
+/* Memory is sparse, so that it can span the protocol's whole range (up to
+ * 0xFFFFFFFE bytes, 0x7FFFFFFF words) at the cost of what was written: a table
+ * of pages, each allocated at its first write; a page never written since the
+ * last reset or resize reads as MODEL_FILL.  Pages this large come from virtual
+ * memory and go back to the system when freed.  In a 32-bit driver host the
+ * written pages share a 2 GiB address space with everything else: beyond
+ * about 1.5 GiB written, writes fail for want of memory. */
+#define MODEL_PAGE_SHIFT 20u
+#define MODEL_PAGE_BYTES (1u << MODEL_PAGE_SHIFT)
+#define MODEL_FILL 0x00u
+PROTO_STATIC_ASSERT(MODEL_PAGE_BYTES == VDEV_MEMORY_PAGE_BYTES, "the page the back channel counts");
+
 typedef struct DeviceModel {
     uint32_t instance;
-    uint8_t *memory;
+    uint8_t **pages;      /* one entry a page; NULL: never written */
+    uint32_t pageCount;   /* entries of the table */
+    uint32_t pagesWritten;
     uint32_t memoryBytes;
 
     enum PhaseKind phase;
@@ -58,9 +72,15 @@ typedef struct DeviceModel {
 
 ModelStatus ModelInit(DeviceModel *m, uint32_t instance);
 void ModelFree(DeviceModel *m);
-/* Back to defaults; memory zeroed, size kept. */
+/* Back to defaults; memory back to the fill (no page written), size kept. */
 void ModelReset(DeviceModel *m);
+/* Any even size up to 0xFFFFFFFE: only the page table is allocated. */
 ModelStatus ModelResize(DeviceModel *m, uint32_t bytes);
+/* The bytes [offset, offset + length) of memory, which must lie inside it
+ * (MODEL_BAD_PARAMETER otherwise).  A write that finds no memory for a page
+ * fails with MODEL_NO_MEMORY and changes no byte. */
+ModelStatus ModelGetMemory(const DeviceModel *m, uint32_t offset, uint8_t *out, uint32_t length);
+ModelStatus ModelSetMemory(DeviceModel *m, uint32_t offset, const uint8_t *data, uint32_t length);
 ModelStatus ModelKnob(DeviceModel *m, const VdevKnob *knob);
 
 /* A product control request.  `in`/`out` are the caller's buffers; *moved is the
@@ -73,9 +93,11 @@ enum ReadPlan ModelPlanRead(DeviceModel *m);
 int ModelOpenFails(DeviceModel *m, uint32_t pipe);
 /* Counts a pipe write; nonzero when it is to fail. */
 int ModelWriteFails(DeviceModel *m);
-/* Data movement of a pipe read/write that is allowed to proceed. */
+/* Data movement of a pipe read/write that is allowed to proceed.  A write
+ * that finds no memory for a page fails with MODEL_NO_MEMORY: no byte is
+ * stored, *moved is 0 and the data phase stays where it was. */
 uint32_t ModelPipeRead(DeviceModel *m, uint8_t *buffer, uint32_t size);
-uint32_t ModelPipeWrite(DeviceModel *m, const uint8_t *buffer, uint32_t size);
+ModelStatus ModelPipeWrite(DeviceModel *m, const uint8_t *buffer, uint32_t size, uint32_t *moved);
 /* Shortens a read of `size` if the short-read knob hits this read. */
 uint32_t ModelReadLimit(DeviceModel *m, uint32_t size);
 

@@ -46,7 +46,7 @@ PROTO_STATIC_ASSERT(sizeof(VdevBind) == 272, "bind record size");
 #define VDEV_KNOB_ERROR_AT_POLL 7  /* value k: from the k-th status request on, STATUS_ERROR until a reset */
 #define VDEV_KNOB_PENDING_POLLS 8  /* value n: the next n driver-state requests report pending = 1 */
 #define VDEV_KNOB_PLUGGED 9        /* value 0/1: product interface disabled/enabled */
-#define VDEV_KNOB_MEMORY_BYTES 10  /* value: memory size in bytes (even); contents zeroed */
+#define VDEV_KNOB_MEMORY_BYTES 10  /* value: memory size in bytes (even, up to 0xFFFFFFFE); contents zeroed */
 #define VDEV_KNOB_STATUS_BYTES 11  /* value: status bytes 1-4, value2: bytes 5-7 (little-endian) */
 #define VDEV_KNOB_DESCRIPTOR 12    /* value: idVendor | idProduct << 16, value2: bcdDevice */
 #define VDEV_KNOB_RELEASE_READ 13  /* complete the pending read as if nothing had held it */
@@ -94,6 +94,7 @@ typedef struct VdevInfo {
     uint32_t openHandles;
     uint8_t interfaceClass[16];
     char interfacePath[260]; /* symbolic link of the product interface */
+    uint32_t memoryPagesWritten; /* pages of VDEV_MEMORY_PAGE_BYTES that memory holds; the rest reads 0 */
 } VdevInfo;
 
 /* Log records.  Type-specific fields:
@@ -142,8 +143,10 @@ typedef struct VdevMemRange {
 #define IOCTL_VDEV_SET_DRIVER_STATE VDEV_CTL(8) /* in: DriverState */
 #define IOCTL_VDEV_SET_DEBUG_IN VDEV_CTL(9) /* in: bytes a debug read delivers */
 
-/* Device model defaults. */
+/* Device model defaults.  Memory is sparse: a page takes room once written. */
 #define VDEV_DEFAULT_MEMORY_BYTES (4u * 1024u * 1024u)
+#define VDEV_MAX_MEMORY_BYTES 0xFFFFFFFEu
+#define VDEV_MEMORY_PAGE_BYTES (1u << 20)
 #define VDEV_DEFAULT_ID_VENDOR 0xF055u
 #define VDEV_DEFAULT_ID_PRODUCT 0xCD03u
 #define VDEV_DEFAULT_BCD_DEVICE 0x0412u

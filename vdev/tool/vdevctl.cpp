@@ -33,7 +33,7 @@ void PrintUsage(std::FILE* out)
                  "  info                      print the instance's state\n"
                  "  load <file> [offset]      load memory (byte offset, default 0) from a file\n"
                  "  save <file> <offset> <n>  save n bytes of memory to a file\n"
-                 "  memsize <bytes>           resize memory (zeroed)\n"
+                 "  memsize <bytes>           resize memory (zeroed; even, up to 0xFFFFFFFE)\n"
                  "  descriptor <vid> <pid> <bcd>  set idVendor, idProduct, bcdDevice\n"
                  "  knob <knob> <value> [value2]  set a fault or status knob, by name or number\n"
                  "  log [first]               print the receive log\n"
@@ -91,10 +91,10 @@ int WithDevice(unsigned instance, int argc, char** argv)
         VdevInfo info;
         if (!device.Info(info))
             return Fail("info");
-        std::printf("instance %u\nplugged %u\nmemory %u bytes\nactive %u\nread held %u\nstatus polls %u\n"
-                    "log records %u\nopen handles %u\ninterface %s\n",
-                    info.instance, info.plugged, info.memoryBytes, info.active, info.readPending, info.statusPolls,
-                    info.logNext, info.openHandles, info.interfacePath);
+        std::printf("instance %u\nplugged %u\nmemory %u bytes\nmemory pages written %u (1 MiB each)\nactive %u\n"
+                    "read held %u\nstatus polls %u\nlog records %u\nopen handles %u\ninterface %s\n",
+                    info.instance, info.plugged, info.memoryBytes, info.memoryPagesWritten, info.active,
+                    info.readPending, info.statusPolls, info.logNext, info.openHandles, info.interfacePath);
         return 0;
     }
     if (command == "load" && argc >= 2) {

@@ -283,7 +283,7 @@ STDMETHODIMP XferDevice::ReadToFile(BSTR path, VARIANT address, VARIANT size, VA
     ops::Range range;
     return Run(bytes, FileRangeOf(path, address, size, mode, "read", file, range), [&](ops::Operation& operation) {
         ops::DumpFile sink(kTempPrefix);
-        if (const ops::Error error = sink.Prepare(win::FullPath(file), Utf8(file)))
+        if (const ops::Error error = sink.Prepare(file, Utf8(file)))
             return FromError(error);
         return Counted(FromError(operation.Read(range, sink)), FileBytes(range), bytes);
     });
@@ -300,7 +300,7 @@ STDMETHODIMP XferDevice::WriteFromFile(BSTR path, VARIANT address, VARIANT size,
         arguments = ToFlag(verify, "verify", check);
     return Run(bytes, arguments, [&](ops::Operation& operation) {
         std::unique_ptr<ops::Source> source;
-        if (const ops::Error error = ops::OpenFileSource(win::FullPath(file), Utf8(file), source))
+        if (const ops::Error error = ops::OpenFileSource(file, Utf8(file), source))
             return FromError(error);
         if (const ops::Error error = ops::FitSource("write", range, *source, raw_, false, kNames))
             return FromError(error);
@@ -316,7 +316,7 @@ STDMETHODIMP XferDevice::CompareWithFile(BSTR path, VARIANT address, VARIANT siz
     ops::Range range;
     return Run(offset, FileRangeOf(path, address, size, mode, nullptr, file, range), [&](ops::Operation& operation) {
         std::unique_ptr<ops::Source> source;
-        if (const ops::Error error = ops::OpenFileSource(win::FullPath(file), Utf8(file), source))
+        if (const ops::Error error = ops::OpenFileSource(file, Utf8(file), source))
             return FromError(error);
         const ops::Error error = operation.Compare(range, *source);
         if (error.kind == ops::Kind::Mismatch && error.difference)

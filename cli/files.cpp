@@ -41,7 +41,7 @@ int DumpOutput::Prepare(const std::string& file)
     if (file == "-")
         return kExitOk;
     file_ = std::make_unique<ops::DumpFile>(kTempPrefix);
-    return Exit(file_->Prepare(FullPath(file), file));
+    return Exit(file_->Prepare(win::Widen(file, CP_UTF8), file));
 }
 
 bool DumpOutput::Append(const uint8_t* data, uint32_t bytes)
@@ -79,7 +79,7 @@ int OpenSource(const std::string& file, std::unique_ptr<ops::Source>& source)
 {
     if (file == "-")
         return Exit(ops::OpenStdinSource(source));
-    return Exit(ops::OpenFileSource(FullPath(file), file, source));
+    return Exit(ops::OpenFileSource(win::Widen(file, CP_UTF8), file, source));
 }
 
 }  // namespace cli

@@ -85,7 +85,7 @@ Error OpenFileSource(const std::wstring& path, const std::string& name, std::uni
     win::unique_file file;
     uint64_t length = 0;
     std::string problem;
-    if (!dump::OpenSource(path, name, file, length, problem))
+    if (!dump::OpenSource(win::FullPath(path), name, file, length, problem))
         return Fail(Kind::File, problem);
     source = std::make_unique<FileSource>(std::move(file), name, length);
     return {};
@@ -150,7 +150,8 @@ Error DumpFile::Prepare(const std::wstring& path, const std::string& name)
     name_ = name;
     if (Error error = CheckName(path, name))
         return error;
-    switch (dump::CheckReplaceable(path)) {
+    const std::wstring full = win::FullPath(path);
+    switch (dump::CheckReplaceable(full)) {
     case dump::ReplaceCheck::Ok:
         break;
     case dump::ReplaceCheck::Folder:
@@ -159,7 +160,7 @@ Error DumpFile::Prepare(const std::wstring& path, const std::string& name)
         return Fail(Kind::File,
                     "can't replace " + name + " (" + ErrorText() + "); is it read-only or open in another program?");
     }
-    file_ = std::make_unique<dump::ReplacementFile>(path, tempPrefix_);
+    file_ = std::make_unique<dump::ReplacementFile>(full, tempPrefix_);
     if (!file_->Open())
         return Fail(Kind::File, "can't create a file beside " + name + " (" + ErrorText() +
                                     "); does its folder exist, and may you write there?");

@@ -312,10 +312,11 @@ Error FitSource(const char* command, Range& range, const Source& source, bool ra
         return error;
     if (pad)
         return {};
-    const std::string remedy = std::string(names.pad ? "add " + std::string(names.pad) +
-                                                           " to fill the rest with zeros, or give"
-                                                     : "give") +
-                               " a smaller " + names.size;
+    // Only a write can be padded, and only where the front end offers it.
+    const bool padOffered = names.pad && !oddReadable;
+    const std::string remedy =
+        (padOffered ? "add " + std::string(names.pad) + " to fill the rest with zeros, or give" : std::string("give")) +
+        " a smaller " + names.size;
     const std::string problem =
         dump::ShortSourceProblem(source.Name(), command, source.Length(), FileBytes(*range.size, raw), remedy);
     return problem.empty() ? Error{} : Fail(Kind::Usage, problem);

@@ -62,6 +62,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(device.Open(0));
+        VdevInfo info;
+        ASSERT_TRUE(device.Info(info));
+        memoryBefore = info.memoryBytes;
         ASSERT_TRUE(device.SetMemorySize(kMemoryBytes));
         ASSERT_TRUE(device.Reset());
         memory = Pattern(kMemoryBytes, 26);
@@ -70,7 +73,10 @@ protected:
         ASSERT_TRUE(device.LoadMemory(0, memory.data(), memory.size()));
     }
 
+    void TearDown() override { device.SetMemorySize(memoryBefore); }
+
     vdev::Device device;
+    uint32_t memoryBefore = 0;
     ScratchFolder folder;
 };
 
@@ -264,3 +270,95 @@ INSTANTIATE_TEST_SUITE_P(Table, OperationTest, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+// Checks the dump a block at a time against marks the test left in the device.
+class MarkedSink : public ops::Sink {
+public:
+    bool Streams() const override { return true; }
+    bool Append(const uint8_t* data, uint32_t bytes) override
+    {
+        for (uint32_t i = 0; i < bytes; ++i, ++at_)
+            if (data[i] != (at_ % kMarkEvery == 0 ? Mark(at_) : 0))
+                ++wrong_;
+        return true;
+    }
+    ops::Error WriteFailed(DWORD) const override { return {}; }
+    static constexpr uint64_t kMarkEvery = 64u << 20;  // words, one a 128 MiB of the wire
+    static uint8_t Mark(uint64_t word) { return static_cast<uint8_t>(0x40 + word / kMarkEvery); }
+    uint64_t at_ = 0;
+    uint64_t wrong_ = 0;
+};
+
+// Reserves the address space in pieces of `piece` bytes, then gives one back:
+// the largest free piece is then that size.
+class CrowdedAddressSpace {
+public:
+    explicit CrowdedAddressSpace(SIZE_T piece)
+    {
+        while (void* region = VirtualAlloc(nullptr, piece, MEM_RESERVE, PAGE_NOACCESS))
+            regions_.emplace_back(region);
+        if (!regions_.empty())
+            regions_.pop_back();
+    }
+
+private:
+    std::vector<win::unique_region> regions_;
+};
+
+}  // namespace
+
+// Where the address space holds no whole range, the range goes as consecutive
+// requests under one call, and the dump comes out whole and in order.
+TEST(OperationSplitTest, CrowdedAddressSpaceSendsConsecutiveRequests)
+{
+    if (sizeof(void*) == 8)
+        GTEST_SKIP() << "a 64-bit process reserves any range whole";
+    constexpr uint32_t kWords = 384u << 20;  // 768 MiB on the wire
+    vdev::Device device;
+    ASSERT_TRUE(device.Open(0));
+    VdevInfo info;
+    ASSERT_TRUE(device.Info(info));
+    ASSERT_TRUE(device.SetMemorySize(kWords * 2));
+    ASSERT_TRUE(device.Reset());
+    for (uint64_t word = 0; word < kWords; word += MarkedSink::kMarkEvery) {
+        const uint8_t mark[2] = {MarkedSink::Mark(word), 0};
+        ASSERT_TRUE(device.LoadMemory(static_cast<uint32_t>(word * 2), mark, 2));
+    }
+    dump::Connection connection(dump::Connection::AfterFailure::Close);
+    ASSERT_FALSE(ops::Open(connection, 0, 0, OPEN_ALL));
+    dump::CancelSwitch cancel;
+    // The log holds fewer records than the range has chunks: it is taken as it grows.
+    std::vector<VendorCall> reads;
+    uint32_t next = 0;
+    const auto collect = [&] {
+        const std::vector<VdevLogRecord> log = device.Log(next);
+        if (!log.empty())
+            next = log.back().seq + 1;
+        for (const VendorCall& call : VendorCalls(log))
+            if (call.request == REQ_READ)
+                reads.push_back(call);
+    };
+    uint64_t chunks = 0;
+    ops::Settings settings;
+    settings.progress = [&](uint64_t, uint64_t) {
+        if (++chunks % 1024 == 0)
+            collect();
+    };
+    MarkedSink sink;
+    ops::Error error;
+    {
+        const CrowdedAddressSpace crowded(320u << 20);
+        ops::Operation op(cancel, connection, 0, settings, kNames);
+        error = op.Read({0, kWords, 0}, sink);
+    }
+    collect();
+    device.SetMemorySize(info.memoryBytes);
+    EXPECT_FALSE(error) << error.text;
+    EXPECT_EQ(sink.at_, kWords);
+    EXPECT_EQ(sink.wrong_, 0u);
+    ASSERT_EQ(reads.size(), 3u);
+    for (uint32_t i = 0; i < 3; ++i)
+        ExpectRead(reads[i], i * (128u << 20), 64u << 20, 0);
+}

@@ -50,7 +50,8 @@ protected:
 // Why `path` (as the user gave it: `name`) can't be used as a file at all;
 // no error when it can.
 Error CheckName(const std::wstring& path, const std::string& name);
-// The file at the full `path`, checked before the device is touched.
+// The file at `path` (as the user gave it, relative or full), checked before
+// the device is touched.
 Error OpenFileSource(const std::wstring& path, const std::string& name, std::unique_ptr<Source>& source);
 // Standard input, read to its end into a scratch file that goes away with the
 // source, so that its length is known and a verified write can read it again.
@@ -67,8 +68,8 @@ public:
     // `tempPrefix`: the first three letters of the temporary file's name.
     explicit DumpFile(const wchar_t* tempPrefix) : tempPrefix_(tempPrefix) {}
 
-    // Checks that the full `path` can be replaced and makes the temporary
-    // file beside it, before the device is touched.
+    // Checks that `path` (as the user gave it) can be replaced and makes the
+    // temporary file beside it, before the device is touched.
     Error Prepare(const std::wstring& path, const std::string& name);
     bool Streams() const override { return true; }
     bool Append(const uint8_t* data, uint32_t bytes) override { return file_->Write(data, bytes); }

@@ -4,12 +4,15 @@
 // Judged by the HRESULT against what the device's log shows, and its files
 // and arrays against device memory; a read that fails leaves the old file.
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "common/com_ref.h"
 #include "common/processes.h"
 #include "soak/soak.h"
+#include "uXfer.h"
 #include "usb_protocol.h"
 #include "win/text.h"
 #include "win/unique_any.h"
@@ -81,7 +84,7 @@ struct Bstr {
     BSTR b;
 };
 
-// The elements of an array result as numbers 0 to 255 (bytes or Longs).
+// The elements of an array result as numbers 0 to 255 (bytes, Longs or Variants holding them).
 std::vector<uint8_t> Elements(const VARIANT& value)
 {
     std::vector<uint8_t> bytes;
@@ -98,6 +101,13 @@ std::vector<uint8_t> Elements(const VARIANT& value)
             uint8_t b = 0;
             SafeArrayGetElement(array, &i, &b);
             bytes.push_back(b);
+        } else if (type == VT_VARIANT) {
+            VARIANT element;
+            VariantInit(&element);
+            SafeArrayGetElement(array, &i, &element);
+            VariantChangeType(&element, &element, 0, VT_I4);
+            bytes.push_back(V_VT(&element) == VT_I4 ? static_cast<uint8_t>(V_I4(&element)) : 0xA5);
+            VariantClear(&element);
         } else {
             LONG n = 0;
             SafeArrayGetElement(array, &i, &n);
@@ -120,6 +130,10 @@ public:
     }
     ~AutoDriver() override
     {
+        std::printf("soak: uXfer.Device results:");
+        for (const auto& seen : results_)
+            std::printf(" %08lX x %u", static_cast<unsigned long>(seen.first), seen.second);
+        std::printf("\n");
         device_.Reset();
         Server("DllUnregisterServer");
     }
@@ -150,6 +164,7 @@ private:
     void Check(Context& ctx, const char* what, HRESULT hr, HRESULT expected)
     {
         ctx.Note("-> %08lX", static_cast<unsigned long>(hr));
+        ++results_[hr];
         ctx.Expect(hr == expected, "%s: %08lX, the log says %08lX", what, static_cast<unsigned long>(hr),
                    static_cast<unsigned long>(expected));
     }
@@ -166,6 +181,7 @@ private:
     Ref<IXferDevice> device_;
     HeldReadPlan plan_;
     std::string dump_, image_;
+    std::map<HRESULT, unsigned> results_;
 };
 
 AutoDriver* theDriver = nullptr;
@@ -195,13 +211,16 @@ HRESULT AutoDriver::Expected(Context& ctx, const OpLog& log, uint8_t request, ui
     const auto commands = log.Vendor(request);
     if (commands.empty() || !Ok(*commands[0]))
         return UXA_E_DEVICE;
-    const OpLog transfer = log.Since(commands[0]->seq);
+    const OpLog transfer = log.After(*commands[0]);
     return !transfer.AnyFailed(type) && transfer.MovedBeforeReset(type) == bytes ? S_OK : UXA_E_DEVICE;
 }
 
 void AutoDriver::Step(Context& ctx)
 {
     Rng& rng = ctx.rng;
+    // The object opens uXfer's one connection of the process: the other
+    // drivers' is closed first, and the object's after the operation.
+    ctx.Expect(uClose() == ExpectXferClose(), "uClose before uXfer.Device");
     const uint32_t addr = rng.Below(ctx.MemoryBytes() / 2 + 256);
     const uint32_t words = 2 * rng.Range(1, rng.Percent(20) ? 40000 : 600);
     Arg address(static_cast<LONG>(addr)), size(static_cast<LONG>(words)), missing = Arg::Missing();
@@ -223,9 +242,9 @@ void AutoDriver::Step(Context& ctx)
         const HRESULT hr = device_->ReadToFile(Bstr(dump_).b, address.v, size.v, missing.v, &result);
         const bool locked = held.valid();
         held.reset();
-        HRESULT expected = Expected(ctx, ctx.LogSince(mark), REQ_READ, VDEV_LOG_READ, 2 * words);
-        if (expected == S_OK && locked)
-            expected = UXA_E_FILE;
+        // A file that can't be replaced is found before the transfer starts.
+        const HRESULT expected = ctx.plugged && locked ? UXA_E_FILE
+                                                       : Expected(ctx, ctx.LogSince(mark), REQ_READ, VDEV_LOG_READ, 2 * words);
         Check(ctx, "ReadToFile", hr, expected);
         const std::vector<uint8_t> now = Load(dump_);
         ctx.Expect(now == (hr == S_OK ? DumpOf(MemoryWire(ctx, addr, words)) : old),
@@ -248,7 +267,7 @@ void AutoDriver::Step(Context& ctx)
         if (expected == S_OK && verify) {
             // The read-back: writes past the end of memory are lost, reads there give 0xFF.
             const auto reads = log.Vendor(REQ_READ);
-            const OpLog back = reads.empty() ? OpLog{} : log.Since(reads[0]->seq);
+            const OpLog back = reads.empty() ? OpLog{} : log.After(*reads[0]);
             expected = !reads.empty() && Ok(*reads[0]) && !back.AnyFailed(VDEV_LOG_READ) &&
                                back.MovedBeforeReset(VDEV_LOG_READ) == 2 * words
                            ? S_OK
@@ -332,6 +351,8 @@ void AutoDriver::Step(Context& ctx)
     }
     }
     VariantClear(&result);
+    ctx.Expect(SUCCEEDED(device_->Close()), "uXfer.Device Close");
+    XferConnectionLent();
 }
 
 }  // namespace

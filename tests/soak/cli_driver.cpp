@@ -3,8 +3,10 @@
 // edition, started through the launcher of its bitness so that the pipe shim
 // is in it.  Judged by its exit code against what the device's log shows, and
 // its files against device memory; a command that fails leaves the old file.
+#include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "common/processes.h"
 #include "soak/soak.h"
@@ -46,11 +48,20 @@ public:
             editions_.push_back({bin + "x64\\vdevrun.exe", bin + "x64\\uxfer.exe", "x64"});
         DeleteFileA(dump_.c_str());
     }
+    ~CliDriver() override
+    {
+        std::printf("soak: uxfer exit codes:");
+        for (const auto& seen : exits_)
+            std::printf(" %lu x %u", seen.first, seen.second);
+        std::printf("\n");
+    }
     const char* Name() const override { return "uxfer"; }
     void Step(Context& ctx) override;
     void Settle(Context&) override {}
     bool ResetDevice(Context& ctx) override
     {
+        if (!ctx.plugged)
+            return false;
         ChildResult run = Run(ctx, "reset");
         ctx.Expect(run.finished && run.exitCode == kOk, "uxfer reset: exit %lu %s", run.exitCode, run.err.c_str());
         return true;
@@ -82,6 +93,7 @@ private:
     const Edition* edition_ = nullptr;
     std::string dump_, image_;
     uint32_t mark_ = 0;
+    std::map<DWORD, unsigned> exits_;
 };
 
 ChildResult CliDriver::Run(Context& ctx, const std::string& arguments)
@@ -96,6 +108,7 @@ ChildResult CliDriver::Run(Context& ctx, const std::string& arguments)
         ctx.Fail("uxfer could not be started");
     ChildResult run = child.Wait(60000);
     ctx.Note("-> exit %lu", run.exitCode);
+    ++exits_[run.exitCode];
     ctx.Expect(run.finished, "uxfer did not end within 60 s");
     return run;
 }
@@ -112,7 +125,7 @@ bool CliDriver::Whole(const OpLog& log, uint8_t request, uint16_t type, uint32_t
     const auto commands = log.Vendor(request);
     if (commands.empty() || !Ok(*commands[0]))
         return false;
-    const OpLog transfer = log.Since(commands[0]->seq);
+    const OpLog transfer = log.After(*commands[0]);
     return !transfer.AnyFailed(type) && transfer.MovedBeforeReset(type) == bytes;
 }
 
@@ -142,7 +155,8 @@ void CliDriver::Read(Context& ctx, const std::string& range, uint32_t addr, uint
     held.reset();
     const OpLog log = ctx.LogSince(mark_);
     const bool moved = Opened(log) && Whole(log, REQ_READ, VDEV_LOG_READ, 2 * words);
-    const int want = !ctx.plugged ? kNoDevice : !moved ? kDevice : locked ? kFile : kOk;
+    // A file that can't be replaced is found before the device is looked for.
+    const int want = locked ? kFile : !ctx.plugged ? kNoDevice : !moved ? kDevice : kOk;
     ctx.Expect(static_cast<int>(run.exitCode) == want, "uxfer read: exit %lu, the log says %d: %s", run.exitCode,
                want, run.err.c_str());
     if (run.exitCode == kOk) {

@@ -31,12 +31,16 @@ const uint8_t* StageOf(const VdevLogRecord& record)
     return record.data + record.inLen;
 }
 
-OpLog OpLog::Since(uint32_t seq) const
+OpLog OpLog::After(const VdevLogRecord& command) const
 {
     OpLog later;
-    for (const VdevLogRecord& r : records)
-        if (r.seq >= seq)
-            later.records.push_back(r);
+    for (const VdevLogRecord& r : records) {
+        if (r.seq <= command.seq)
+            continue;
+        if (IsVendor(r) && RequestOf(r) != REQ_STATUS)
+            break;
+        later.records.push_back(r);
+    }
     return later;
 }
 

@@ -21,8 +21,8 @@ struct Move {
 struct OpLog {
     std::vector<VdevLogRecord> records;
 
-    // The records from sequence number `seq` on.
-    OpLog Since(uint32_t seq) const;
+    // The records after `command` up to the next request other than a status poll.
+    OpLog After(const VdevLogRecord& command) const;
     // The vendor requests with this bRequest, in order.
     std::vector<const VdevLogRecord*> Vendor(uint8_t request) const;
     // Every vendor request (status polls included) and driver-state query, in order.

@@ -152,6 +152,9 @@ struct XferConn {
 // What uCreate and uClose of this process return, and the connection after them.
 uint32_t ExpectXferCreate(const Context& ctx, uint32_t flags);
 uint32_t ExpectXferClose();
+// uXfer.Device used this process's uXfer connection: it selected instance 0
+// of the default class, opened it, sent its progress elsewhere and closed it.
+void XferConnectionLent();
 // Whether uSetCancel of this process finds the device: the instance selected
 // is 0, of the class selected (the cancel connection looks for that class).
 bool XferCancelReaches(const Context& ctx);

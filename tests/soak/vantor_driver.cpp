@@ -101,7 +101,7 @@ bool VantorDriver::Whole(const OpLog& log, uint8_t request, uint16_t type, uint3
     const auto commands = log.Vendor(request);
     if (commands.size() != 1 || !Ok(*commands[0]))
         return false;
-    const OpLog transfer = log.Since(commands[0]->seq);
+    const OpLog transfer = log.After(*commands[0]);
     return !transfer.AnyFailed(type) && transfer.MovedBeforeReset(type) == length;
 }
 

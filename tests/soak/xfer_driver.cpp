@@ -77,6 +77,12 @@ public:
         ctx.Expect(uSetCancel(code) == RESULT_OK, "uSetCancel with the device present");
         return true;
     }
+    // uXfer.Device's progress goes to a window of its own.
+    void Lent()
+    {
+        conn_ = XferConn{};
+        msgToSink_ = false;
+    }
     uint32_t Create(const Context& ctx, uint32_t flags);
     uint32_t Close();
     bool CancelReaches(const Context& ctx) const { return ctx.plugged && conn_.instance == 0 && conn_.defaultClass; }
@@ -419,6 +425,11 @@ uint32_t ExpectXferCreate(const Context& ctx, uint32_t flags)
 uint32_t ExpectXferClose()
 {
     return theDriver->Close();
+}
+
+void XferConnectionLent()
+{
+    theDriver->Lent();
 }
 
 bool XferCancelReaches(const Context& ctx)

@@ -257,11 +257,13 @@ void CliDriver::Step(Context& ctx)
         Compare(ctx, range, addr, words, raw);
         break;
     case 5:
-        // An odd size is refused for verify before anything reaches the device.
+        // An odd size is refused for verify and write before anything reaches the device.
         if (rng.Percent(20)) {
-            const ChildResult run = Run(ctx, "verify --addr 0 --size " + std::to_string(words + 1));
+            Store(image_, Bytes(words + 1, rng.Next()));
+            const std::string odd = " --addr 0 --size " + std::to_string(words + 1);
+            const ChildResult run = Run(ctx, rng.Percent(50) ? "verify" + odd : "write \"" + image_ + "\"" + odd);
             ctx.Expect(run.exitCode == kUsage && ctx.LogSince(mark_).records.empty(),
-                       "uxfer verify of an odd size: exit %lu", run.exitCode);
+                       "uxfer of an odd size: exit %lu", run.exitCode);
         } else {
             Verify(ctx, addr, words);
         }

@@ -263,7 +263,12 @@ void TalvixDriver::Open(Context& ctx, Record& record, Method create)
 // failed request or the error bit ends it; nothing may come out of order.
 uint32_t TalvixDriver::CommandVerdict(Context& ctx, const OpLog& log, uint8_t request, bool handle)
 {
-    const auto controls = log.Controls();
+    // A command sends no reset request: one in the log is the helper's, ending a held read.
+    OpLog command;
+    for (const VdevLogRecord& r : log.records)
+        if (r.type != VDEV_LOG_CONTROL || r.inLen < 12 || RequestOf(r) != REQ_RESET)
+            command.records.push_back(r);
+    const auto controls = command.Controls();
     if (!handle) {
         ctx.Expect(controls.empty(), "a command on a closed handle reached the device");
         return R_DEVICE_ERROR;

@@ -12,6 +12,7 @@ namespace {
 
 constexpr size_t kRingSize = 40;
 constexpr uint32_t kMemoryBytesAfterRun = VDEV_DEFAULT_MEMORY_BYTES;
+constexpr size_t kLogLines = 30;
 
 std::string Format(const char* format, va_list args)
 {
@@ -87,13 +88,23 @@ void Context::Note(const char* format, ...)
     va_end(args);
 }
 
+// The headline, then the last records of the operation's log: what the judgement rested on.
+std::string WithLog(Context& ctx, std::string text)
+{
+    const std::vector<VdevLogRecord> log = ctx.device.Log(ctx.OpMark());
+    text += "\nThe device's log of the operation (" + std::to_string(log.size()) + " records):";
+    for (size_t i = log.size() > kLogLines ? log.size() - kLogLines : 0; i < log.size(); ++i)
+        text += "\n    " + vdev::Describe(log[i]);
+    return text;
+}
+
 void Context::Fail(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
     std::string text = Format(format, args);
     va_end(args);
-    EndWithFailure(text);
+    EndWithFailure(WithLog(*this, text));
 }
 
 void Context::Expect(bool holds, const char* format, ...)
@@ -104,7 +115,7 @@ void Context::Expect(bool holds, const char* format, ...)
     va_start(args, format);
     std::string text = Format(format, args);
     va_end(args);
-    EndWithFailure(text);
+    EndWithFailure(WithLog(*this, text));
 }
 
 }  // namespace soak

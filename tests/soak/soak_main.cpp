@@ -1,8 +1,9 @@
 // soak.exe [--seed S] [--ops N | --seconds T] [--bound-ms B]
 //
-// Runs random operations of uXfer, the dump tool's flows and Talvix against
-// instance 0 of the virtual device, with random faults armed on the device,
-// and checks after each one what the model allows.  A failure or a call that
+// Runs random operations of uXfer, the dump tool's flows, Talvix, uxfer.exe
+// and uXfer.Device against instance 0 of the virtual device, with random
+// faults armed on the device, and judges each one by the device's memory and
+// log, which the device's own model replays.  A failure or a call that
 // blocks longer than the bound prints the seed, the operation and the ones
 // before it; the same seed and count replay the run.
 #include <cstdio>
@@ -29,6 +30,7 @@ namespace soak {
 namespace {
 
 constexpr uint32_t kSettleEvery = 100;
+constexpr uint32_t kStartMemoryBytes = 256 * 1024;
 // The soak's own three locks (journal, watchdog, helper) may each get an
 // event from the threads library the first time two threads meet on them,
 // at any moment of the run; nothing else may add a handle.
@@ -103,12 +105,20 @@ private:
         } else if (action == HeldRead::CancelTalvix) {
             what = "ResetOrCancel";
             ok = TalvixCancelFromHelper();
+        } else if (action == HeldRead::CancelAuto) {
+            what = "Cancel";
+            ok = AutoCancelFromHelper();
+        } else if (action == HeldRead::Leave) {
+            // The deliverable's timeout ends the read: wait until it has.
+            VdevInfo info{};
+            while (device.Info(info) && info.readPending)
+                Sleep(5);
         }
         if (!ok) {
             std::lock_guard<std::mutex> hold(lock_);
             problem_ = std::string(what) + " from the helper thread failed on a held read";
         }
-        if (action == HeldRead::Release || !ok)
+        if (action == HeldRead::Release || (!ok && action != HeldRead::Leave))
             device.ReleaseRead();
         ++acted;
     }
@@ -133,14 +143,132 @@ uint32_t Rng::Next()
     return static_cast<uint32_t>((state_ * 0x2545F4914F6CDD1Dull) >> 32);
 }
 
-void Context::CheckMemory(uint32_t offset, uint32_t size)
+std::vector<uint8_t> Bytes(uint32_t size, uint32_t seed)
 {
-    std::vector<uint8_t> actual(size);
-    Expect(device.ReadMemory(offset, actual.data(), size), "device memory could not be read");
-    const std::vector<uint8_t>& expected = model.Memory();
-    for (uint32_t i = 0; i < size; ++i)
-        if (actual[i] != expected[offset + i])
-            Fail("device memory at byte %u holds %02X, the model %02X", offset + i, actual[i], expected[offset + i]);
+    std::vector<uint8_t> bytes(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (auto& b : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<uint8_t>(x >> 7);
+    }
+    return bytes;
+}
+
+std::vector<uint8_t> DumpOf(const std::vector<uint8_t>& wire)
+{
+    std::vector<uint8_t> dump(wire.size() / 2);
+    for (size_t i = 0; i < dump.size(); ++i)
+        dump[i] = wire[2 * i];
+    return dump;
+}
+
+std::vector<uint8_t> WireOf(const std::vector<uint8_t>& dump)
+{
+    std::vector<uint8_t> wire(2 * dump.size(), 0xFF);
+    for (size_t i = 0; i < dump.size(); ++i)
+        wire[2 * i] = dump[i];
+    return wire;
+}
+
+void Context::Knob(uint32_t id, uint32_t value, uint32_t value2)
+{
+    FollowLog();
+    Expect(device.Knob(id, value, value2), "the device refused knob %u (%u, %u)", id, value, value2);
+    Expect(twin.Knob(id, value, value2), "the device model refused knob %u (%u, %u)", id, value, value2);
+}
+
+void Context::FollowLog()
+{
+    const std::string problem = twin.Follow(device.Log(twin.Next()));
+    if (!problem.empty())
+        Fail("%s", problem.c_str());
+}
+
+void Context::BackChannelReset()
+{
+    FollowLog();
+    Expect(device.Reset() && vdev::WaitInterfaces(vdev::kDefaultClass, 1, 10000), "back-channel reset failed");
+    twin.Reset();
+    plugged = true;
+    before_ = ReadAllMemory();
+}
+
+void Context::SetMemorySize(uint32_t bytes)
+{
+    Knob(VDEV_KNOB_MEMORY_BYTES, bytes);
+    before_ = ReadAllMemory();
+}
+
+uint32_t Context::Mark()
+{
+    VdevInfo info{};
+    Expect(device.Info(info), "device info");
+    return info.logNext;
+}
+
+OpLog Context::LogSince(uint32_t mark)
+{
+    return OpLog{device.Log(mark)};
+}
+
+std::vector<uint8_t> Context::ReadAllMemory()
+{
+    VdevInfo info{};
+    Expect(device.Info(info), "device info");
+    std::vector<uint8_t> memory(info.memoryBytes);
+    Expect(device.ReadMemory(0, memory.data(), memory.size()), "device memory could not be read");
+    return memory;
+}
+
+void Context::BeginOperation()
+{
+    opMark_ = Mark();
+    sent_.clear();
+}
+
+void Context::CheckDelivered(const char* what, const std::vector<uint8_t>& buffer, uint8_t untouched, uint32_t mark)
+{
+    std::vector<uint8_t> expected(buffer.size(), untouched);
+    for (const Move& move : LogSince(mark).Moves())
+        for (uint32_t i = 0; move.in && i < move.bytes && move.caller + i < expected.size(); ++i)
+            expected[move.caller + i] = Before(move.device + i);
+    for (size_t at = 0; at < buffer.size(); ++at)
+        if (buffer[at] != expected[at])
+            Fail("%s: byte %u is %02X, the device's %02X", what, static_cast<unsigned>(at), buffer[at], expected[at]);
+}
+
+void Context::CheckEcho(const char* what, const std::vector<uint8_t>& buffer, uint8_t untouched,
+                        const VdevLogRecord* transfer)
+{
+    const uint32_t moved = transfer && Ok(*transfer) ? transfer->b : 0;
+    for (uint32_t at = 0; at < buffer.size(); ++at) {
+        if (at >= moved)
+            Expect(buffer[at] == untouched, "%s: byte %u is %02X past the %u bytes moved", what, at, buffer[at], moved);
+        else if (at < VDEV_LOG_DATA)  // the log keeps the first bytes
+            Expect(buffer[at] == transfer->data[at], "%s: byte %u is %02X, the device sent %02X", what, at,
+                   buffer[at], transfer->data[at]);
+    }
+}
+
+void Context::CheckMemory()
+{
+    std::vector<uint8_t> expected = before_;
+    for (const Move& move : LogSince(opMark_).Moves())
+        for (uint32_t i = 0; !move.in && i < move.bytes && move.device + i < expected.size(); ++i) {
+            Expect(move.caller + i < sent_.size(), "the device received %u bytes more than were sent",
+                   move.caller + move.bytes - static_cast<uint32_t>(sent_.size()));
+            expected[move.device + i] = sent_[move.caller + i];
+        }
+    const std::vector<uint8_t> actual = ReadAllMemory();
+    Expect(actual.size() == expected.size(), "memory size %u, %u before", static_cast<unsigned>(actual.size()),
+           static_cast<unsigned>(expected.size()));
+    for (size_t at = 0; at < actual.size(); ++at)
+        if (actual[at] != expected[at])
+            Fail("device memory at byte %u holds %02X, not %02X (%s)", static_cast<unsigned>(at), actual[at],
+                 expected[at], expected[at] == before_[at] ? "as before" : "as sent");
+    before_ = actual;
 }
 
 HeldReadPlan Context::ArmFaults(uint32_t allowed, uint32_t most, std::vector<HeldRead> cancels)
@@ -157,8 +285,7 @@ HeldReadPlan Context::ArmFaults(uint32_t allowed, uint32_t most, std::vector<Hel
         uint32_t value = rng.Range(1, 4), value2 = 0;
         if (fault.setUp)
             fault.setUp(rng, value, value2);
-        device.Knob(fault.knob, value, value2);
-        model.Knob(fault.knob, value, value2);
+        Knob(fault.knob, value, value2);
         ++faultCounts[kind];
         ++faultsArmed;
         Note("[%s %u/%u]", fault.name, value, value2);
@@ -166,14 +293,12 @@ HeldReadPlan Context::ArmFaults(uint32_t allowed, uint32_t most, std::vector<Hel
             plan.armed = true;
             cancels.push_back(HeldRead::Release);
             plan.action = cancels[rng.Below(static_cast<uint32_t>(cancels.size()))];
-            static const char* const actions[] = {"release", "uSetCancel", "ResetOrCancel"};
+            static const char* const actions[] = {"release", "uSetCancel", "ResetOrCancel", "Cancel", "leave"};
             Note("[then %s]", actions[static_cast<int>(plan.action)]);
         }
     }
-    if (plan.armed) {
-        model.OnHeldRead(plan.action);
+    if (plan.armed)
         theHelper->Expect(plan.action);
-    }
     return plan;
 }
 
@@ -217,6 +342,8 @@ public:
         drivers_[0].reset(NewXferDriver(ctx));
         drivers_[1].reset(NewVantorDriver(ctx));
         drivers_[2].reset(NewTalvixDriver(ctx));
+        drivers_[3].reset(NewCliDriver(ctx));
+        drivers_[4].reset(NewAutoDriver(ctx));
     }
     void Step(uint64_t number);
     void Summary(uint64_t ops, DWORD elapsedMs) const;
@@ -228,8 +355,9 @@ private:
     void Settle();
 
     Context& ctx_;
-    std::unique_ptr<Driver> drivers_[3];
-    uint64_t perDriver_[4] = {};
+    static constexpr int kDrivers = 5;
+    std::unique_ptr<Driver> drivers_[kDrivers];
+    uint64_t perDriver_[kDrivers + 1] = {};
     uint64_t resets_ = 0, plugs_ = 0, resizes_ = 0, settles_ = 0;
     DWORD baseHandles_ = 0;
     size_t baseBlocks_ = 0;
@@ -238,11 +366,13 @@ private:
 
 void Soak::Step(uint64_t number)
 {
+    // uxfer.exe starts a process an operation: fewer of those.
     const uint32_t pick = ctx_.rng.Below(100);
-    const int which = pick < 40 ? 0 : pick < 58 ? 1 : pick < 90 ? 2 : 3;
-    journal.Begin(number, which < 3 ? drivers_[which]->Name() : "device");
+    const int which = pick < 30 ? 0 : pick < 42 ? 1 : pick < 66 ? 2 : pick < 76 ? 3 : pick < 92 ? 4 : kDrivers;
+    journal.Begin(number, which < kDrivers ? drivers_[which]->Name() : "device");
     ++perDriver_[which];
-    if (which < 3)
+    ctx_.BeginOperation();
+    if (which < kDrivers)
         drivers_[which]->Step(ctx_);
     else
         Environment();
@@ -250,8 +380,7 @@ void Soak::Step(uint64_t number)
     if (!problem.empty())
         ctx_.Fail("%s", problem.c_str());
     for (size_t i = 0; i < kFaultKinds; ++i)
-        ctx_.device.Knob(kFaults[i].knob, 0);
-    ctx_.model.ClearKnobs();
+        ctx_.Knob(kFaults[i].knob, 0);
     AfterOperation();
     if (number % kSettleEvery == kSettleEvery - 1)
         Settle();
@@ -262,11 +391,11 @@ void Soak::Environment()
 {
     switch (ctx_.rng.Below(4)) {
     case 0: {
-        const bool plugged = !ctx_.model.plugged || ctx_.rng.Percent(60);
+        const bool plugged = !ctx_.plugged || ctx_.rng.Percent(60);
         ctx_.Note(plugged ? "plug" : "unplug");
         ctx_.Expect(ctx_.device.SetPlugged(plugged) && vdev::WaitInterfaces(vdev::kDefaultClass, plugged, 10000),
                     "the product interface did not follow the plug knob");
-        ctx_.model.plugged = plugged;
+        ctx_.plugged = plugged;
         ++plugs_;
         break;
     }
@@ -275,8 +404,7 @@ void Soak::Environment()
                                   2 * ctx_.rng.Range(1, 300000)};
         const uint32_t bytes = sizes[ctx_.rng.Below(8)];
         ctx_.Note("memory size %u", bytes);
-        ctx_.Expect(ctx_.device.SetMemorySize(bytes), "memory size knob refused");
-        ctx_.model.Resize(bytes);
+        ctx_.SetMemorySize(bytes);
         ++resizes_;
         break;
     }
@@ -291,15 +419,13 @@ void Soak::Environment()
 void Soak::ResetDevice()
 {
     ++resets_;
-    const uint32_t first = ctx_.rng.Below(4);
+    const uint32_t first = ctx_.rng.Below(kDrivers + 1);
     bool done = false;
-    for (uint32_t i = 0; i < 3 && !done; ++i)
-        done = drivers_[(first + i) % 3]->ResetDevice(ctx_);
-    if (!done || first == 3) {
+    for (int i = 0; i < kDrivers && !done && first < kDrivers; ++i)
+        done = drivers_[(first + i) % kDrivers]->ResetDevice(ctx_);
+    if (!done) {
         ctx_.Note("back-channel reset");
-        ctx_.Expect(ctx_.device.Reset() && vdev::WaitInterfaces(vdev::kDefaultClass, 1, 10000),
-                    "back-channel reset failed");
-        ctx_.model.Reset();
+        ctx_.BackChannelReset();
     }
     VdevInfo info{};
     ctx_.Expect(ctx_.device.Info(info), "device info");
@@ -313,13 +439,10 @@ void Soak::AfterOperation()
     VdevInfo info{};
     ctx_.Expect(ctx_.device.Info(info), "device info");
     ctx_.Expect(!info.readPending, "a read is still held after the operation");
-    ctx_.Expect((info.active != 0) == ctx_.model.PhaseOpen(), "device data phase %s, the model's %s",
-                info.active ? "open" : "closed", ctx_.model.PhaseOpen() ? "open" : "closed");
-    ctx_.Expect(info.memoryBytes == ctx_.model.MemoryBytes(), "memory size %u, the model's %u", info.memoryBytes,
-                ctx_.model.MemoryBytes());
-    ctx_.CheckMemory(0, ctx_.model.MemoryBytes());
+    ctx_.FollowLog();
+    ctx_.CheckMemory();
     // Talvix's waits would wait for an open phase for ever: close it first.
-    if (ctx_.model.PhaseOpen())
+    if (info.active)
         ResetDevice();
 }
 
@@ -348,13 +471,18 @@ void Soak::Settle()
 
 void Soak::Summary(uint64_t ops, DWORD elapsedMs) const
 {
-    std::printf("soak: seed %u, %llu operations in %.1f s (uXfer %llu, Vantor %llu, Talvix %llu, device %llu)\n",
-                ctx_.seed, static_cast<unsigned long long>(ops), elapsedMs / 1000.0,
-                static_cast<unsigned long long>(perDriver_[0]), static_cast<unsigned long long>(perDriver_[1]),
-                static_cast<unsigned long long>(perDriver_[2]), static_cast<unsigned long long>(perDriver_[3]));
+    std::printf("soak: seed %u, %llu operations in %.1f s (", ctx_.seed, static_cast<unsigned long long>(ops),
+                elapsedMs / 1000.0);
+    for (int i = 0; i <= kDrivers; ++i)
+        std::printf("%s%s %llu", i ? ", " : "", i < kDrivers ? drivers_[i]->Name() : "device",
+                    static_cast<unsigned long long>(perDriver_[i]));
+    std::printf(")\n");
     std::printf("soak: %llu faults armed:", static_cast<unsigned long long>(ctx_.faultsArmed));
     for (size_t i = 0; i < kFaultKinds; ++i)
         std::printf("%s %llu %s", i ? "," : "", static_cast<unsigned long long>(faultCounts[i]), kFaults[i].name);
+    std::printf("\nsoak: faults that hit a request:");
+    for (int i = 0; i < kHits; ++i)
+        std::printf("%s %llu %s", i ? "," : "", static_cast<unsigned long long>(ctx_.twin.hits[i]), kHitNames[i]);
     std::printf("\nsoak: %llu held reads acted on, %llu resets, %llu plug changes, %llu memory sizes, "
                 "%llu settle points\n",
                 static_cast<unsigned long long>(theHelper->acted), static_cast<unsigned long long>(resets_),
@@ -385,11 +513,13 @@ int main(int argc, char** argv)
 
     journal.seed = options.seed;
     Context ctx(options.seed, folder);
-    if (!ctx.device.Open(0) || !ctx.device.Reset() || !ctx.device.SetMemorySize(ctx.model.MemoryBytes()) ||
+    if (!ctx.twin.Ready() || !ctx.device.Open(0) || !ctx.device.Reset() ||
         !vdev::WaitInterfaces(vdev::kDefaultClass, 1, 10000) || vdev::CountInterfaces(vdev::kDefaultClass) != 1) {
         std::fprintf(stderr, "soak: needs the test bed with exactly one device instance\n");
         return 2;
     }
+    ctx.BackChannelReset();
+    ctx.SetMemorySize(kStartMemoryBytes);
     uSetInstance(0);
     uSetKVVersion(0x0130);
     std::printf("soak: seed %u\n", options.seed);

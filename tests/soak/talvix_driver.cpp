@@ -1,12 +1,13 @@
 // Talvix under faults: the TVXDevice object made through COM from the
 // registered server, its methods called at random through the interface table
-// or late-bound through IDispatch as a script would, each result compared
-// with the model.  Its module heaps are checked by the main program.
+// or late-bound through IDispatch as a script would, each result judged by
+// the requests the device's log shows.  Its module heaps are checked by the
+// main program.
 #include <cstring>
 
 #include "comserver/talvix_support.h"
-#include "soak/oracle.h"
 #include "soak/soak.h"
+#include "usb_protocol.h"
 
 namespace soak {
 
@@ -24,7 +25,7 @@ struct Carrier {
     VARIANT value;
 };
 
-// One of the client's three device records and whether the model holds its handle open.
+// One of the client's three device records and whether its handle is open.
 struct Record {
     DeviceRecord rec = MakeDeviceRecord();
     bool open = false;
@@ -69,7 +70,6 @@ public:
         ctx.Note("ResetOrCancel");
         ctx.Expect(helper_->ResetOrCancel(&d.value, &p.value, &status) == S_OK && status == 0, "ResetOrCancel: %08lX",
                    status);
-        ctx.model.Vendor(REQ_RESET, 0, nullptr, 0);
         return true;
     }
     bool CancelFromHelper()
@@ -82,16 +82,18 @@ public:
     // A status request on the helper's own path, without faults: the device answers and is idle.
     void Probe(Context& ctx)
     {
-        uint8_t reply[8], expected[8];
+        uint8_t reply[8];
         std::memset(reply, 0xA5, sizeof reply);
-        ctx.model.Vendor(REQ_STATUS, 0, expected, sizeof expected);
         ParamRecord param = MakeParam(0, 0, 1);
         Carrier d(&helperRecord_.rec), p(&param), r(reply);
         ULONG status = 0xDEAD, returned = 0;
+        const uint32_t mark = ctx.Mark();
         ctx.Expect(helper_->GetDeviceStatus(&d.value, &p.value, &r.value, &returned, &status) == S_OK && status == 0,
                    "status request after a reset: %08lX", status);
-        ctx.Expect(std::memcmp(reply, expected, 8) == 0 && !(reply[0] & (STATUS_ERROR | STATUS_ACTIVE)),
-                   "status after a reset: byte 0 %02X, expected %02X and idle", reply[0], expected[0]);
+        const auto polls = ctx.LogSince(mark).Vendor(REQ_STATUS);
+        ctx.Expect(polls.size() == 1 && std::memcmp(reply, StageOf(*polls[0]), 8) == 0 &&
+                       !(reply[0] & (STATUS_ERROR | STATUS_ACTIVE)),
+                   "status after a reset: byte 0 %02X, not the device's answer or not idle", reply[0]);
     }
 
 private:
@@ -100,7 +102,8 @@ private:
     // out parameter.  The status lands in `status`.
     HRESULT Call(Context& ctx, Method id, Carrier* a, Carrier* b, Carrier* c, ULONG n, ULONG* out, ULONG* status);
     void Open(Context& ctx, Record& record, Method create);
-    uint32_t ExpectCommand(Context& ctx, uint8_t request, bool handle, uint32_t byteCount);
+    // What a command returns, as its requests in the log show.
+    uint32_t CommandVerdict(Context& ctx, const OpLog& log, uint8_t request, bool handle);
     void BulkTransfer(Context& ctx, bool read);
     void DebugCommand(Context& ctx, bool read);
     void MakeObjects(Context& ctx);
@@ -246,7 +249,7 @@ void TalvixDriver::Open(Context& ctx, Record& record, Method create)
     Carrier d(&record.rec);
     ULONG status = 0xDEAD;
     const HRESULT hr = Call(ctx, create, &d, nullptr, nullptr, 0, nullptr, &status);
-    const bool found = ctx.model.plugged && !other;
+    const bool found = ctx.plugged && !other;
     ctx.Note("-> %08lX", status);
     ctx.Expect(hr == (found ? S_OK : S_FALSE) && status == (found ? 0 : R_NOT_FOUND),
                "Create method %d: hr %08lX status %08lX", create, hr, status);
@@ -254,21 +257,60 @@ void TalvixDriver::Open(Context& ctx, Record& record, Method create)
     ctx.Expect(found == record.open, "Create method %d: handle %p", create, record.rec.handle);
 }
 
-uint32_t TalvixDriver::ExpectCommand(Context& ctx, uint8_t request, bool handle, uint32_t byteCount)
+// The ready wait (driver-state queries until one is not pending, then status
+// polls until one is idle), the command (unless the object was cancelled),
+// the complete wait (status polls until one says the command was taken).  A
+// failed request or the error bit ends it; nothing may come out of order.
+uint32_t TalvixDriver::CommandVerdict(Context& ctx, const OpLog& log, uint8_t request, bool handle)
 {
-    uint32_t status = ExpectWaitReady(ctx.model, handle);
-    if (status == kWaitNeverEnds)
-        ctx.Fail("the model's ready wait never ends: the soak left a data phase open");
-    if (status)
-        return status;
-    if (cancelled_ && request != REQ_DEBUG)
-        return R_CANCELLED;
-    uint8_t stage[16] = {};
-    const uint32_t size = request == REQ_READ ? 12 : request == REQ_WRITE ? 16 : 4;
-    StagePutWord(stage, size / 4 - 1, request == REQ_DEBUG ? byteCount : byteCount >> 2);
-    if (!ctx.model.Vendor(request, 0, stage, size))
-        return R_IOCTL_FAILED;
-    return ExpectWaitComplete(ctx.model);
+    // A command sends no reset request: one in the log is the helper's, ending a held read.
+    OpLog command;
+    for (const VdevLogRecord& r : log.records)
+        if (r.type != VDEV_LOG_CONTROL || r.inLen < 12 || RequestOf(r) != REQ_RESET)
+            command.records.push_back(r);
+    const auto controls = command.Controls();
+    if (!handle) {
+        ctx.Expect(controls.empty(), "a command on a closed handle reached the device");
+        return R_DEVICE_ERROR;
+    }
+    enum { kState, kReady, kCommand, kComplete } stage = kState;
+    for (const VdevLogRecord* r : controls) {
+        const bool last = r == controls.back();
+        const bool query = r->a == IOCTL_DRIVER_STATE, poll = !query && RequestOf(*r) == REQ_STATUS;
+        const uint8_t status = poll && Ok(*r) ? StageOf(*r)[0] : 0;
+        if (stage == kState) {
+            ctx.Expect(query, "request %u before the driver state said ready", RequestOf(*r));
+            DriverState state;
+            std::memcpy(&state, StageOf(*r), sizeof state);
+            if (!Ok(*r)) {
+                ctx.Expect(last, "requests after a failed driver-state query");
+                return R_DEVICE_ERROR;
+            }
+            stage = state.pending ? kState : kReady;
+        } else if (stage == kReady || stage == kComplete) {
+            ctx.Expect(poll, "request %u in a wait for the status", RequestOf(*r));
+            if (!Ok(*r) || (status & STATUS_ERROR)) {
+                ctx.Expect(last, "requests after a failed status or the error bit");
+                return R_DEVICE_ERROR;
+            }
+            const bool active = (status & STATUS_ACTIVE) != 0;
+            if (stage == kComplete && active) {
+                ctx.Expect(last, "requests after the command was seen taken");
+                return 0;
+            }
+            if (stage == kReady && !active)
+                stage = kCommand;
+        } else {
+            ctx.Expect(!query && RequestOf(*r) == request, "request %u instead of %u", RequestOf(*r), request);
+            if (!Ok(*r)) {
+                ctx.Expect(last, "requests after a failed command");
+                return R_IOCTL_FAILED;
+            }
+            stage = kComplete;
+        }
+    }
+    ctx.Expect(stage == kCommand && cancelled_ && request != REQ_DEBUG, "the command's requests stop short");
+    return R_CANCELLED;
 }
 
 void TalvixDriver::BulkTransfer(Context& ctx, bool read)
@@ -286,33 +328,36 @@ void TalvixDriver::BulkTransfer(Context& ctx, bool read)
     ParamRecord param = MakeParam(byteCount, static_cast<uint16_t>(rng.Next()));
     Carrier d(&control_.rec), p(&param);
     ULONG status = 0xDEAD;
-    uint32_t expected = ExpectCommand(ctx, read ? REQ_READ : REQ_WRITE, control_.open, byteCount);
+    uint32_t mark = ctx.Mark();
     HRESULT hr = Call(ctx, read ? kBulkReadCmd : kBulkWriteCmd, &d, &p, nullptr, 0, nullptr, &status);
     ctx.Note("-> %08lX", status);
-    ctx.Expect(hr == S_OK && status == expected, "Bulk%sCmd: hr %08lX status %08lX, expected %08X",
+    const uint32_t expected = CommandVerdict(ctx, ctx.LogSince(mark), read ? REQ_READ : REQ_WRITE, control_.open);
+    ctx.Expect(hr == S_OK && status == expected, "Bulk%sCmd: hr %08lX status %08lX, the log says %08X",
                read ? "Read" : "Write", hr, status, expected);
     if (status != 0 && rng.Percent(80))
         return;
 
     Record& pipe = read ? in_ : out_;
     std::vector<uint8_t> buffer = read ? std::vector<uint8_t>(n, 0xA5) : Bytes(n, rng.Next());
-    std::vector<uint8_t> expectedBuffer = buffer;
-    PipeResult moved;
-    if (pipe.open)
-        moved = read ? ctx.model.PipeRead(n) : ctx.model.PipeWrite(buffer.data(), n);
-    if (read)
-        std::copy(moved.data.begin(), moved.data.end(), expectedBuffer.begin());
+    if (!read)
+        ctx.Sent(buffer);
     Carrier pd(&pipe.rec), buf(buffer.data());
     ULONG count = 0xC0FFEE;
     status = 0xDEAD;
+    mark = ctx.Mark();
     hr = Call(ctx, read ? kBulkReadTransfer : kBulkWriteTransfer, &pd, &buf, nullptr, n, &count, &status);
     ctx.Note("transfer -> %08lX count=%lu", status, count);
-    ctx.Expect(hr == S_OK && status == (moved.ok ? 0 : R_IO_FAILED), "Bulk%sTransfer: hr %08lX status %08lX",
+    const auto transfers = ctx.LogSince(mark).Pipe(read ? VDEV_LOG_READ : VDEV_LOG_WRITE);
+    ctx.Expect(transfers.size() == (pipe.open ? 1u : 0u), "Bulk%sTransfer: %u transfers", read ? "Read" : "Write",
+               static_cast<unsigned>(transfers.size()));
+    const bool ok = !transfers.empty() && Ok(*transfers[0]);
+    ctx.Expect(hr == S_OK && status == (ok ? 0 : R_IO_FAILED), "Bulk%sTransfer: hr %08lX status %08lX",
                read ? "Read" : "Write", hr, status);
     if (pipe.open)
-        ctx.Expect(count == moved.moved, "Bulk%sTransfer: count %lu, expected %u", read ? "Read" : "Write", count,
-                   moved.moved);
-    ctx.Expect(buffer == expectedBuffer, "BulkReadTransfer: the bytes differ from the model");
+        ctx.Expect(count == transfers[0]->b, "Bulk%sTransfer: count %lu, the device moved %u", read ? "Read" : "Write",
+                   count, transfers[0]->b);
+    if (read)
+        ctx.CheckDelivered("BulkReadTransfer", buffer, 0xA5, ctx.OpMark());
 }
 
 void TalvixDriver::DebugCommand(Context& ctx, bool read)
@@ -325,30 +370,29 @@ void TalvixDriver::DebugCommand(Context& ctx, bool read)
 
     Record& pipe = read ? in_ : out_;
     std::vector<uint8_t> buffer = read ? std::vector<uint8_t>(byteCount, 0xA5) : Bytes(byteCount, rng.Next());
-    std::vector<uint8_t> expectedBuffer = buffer;
     if (!read)
         cancelled_ = false;
-    uint32_t expected = ExpectCommand(ctx, REQ_DEBUG, pipe.open, byteCount);
-    PipeResult moved;
-    if (expected == 0) {
-        moved = read ? ctx.model.PipeRead(byteCount) : ctx.model.PipeWrite(buffer.data(), byteCount);
-        expected = moved.ok ? 0 : R_IO_FAILED;
-        if (read)
-            std::copy(moved.data.begin(), moved.data.end(), expectedBuffer.begin());
-    }
     CmdRecord cmd = MakeCmd(byteCount, buffer.data(), static_cast<uint16_t>(rng.Next()));
     Carrier d(&pipe.rec), c(&cmd);
     ULONG count = 0xC0FFEE, status = 0xDEAD;
+    const uint32_t mark = ctx.Mark();
     HRESULT hr = Call(ctx, read ? kResCmdToRead : kResCmdToWrite, &d, &c, nullptr, 0, &count, &status);
     ctx.Note("-> %08lX count=%lu", status, count);
-    ctx.Expect(hr == S_OK && status == expected, "%s: hr %08lX status %08lX, expected %08X",
+    const OpLog log = ctx.LogSince(mark);
+    uint32_t expected = CommandVerdict(ctx, log, REQ_DEBUG, pipe.open);
+    const auto transfers = log.Pipe(read ? VDEV_LOG_READ : VDEV_LOG_WRITE);
+    ctx.Expect(transfers.size() == (expected == 0 ? 1u : 0u), "%s: %u transfers after status %08X",
+               read ? "ResCmdToRead" : "ResCmdToWrite", static_cast<unsigned>(transfers.size()), expected);
+    if (!transfers.empty())
+        expected = Ok(*transfers[0]) ? 0 : R_IO_FAILED;
+    ctx.Expect(hr == S_OK && status == expected, "%s: hr %08lX status %08lX, the log says %08X",
                read ? "ResCmdToRead" : "ResCmdToWrite", hr, status, expected);
-    const bool pipeCalled = moved.ok || expected == R_IO_FAILED;
-    if (pipeCalled)
-        ctx.Expect(count == moved.moved, "ResCmd: count %lu, expected %u", count, moved.moved);
+    if (!transfers.empty())
+        ctx.Expect(count == transfers[0]->b, "ResCmd: count %lu, the device moved %u", count, transfers[0]->b);
     else
         ctx.Expect(count == 0xC0FFEE, "ResCmd: count written although no data phase ran");
-    ctx.Expect(buffer == expectedBuffer, "ResCmdToRead: the bytes differ from the model");
+    if (read)
+        ctx.CheckEcho("ResCmdToRead", buffer, 0xA5, transfers.empty() ? nullptr : transfers[0]);
 }
 
 void TalvixDriver::Step(Context& ctx)
@@ -384,13 +428,16 @@ void TalvixDriver::Step(Context& ctx)
         ctx.ArmFaults(kFailControl | kActivePolls | kErrorAtPoll, 2);
         uint8_t reply[8];
         std::memset(reply, 0xA5, sizeof reply);
-        uint8_t expected[8];
-        std::memset(expected, 0xA5, sizeof expected);
-        const bool ok = control_.open && ctx.model.Vendor(REQ_STATUS, 0, expected, sizeof expected);
         ParamRecord param = MakeParam(0, 0, static_cast<uint16_t>(rng.Next()));
         Carrier d(&control_.rec), p(&param), r(reply);
+        const uint32_t mark = ctx.Mark();
         HRESULT hr = Call(ctx, kGetDeviceStatus, &d, &p, &r, 0, &value, &status);
         ctx.Note("-> %08lX status %02X", status, reply[0]);
+        const auto polls = ctx.LogSince(mark).Vendor(REQ_STATUS);
+        ctx.Expect(polls.size() == (control_.open ? 1u : 0u), "GetDeviceStatus: %u requests",
+                   static_cast<unsigned>(polls.size()));
+        const bool ok = !polls.empty() && Ok(*polls[0]);
+        const uint8_t* expected = ok ? StageOf(*polls[0]) : reply;
         ctx.Expect(hr == S_OK && status == (ok ? 0 : R_IOCTL_FAILED), "GetDeviceStatus: hr %08lX status %08lX", hr,
                    status);
         if (ok)
@@ -401,11 +448,15 @@ void TalvixDriver::Step(Context& ctx)
     case 9: {
         ctx.Note("ResetOrCancel");
         ctx.ArmFaults(kFailControl, 1);
-        const bool ok = control_.open && ctx.model.Vendor(REQ_RESET, 0, nullptr, 0);
         ParamRecord param = MakeParam(0, static_cast<uint16_t>(rng.Next()));
         Carrier d(&control_.rec), p(&param);
+        const uint32_t mark = ctx.Mark();
         HRESULT hr = Call(ctx, kResetOrCancel, &d, &p, nullptr, 0, nullptr, &status);
         ctx.Note("-> %08lX", status);
+        const auto resets = ctx.LogSince(mark).Vendor(REQ_RESET);
+        ctx.Expect(resets.size() == (control_.open ? 1u : 0u), "ResetOrCancel: %u requests",
+                   static_cast<unsigned>(resets.size()));
+        const bool ok = !resets.empty() && Ok(*resets[0]);
         ctx.Expect(hr == S_OK && status == (ok ? 0 : R_IOCTL_FAILED), "ResetOrCancel: hr %08lX status %08lX", hr,
                    status);
         cancelled_ = true;
@@ -414,7 +465,7 @@ void TalvixDriver::Step(Context& ctx)
     default: {
         const Method id = static_cast<Method>(kDeviceDetect + rng.Below(3));
         ctx.Note("method %d", id);
-        const bool present = ctx.model.plugged;
+        const bool present = ctx.plugged;
         HRESULT hr = Call(ctx, id, nullptr, nullptr, nullptr, 0, id == kGetDriverVersion ? &value : nullptr, &status);
         ctx.Note("-> %08lX", status);
         if (id == kGetDriverVersion) {

@@ -1,22 +1,19 @@
 // The dump tool's Read and Write flows, run in this process on real files:
-// the outcome each flow reports, device memory after a Write, and the dump
-// file after a Read (a Read that did not succeed leaves the previous dump
-// exactly as it was, or no file where there was none).  No flow leaves a
-// temporary file behind.
+// the outcome each flow reports against what the device's log shows, device
+// memory after a Write, and the dump file after a Read against device memory
+// (a Read that did not succeed leaves the previous dump exactly as it was, or
+// no file where there was none).  No flow leaves a temporary file behind.
 #include <fstream>
 #include <iterator>
 
 #include "flows.h"
-#include "soak/oracle.h"
 #include "soak/soak.h"
+#include "usb_protocol.h"
 #include "win/unique_any.h"
 
 namespace soak {
 
 namespace {
-
-// Sent as a debug write before every transfer.
-const uint8_t kResetCommand[12] = {0x05, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x05, 0x00, 0x00, 0x00, 0xFF, 0xFF};
 
 class Reported : public dump::Reporter {
 public:
@@ -59,17 +56,6 @@ void StoreFile(const std::string& path, const std::vector<uint8_t>& bytes)
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-TransferDesc FlowDesc(uint32_t addr, uint32_t size, uint32_t mode)
-{
-    TransferDesc desc = {};
-    desc.address = addr << 1;
-    desc.length = size << 1;
-    desc.unitSize = 4;
-    desc.cmdValue = 1;
-    desc.cmdIndex = static_cast<uint16_t>(mode);
-    return desc;
-}
-
 class VantorDriver : public Driver {
 public:
     // A dump left by an earlier run would make a replay start elsewhere.
@@ -83,33 +69,40 @@ public:
     bool ResetDevice(Context&) override { return false; }
 
 private:
-    // uCreate(7) and the reset command, as both flows begin; the outcome when
-    // they stop the flow.
-    bool ExpectOpening(Context& ctx, dump::Outcome& outcome);
+    // uCreate(7) and the reset command (a debug write), as both flows begin;
+    // the outcome when they stop the flow.
+    bool ExpectOpening(Context& ctx, const OpLog& log, dump::Outcome& outcome);
+    // The transfer after the opening: whether all of it moved.
+    static bool Whole(const OpLog& log, uint8_t request, uint16_t type, uint32_t length);
     void Read(Context& ctx, dump::DumpSettings& settings);
     void Write(Context& ctx, dump::DumpSettings& settings);
 
     std::string dumpPath_, sourcePath_;
 };
 
-bool VantorDriver::ExpectOpening(Context& ctx, dump::Outcome& outcome)
+bool VantorDriver::ExpectOpening(Context& ctx, const OpLog& log, dump::Outcome& outcome)
 {
-    XferConn& conn = SharedXferConn();
-    if (ExpectCreate(ctx.model, conn, OPEN_ALL) != RESULT_OK) {
+    if (ExpectXferCreate(ctx, OPEN_ALL) != RESULT_OK) {
         outcome = dump::Outcome::OpenUsbFailed;
         return false;
     }
-    TransferDesc reset = {};
-    reset.length = sizeof kResetCommand;
-    reset.unitSize = 4;
-    reset.cmdValue = 1;
-    reset.cmdIndex = 1;
-    std::vector<uint8_t> bytes(kResetCommand, kResetCommand + sizeof kResetCommand);
-    if (ExpectDebug(ctx.model, conn, reset, false, bytes).result != RESULT_OK) {
+    const auto debug = log.Vendor(REQ_DEBUG);
+    const auto writes = log.Pipe(VDEV_LOG_WRITE);
+    ctx.Expect(!debug.empty(), "the flow sent no reset command");
+    if (!Ok(*debug[0]) || writes.empty() || !Ok(*writes[0]) || writes[0]->a != 12) {
         outcome = dump::Outcome::ResetFailed;  // the connection stays open
         return false;
     }
     return true;
+}
+
+bool VantorDriver::Whole(const OpLog& log, uint8_t request, uint16_t type, uint32_t length)
+{
+    const auto commands = log.Vendor(request);
+    if (commands.size() != 1 || !Ok(*commands[0]))
+        return false;
+    const OpLog transfer = log.After(*commands[0]);
+    return !transfer.AnyFailed(type) && transfer.MovedBeforeReset(type) == length;
 }
 
 void VantorDriver::Read(Context& ctx, dump::DumpSettings& s)
@@ -124,28 +117,27 @@ void VantorDriver::Read(Context& ctx, dump::DumpSettings& s)
         cancels.push_back(HeldRead::CancelXfer);
     ctx.ArmFaults(kFailControl | kFailRead | kFailWrite | kShortRead | kPendRead, 2, cancels);
 
-    dump::Outcome expected = dump::Outcome::OpenFileFailed;
-    std::vector<uint8_t> dump;
-    XferConn& conn = SharedXferConn();
-    if (creatable && ExpectOpening(ctx, expected)) {
-        TransferDesc desc = FlowDesc(s.Addr, s.Size, s.readMode);
-        XferOutcome wire = ExpectRead(ctx.model, conn, desc, std::vector<uint8_t>(desc.length, 0));
-        // A read that moved fewer bytes than asked, a cancelled one included, fails.
-        const bool whole = wire.result == RESULT_OK && wire.count == desc.length;
-        expected = whole ? dump::Outcome::ReadSuccess : dump::Outcome::ReadFailed;
-        for (uint32_t i = 0; i < s.Size; ++i)
-            dump.push_back(wire.buffer[2 * i]);
-        ExpectClose(conn);
-    }
+    const uint32_t mark = ctx.Mark();
     Reported reported;
     dump::ReadFlow(s, reported);
     ctx.Note("-> \"%s\"", dump::OutcomeText(reported.last));
+    const OpLog log = ctx.LogSince(mark);
+    dump::Outcome expected = dump::Outcome::OpenFileFailed;
+    if (creatable && ExpectOpening(ctx, log, expected)) {
+        // A read that moved fewer bytes than asked, a cancelled one included, fails.
+        expected = Whole(log, REQ_READ, VDEV_LOG_READ, 2 * s.Size) ? dump::Outcome::ReadSuccess
+                                                                    : dump::Outcome::ReadFailed;
+        ExpectXferClose();
+    }
     ctx.Expect(reported.shown == 1, "Read flow showed %d outcomes", reported.shown);
-    ctx.Expect(reported.last == expected, "Read flow: \"%s\", expected \"%s\"", dump::OutcomeText(reported.last),
+    ctx.Expect(reported.last == expected, "Read flow: \"%s\", the log says \"%s\"", dump::OutcomeText(reported.last),
                dump::OutcomeText(expected));
     const FileState after = Snapshot(s.forWrite);
     if (expected == dump::Outcome::ReadSuccess) {
-        ctx.Expect(after.exists && after.bytes == dump, "Read flow: the dump file (%u bytes) differs from the model",
+        std::vector<uint8_t> dump(s.Size);
+        for (uint32_t i = 0; i < s.Size; ++i)
+            dump[i] = ctx.Before(2 * (s.Addr + i));
+        ctx.Expect(after.exists && after.bytes == dump, "Read flow: the dump file (%u bytes) differs from device memory",
                    static_cast<unsigned>(after.bytes.size()));
     } else if (before.exists) {
         ctx.Expect(after.exists && after.bytes == before.bytes, "Read flow failed and changed the previous dump");
@@ -163,27 +155,23 @@ void VantorDriver::Write(Context& ctx, dump::DumpSettings& s)
     if (present)
         StoreFile(sourcePath_, file);
     ctx.ArmFaults(kFailControl | kFailWrite, 2);
+    // A short file leaves the rest of the dump zero; each byte goes out as (byte, 0xFF).
+    file.resize(s.Size, 0);
+    ctx.Sent(WireOf(file));
 
-    dump::Outcome expected = dump::Outcome::OpenFileFailed;
-    if (present && ExpectOpening(ctx, expected)) {
-        // A short file leaves the rest of the dump zero; each byte goes out as (byte, 0xFF).
-        file.resize(s.Size, 0);
-        std::vector<uint8_t> wire;
-        for (uint8_t b : file) {
-            wire.push_back(b);
-            wire.push_back(0xFF);
-        }
-        TransferDesc desc = FlowDesc(s.Addr, s.Size, s.writeMode);
-        XferOutcome out = ExpectWrite(ctx.model, SharedXferConn(), desc, wire.data());
-        const bool whole = out.result == RESULT_OK && out.count == desc.length;
-        expected = whole ? dump::Outcome::WriteSuccess : dump::Outcome::WriteFailed;
-        ExpectClose(SharedXferConn());
-    }
+    const uint32_t mark = ctx.Mark();
     Reported reported;
     dump::WriteFlow(s, reported);
     ctx.Note("-> \"%s\"", dump::OutcomeText(reported.last));
+    const OpLog log = ctx.LogSince(mark);
+    dump::Outcome expected = dump::Outcome::OpenFileFailed;
+    if (present && ExpectOpening(ctx, log, expected)) {
+        expected = Whole(log, REQ_WRITE, VDEV_LOG_WRITE, 2 * s.Size) ? dump::Outcome::WriteSuccess
+                                                                      : dump::Outcome::WriteFailed;
+        ExpectXferClose();
+    }
     ctx.Expect(reported.shown == 1, "Write flow showed %d outcomes", reported.shown);
-    ctx.Expect(reported.last == expected, "Write flow: \"%s\", expected \"%s\"", dump::OutcomeText(reported.last),
+    ctx.Expect(reported.last == expected, "Write flow: \"%s\", the log says \"%s\"", dump::OutcomeText(reported.last),
                dump::OutcomeText(expected));
 }
 
@@ -191,7 +179,7 @@ void VantorDriver::Step(Context& ctx)
 {
     dump::DumpSettings s;
     s.Size = ctx.rng.Percent(10) ? ctx.rng.Below(8) : ctx.rng.Range(1, 100 * 1024);
-    s.Addr = ctx.rng.Below(ctx.model.MemoryBytes() / 2 + 1024);
+    s.Addr = ctx.rng.Below(ctx.MemoryBytes() / 2 + 1024);
     s.readMode = ctx.rng.Next();
     s.writeMode = ctx.rng.Next();
     const bool read = ctx.rng.Percent(50);

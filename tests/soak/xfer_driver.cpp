@@ -1,15 +1,17 @@
 // uXfer under faults: every export, called in random order with random
-// arguments, compared with what the model says the documented algorithm gives.
+// arguments, judged by what the device's log shows it asked for and moved.
 #include <cstring>
 
-#include "soak/oracle.h"
 #include "soak/soak.h"
+#include "uXfer.h"
 #include "usb_protocol.h"
 
 namespace soak {
 
 namespace {
 
+constexpr uint32_t kUntouched = 0xC0FFEE;
+constexpr uint32_t kStatusCancelled = 0xC0000120;
 // A window of this thread that counts progress messages.
 class ProgressSink {
 public:
@@ -60,7 +62,7 @@ public:
     void Settle(Context& ctx) override
     {
         ctx.Note("uClose");
-        ctx.Expect(uClose() == ExpectClose(conn_), "uClose result");
+        ctx.Expect(uClose() == Close(), "uClose result");
         if (notifying_) {
             ctx.Expect(uUnRegDevNotify() == 1, "uUnRegDevNotify after a registration");
             notifying_ = false;
@@ -73,25 +75,53 @@ public:
         const uint32_t code = ctx.rng.Range(0, 0x1FFFF);
         ctx.Note("uSetCancel(%u)", code);
         ctx.Expect(uSetCancel(code) == RESULT_OK, "uSetCancel with the device present");
-        ctx.model.Vendor(REQ_RESET, 0, nullptr, 0);
         return true;
     }
-    // The connection as the dump tool's flows leave it.
-    XferConn& Conn() { return conn_; }
+    // uXfer.Device's progress goes to a window of its own.
+    void Lent()
+    {
+        conn_ = XferConn{};
+        msgToSink_ = false;
+    }
+    uint32_t Create(const Context& ctx, uint32_t flags);
+    uint32_t Close();
+    bool CancelReaches(const Context& ctx) const { return ctx.plugged && conn_.instance == 0 && conn_.defaultClass; }
 
 private:
     TransferDesc RandomDesc(Context& ctx, uint32_t maxLength);
     // Faults for a transfer: a held read only when the helper's cancel can reach the device.
     HeldReadPlan ArmFor(Context& ctx, uint32_t kinds);
-    void Check(Context& ctx, const char* what, uint32_t result, const XferOutcome& expect, uint32_t count,
-               const std::vector<uint8_t>* buffer);
+    // A memory transfer: result, count, the requests, progress and the bytes delivered.
+    void Transfer(Context& ctx, bool read);
+    void Verify(Context& ctx);
+    void Debug(Context& ctx, bool read);
+    void CheckProgress(Context& ctx, const char* what, uint32_t expected);
 
     XferConn conn_;
     ProgressSink sink_;
     bool msgToSink_ = false;
     uint32_t msgFlag_ = 0;
     bool notifying_ = false;
+    bool progressSeen_ = false;
 };
+
+// Only instance 0 of the default class is present (when plugged).
+uint32_t XferDriver::Create(const Context& ctx, uint32_t flags)
+{
+    if (!ctx.plugged || !conn_.defaultClass || conn_.instance != 0)
+        return RESULT_OPEN_FAILED;
+    conn_.control = (flags & OPEN_CONTROL) != 0;
+    conn_.writePipe = (flags & OPEN_WRITE) != 0;
+    conn_.readPipe = (flags & OPEN_READ) != 0;
+    return RESULT_OK;
+}
+
+uint32_t XferDriver::Close()
+{
+    const uint32_t result = conn_.writePipe ? 1 : 0xFFFFFFFF;
+    conn_ = XferConn{false, false, false, conn_.defaultClass, conn_.instance};
+    return result;
+}
 
 TransferDesc XferDriver::RandomDesc(Context& ctx, uint32_t maxLength)
 {
@@ -99,7 +129,7 @@ TransferDesc XferDriver::RandomDesc(Context& ctx, uint32_t maxLength)
     desc.param0 = ctx.rng.Next();
     desc.param1 = ctx.rng.Next();
     // Mostly inside memory, sometimes across its end.
-    desc.address = ctx.rng.Below(ctx.model.MemoryBytes() + 4096) & ~1u;
+    desc.address = ctx.rng.Below(ctx.MemoryBytes() + 4096) & ~1u;
     const uint32_t lengths[] = {0, 2, 64, 100, 4096, XFER_CHUNK, XFER_CHUNK + 1, ctx.rng.Range(1, maxLength)};
     desc.length = lengths[ctx.rng.Below(8)];
     const uint32_t units[] = {4, 4, 4, 2, 8, 1, 0};
@@ -118,30 +148,136 @@ HeldReadPlan XferDriver::ArmFor(Context& ctx, uint32_t kinds)
     return ctx.ArmFaults(kinds, 2, cancels);
 }
 
-void XferDriver::Check(Context& ctx, const char* what, uint32_t result, const XferOutcome& expect, uint32_t count,
-                       const std::vector<uint8_t>* buffer)
+void XferDriver::CheckProgress(Context& ctx, const char* what, uint32_t expected)
 {
+    if (progressSeen_ && msgFlag_)
+        ctx.Expect(ProgressSink::received == expected, "%s: %u progress messages, %u chunks moved", what,
+                   ProgressSink::received, expected);
+}
+
+// The command, then chunks of at most XFER_CHUNK until the length is moved
+// or one fails; a failure ends with the reset request.  A read the helper's
+// uSetCancel ended is a cancel, which succeeds.
+void XferDriver::Transfer(Context& ctx, bool read)
+{
+    const char* what = read ? "uXferRead" : "uXferWrite";
+    ctx.Note(what);
+    TransferDesc desc = RandomDesc(ctx, 3 * XFER_CHUNK);
+    std::vector<uint8_t> buffer = read ? std::vector<uint8_t>(desc.length, 0xA5) : Bytes(desc.length, ctx.rng.Next());
+    const HeldReadPlan plan = ArmFor(ctx, kFailControl | (read ? kFailRead | kShortRead | kPendRead : kFailWrite));
+    if (!read)
+        ctx.Sent(buffer);
+    uint32_t count = kUntouched;
+    const uint32_t mark = ctx.Mark();
+    const uint32_t result = read ? uXferRead(&desc, buffer.data(), &count) : uXferWrite(&desc, buffer.data(), &count);
     ctx.Note("-> %08X count=%u", result, count);
-    ctx.Expect(result == expect.result, "%s: result %08X, expected %08X", what, result, expect.result);
-    if (expect.countSet)
-        ctx.Expect(count == expect.count, "%s: count %u, expected %u", what, count, expect.count);
-    else
-        ctx.Expect(count == 0xC0FFEE, "%s: count written although nothing moved", what);
-    if (buffer && *buffer != expect.buffer) {
-        size_t at = 0;
-        while ((*buffer)[at] == expect.buffer[at])
-            ++at;
-        ctx.Fail("%s: buffer differs from the model at byte %u (0x%02X, expected 0x%02X)", what,
-                 static_cast<unsigned>(at), (*buffer)[at], expect.buffer[at]);
+    const OpLog log = ctx.LogSince(mark);
+    const uint16_t type = read ? VDEV_LOG_READ : VDEV_LOG_WRITE;
+    const auto commands = log.Vendor(read ? REQ_READ : REQ_WRITE);
+    const bool sendable = conn_.control && desc.unitSize != 0;
+    ctx.Expect(commands.size() == (sendable ? 1u : 0u), "%s: %u commands in the log", what,
+               static_cast<unsigned>(commands.size()));
+    if (!sendable || !Ok(*commands[0])) {
+        ctx.Expect(result == RESULT_IO_FAILED && count == kUntouched && log.Pipe(type).empty(),
+                   "%s without its command: result %08X, count %u", what, result, count);
+    } else {
+        const auto transfers = log.Pipe(type);
+        bool cancelled = false, failed = desc.length > 0 && transfers.empty();
+        for (size_t i = 0; i < transfers.size(); ++i) {
+            const VdevLogRecord& t = *transfers[i];
+            cancelled |= plan.action == HeldRead::CancelXfer && t.c == kStatusCancelled;
+            failed |= !Ok(t);
+            if (t.a && !failed)
+                ctx.Expect(t.a == std::min<uint32_t>(desc.length - i * XFER_CHUNK, XFER_CHUNK),
+                           "%s: chunk %u asks for %u bytes", what, static_cast<unsigned>(i), t.a);
+        }
+        if (failed)
+            ctx.Expect(!log.Vendor(REQ_RESET).empty(), "%s: no reset request after a failed chunk", what);
+        const uint32_t expected = failed && !cancelled ? RESULT_IO_FAILED : RESULT_OK;
+        ctx.Expect(result == expected, "%s: result %08X, expected %08X", what, result, expected);
+        ctx.Expect(count == log.MovedBeforeReset(type), "%s: count %u, the log moved %u", what, count,
+                   log.MovedBeforeReset(type));
+        CheckProgress(ctx, what, log.TransfersBeforeReset(type));
     }
+    if (read)
+        ctx.CheckDelivered(what, buffer, 0xA5, mark);
+}
+
+// The verification request, then one read of the 4-byte value: the 32-bit sum
+// of the range's 16-bit words as device memory holds them.
+void XferDriver::Verify(Context& ctx)
+{
+    ctx.Note("uXferVerify");
+    TransferDesc desc = RandomDesc(ctx, 8192);
+    std::vector<uint8_t> result4(4, 0xA5);
+    ArmFor(ctx, kFailControl | kFailRead | kShortRead | kPendRead);
+    const uint32_t mark = ctx.Mark();
+    const uint32_t result = uXferVerify(&desc, result4.data());
+    ctx.Note("-> %08X", result);
+    const OpLog log = ctx.LogSince(mark);
+    const auto commands = log.Vendor(REQ_DEBUG);
+    const auto reads = log.Pipe(VDEV_LOG_READ);
+    const bool sent = !commands.empty() && Ok(*commands[0]);
+    ctx.Expect(commands.size() == (conn_.control && desc.unitSize ? 1u : 0u), "uXferVerify: %u requests",
+               static_cast<unsigned>(commands.size()));
+    ctx.Expect(reads.size() == (sent && conn_.readPipe ? 1u : 0u), "uXferVerify: %u reads",
+               static_cast<unsigned>(reads.size()));
+    const VdevLogRecord* value = reads.empty() ? nullptr : reads[0];
+    const bool whole = value && Ok(*value) && value->b == 4;
+    ctx.Expect(result == (whole ? RESULT_OK : RESULT_IO_FAILED), "uXferVerify: result %08X", result);
+    std::vector<uint8_t> expected(4, 0xA5);
+    if (value && Ok(*value))
+        std::copy(value->data, value->data + value->b, expected.begin());
+    ctx.Expect(result4 == expected, "uXferVerify: the value differs from what the device sent");
+    if (whole) {
+        uint32_t sum = 0;
+        const uint32_t words = desc.length / desc.unitSize * 2;
+        for (uint32_t i = 0; i < words; ++i)
+            sum += ctx.Before(desc.address + 2 * i) | (ctx.Before(desc.address + 2 * i + 1) << 8);
+        ctx.Expect(StageGetWord(result4.data(), 0) == sum, "uXferVerify: value %08X, device memory sums to %08X",
+                   StageGetWord(result4.data(), 0), sum);
+    }
+    if (progressSeen_)
+        ctx.Expect(ProgressSink::received == (whole ? 1u : 0u), "uXferVerify: %u progress messages",
+                   ProgressSink::received);
+}
+
+// The debug request, then one transfer of the length on the pipe.
+void XferDriver::Debug(Context& ctx, bool read)
+{
+    const char* what = read ? "uDebugReadCmd" : "uDebugWriteCmd";
+    ctx.Note(what);
+    TransferDesc desc = RandomDesc(ctx, 600);
+    std::vector<uint8_t> buffer = read ? std::vector<uint8_t>(desc.length, 0xA5) : Bytes(desc.length, ctx.rng.Next());
+    ArmFor(ctx, kFailControl | (read ? kFailRead | kShortRead | kPendRead : kFailWrite));
+    uint32_t count = kUntouched;
+    const uint32_t mark = ctx.Mark();
+    const uint32_t result =
+        read ? uDebugReadCmd(&desc, buffer.data(), &count) : uDebugWriteCmd(&desc, buffer.data(), &count);
+    ctx.Note("-> %08X count=%u", result, count);
+    const OpLog log = ctx.LogSince(mark);
+    const auto commands = log.Vendor(REQ_DEBUG);
+    const auto transfers = log.Pipe(read ? VDEV_LOG_READ : VDEV_LOG_WRITE);
+    ctx.Expect(commands.size() == (conn_.control ? 1u : 0u) && transfers.size() <= 1, "%s: %u requests, %u transfers",
+               what, static_cast<unsigned>(commands.size()), static_cast<unsigned>(transfers.size()));
+    if (transfers.empty()) {
+        ctx.Expect(result == RESULT_IO_FAILED && count == kUntouched, "%s without a transfer: %08X count %u", what,
+                   result, count);
+    } else {
+        const VdevLogRecord& t = *transfers[0];
+        ctx.Expect(result == (Ok(t) ? RESULT_OK : RESULT_IO_FAILED) && count == t.b,
+                   "%s: result %08X count %u, the device moved %u", what, result, count, t.b);
+    }
+    if (read)
+        ctx.CheckEcho(what, buffer, 0xA5, transfers.empty() ? nullptr : transfers[0]);
 }
 
 void XferDriver::Step(Context& ctx)
 {
     Rng& rng = ctx.rng;
-    uint32_t count = 0xC0FFEE;
+    uint32_t count = kUntouched;
     ProgressSink::received = 0;
-    const bool progressSeen = msgToSink_;
+    progressSeen_ = msgToSink_;
     // The dump tool's flows close the connection after each run: open it
     // again more often than not, so that transfers meet the device.
     const uint32_t op = !conn_.control && rng.Percent(60) ? 0 : rng.Below(16);
@@ -151,89 +287,51 @@ void XferDriver::Step(Context& ctx)
         const uint32_t flags = rng.Percent(70) ? OPEN_ALL : rng.Percent(10) ? 0xFF : rng.Below(8);
         ctx.Note("uCreate(%u)", flags);
         const uint32_t result = uCreate(flags);
-        ctx.Expect(result == ExpectCreate(ctx.model, conn_, flags), "uCreate: result %08X", result);
+        ctx.Expect(result == Create(ctx, flags & OPEN_ALL), "uCreate: result %08X", result);
         break;
     }
     case 2: {
         ctx.Note("uClose");
         const uint32_t result = uClose();
-        ctx.Expect(result == ExpectClose(conn_), "uClose: result %08X", result);
+        ctx.Expect(result == Close(), "uClose: result %08X", result);
         break;
     }
     case 3:
     case 4:
-    case 5: {
-        ctx.Note("uXferRead");
-        TransferDesc desc = RandomDesc(ctx, 3 * XFER_CHUNK);
-        std::vector<uint8_t> buffer(desc.length, 0xA5);
-        ArmFor(ctx, kFailControl | kFailRead | kShortRead | kPendRead);
-        XferOutcome expect = ExpectRead(ctx.model, conn_, desc, buffer);
-        const uint32_t result = uXferRead(&desc, buffer.data(), &count);
-        Check(ctx, "uXferRead", result, expect, count, &buffer);
-        if (progressSeen && msgFlag_)
-            ctx.Expect(ProgressSink::received == expect.progress, "uXferRead: %u progress messages, expected %u",
-                       ProgressSink::received, expect.progress);
+    case 5:
+        Transfer(ctx, true);
         break;
-    }
     case 6:
     case 7:
-    case 8: {
-        ctx.Note("uXferWrite");
-        TransferDesc desc = RandomDesc(ctx, 3 * XFER_CHUNK);
-        std::vector<uint8_t> data = Bytes(desc.length, rng.Next());
-        ArmFor(ctx, kFailControl | kFailWrite);
-        XferOutcome expect = ExpectWrite(ctx.model, conn_, desc, data.data());
-        const uint32_t result = uXferWrite(&desc, data.data(), &count);
-        Check(ctx, "uXferWrite", result, expect, count, nullptr);
-        if (progressSeen && msgFlag_)
-            ctx.Expect(ProgressSink::received == expect.progress, "uXferWrite: %u progress messages, expected %u",
-                       ProgressSink::received, expect.progress);
+    case 8:
+        Transfer(ctx, false);
         break;
-    }
-    case 9: {
-        ctx.Note("uXferVerify");
-        TransferDesc desc = RandomDesc(ctx, 8192);
-        std::vector<uint8_t> result4(4, 0xA5);
-        ArmFor(ctx, kFailControl | kFailRead | kShortRead | kPendRead);
-        XferOutcome expect = ExpectVerify(ctx.model, conn_, desc, result4);
-        const uint32_t result = uXferVerify(&desc, result4.data());
-        ctx.Note("-> %08X", result);
-        ctx.Expect(result == expect.result, "uXferVerify: result %08X, expected %08X", result, expect.result);
-        ctx.Expect(result4 == expect.buffer, "uXferVerify: the verification value differs from the model");
-        if (progressSeen)
-            ctx.Expect(ProgressSink::received == expect.progress, "uXferVerify: %u progress messages, expected %u",
-                       ProgressSink::received, expect.progress);
+    case 9:
+        Verify(ctx);
         break;
-    }
-    case 10: {
-        const bool read = rng.Percent(50);
-        ctx.Note(read ? "uDebugReadCmd" : "uDebugWriteCmd");
-        TransferDesc desc = RandomDesc(ctx, 600);
-        std::vector<uint8_t> buffer = read ? std::vector<uint8_t>(desc.length, 0xA5) : Bytes(desc.length, rng.Next());
-        ArmFor(ctx, kFailControl | (read ? kFailRead | kShortRead | kPendRead : kFailWrite));
-        XferOutcome expect = ExpectDebug(ctx.model, conn_, desc, read, buffer);
-        const uint32_t result = read ? uDebugReadCmd(&desc, buffer.data(), &count)
-                                     : uDebugWriteCmd(&desc, buffer.data(), &count);
-        Check(ctx, read ? "uDebugReadCmd" : "uDebugWriteCmd", result, expect, count, read ? &buffer : nullptr);
+    case 10:
+        Debug(ctx, rng.Percent(50));
         break;
-    }
     case 11: {
         ctx.Note("uGetStatus");
         ctx.ArmFaults(kFailControl | kActivePolls | kErrorAtPoll, 2);
         uint8_t status[8];
         std::memset(status, 0xA5, sizeof status);
-        uint8_t expected[8] = {};
-        const bool ok = conn_.control && ctx.model.Vendor(REQ_STATUS, 0, expected, sizeof expected);
+        const uint32_t mark = ctx.Mark();
         const uint32_t result = uGetStatus(status, &count);
         ctx.Note("-> %08X status %02X", result, status[0]);
+        const auto polls = ctx.LogSince(mark).Vendor(REQ_STATUS);
+        ctx.Expect(polls.size() == (conn_.control ? 1u : 0u), "uGetStatus: %u requests", static_cast<unsigned>(polls.size()));
+        const bool ok = !polls.empty() && Ok(*polls[0]);
         ctx.Expect(result == (ok ? RESULT_OK : RESULT_IO_FAILED), "uGetStatus: result %08X", result);
         if (ok)
-            ctx.Expect(count == 8 && std::memcmp(status, expected, 8) == 0,
-                       "uGetStatus: count %u, byte 0 %02X, expected 8 and %02X", count, status[0], expected[0]);
+            ctx.Expect(count == 8 && std::memcmp(status, StageOf(*polls[0]), 8) == 0,
+                       "uGetStatus: count %u, byte 0 %02X, the device answered %02X", count, status[0],
+                       StageOf(*polls[0])[0]);
         break;
     }
     case 12: {
-        const uint32_t expected = ctx.model.plugged && conn_.defaultClass ? 1 : 0;
+        const uint32_t expected = ctx.plugged && conn_.defaultClass ? 1 : 0;
         const uint32_t found = uEnumeInstances();
         ctx.Note("uEnumeInstances -> %u", found);
         ctx.Expect(found == expected, "uEnumeInstances: %u, expected %u", found, expected);
@@ -256,10 +354,13 @@ void XferDriver::Step(Context& ctx)
         const uint32_t code = rng.Range(0, 0x1FFFF);
         ctx.ArmFaults(kFailControl, 1);
         const bool present = XferCancelReaches(ctx);
-        const bool sent = present && ctx.model.Vendor(REQ_RESET, static_cast<uint16_t>(code), nullptr, 0);
+        const uint32_t mark = ctx.Mark();
         const uint32_t result = uSetCancel(code);
         ctx.Note("(%u) -> %08X", code, result);
-        ctx.Expect(result == (!present ? RESULT_OPEN_FAILED : sent ? RESULT_OK : RESULT_IO_FAILED),
+        const auto resets = ctx.LogSince(mark).Vendor(REQ_RESET);
+        ctx.Expect(resets.size() == (present ? 1u : 0u) && (resets.empty() || IndexOf(*resets[0]) == (code & 0xFFFF)),
+                   "uSetCancel(%u): %u reset requests", code, static_cast<unsigned>(resets.size()));
+        ctx.Expect(result == (!present ? RESULT_OPEN_FAILED : Ok(*resets[0]) ? RESULT_OK : RESULT_IO_FAILED),
                    "uSetCancel: result %08X", result);
         break;
     }
@@ -316,15 +417,24 @@ Driver* NewXferDriver(Context& ctx)
     return theDriver;
 }
 
-XferConn& SharedXferConn()
+uint32_t ExpectXferCreate(const Context& ctx, uint32_t flags)
 {
-    return theDriver->Conn();
+    return theDriver->Create(ctx, flags);
+}
+
+uint32_t ExpectXferClose()
+{
+    return theDriver->Close();
+}
+
+void XferConnectionLent()
+{
+    theDriver->Lent();
 }
 
 bool XferCancelReaches(const Context& ctx)
 {
-    const XferConn& conn = SharedXferConn();
-    return ctx.model.plugged && conn.instance == 0 && conn.defaultClass;
+    return theDriver->CancelReaches(ctx);
 }
 
 }  // namespace soak

@@ -124,9 +124,10 @@ std::string DeviceTwin::Replay(const VdevLogRecord& r)
         std::memcpy(buffer.data(), r.data, std::min<uint32_t>(r.a, r.dataLen));
         const bool fails = ModelWriteFails(&model_) != 0;
         hits[kHitWrite] += fails;
-        const uint32_t moved = fails ? 0 : ModelPipeWrite(&model_, buffer.data(), r.a);
-        if ((r.c != 0) != fails || r.b != moved)
-            return Disagree(r, fails ? "failed write (%u)" : "write moving %u bytes", moved);
+        uint32_t moved = 0;
+        const bool failed = fails || ModelPipeWrite(&model_, buffer.data(), r.a, &moved) != MODEL_OK;
+        if ((r.c != 0) != failed || r.b != moved)
+            return Disagree(r, failed ? "failed write (%u)" : "write moving %u bytes", moved);
         return "";
     }
     default:

@@ -75,7 +75,13 @@ private:
 Error CheckName(const std::wstring& path, const std::string& name)
 {
     const std::string problem = dump::NameProblem(path);
-    return problem.empty() ? Error{} : Fail(Kind::File, "can't use " + name + ": " + problem);
+    if (problem.empty())
+        return {};
+    // A NUL would end the sentence wherever it is shown: it is spelt out.
+    std::string shown;
+    for (const char c : name)
+        shown += c ? std::string(1, c) : std::string("\\0");
+    return Fail(Kind::File, "can't use " + shown + ": " + problem);
 }
 
 Error OpenFileSource(const std::wstring& path, const std::string& name, std::unique_ptr<Source>& source)

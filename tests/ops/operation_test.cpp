@@ -291,19 +291,27 @@ public:
     uint64_t wrong_ = 0;
 };
 
-// Reserves the address space in pieces of `piece` bytes, then gives one back:
-// the largest free piece is then that size.
+// Reserves the address space in pieces of `piece` bytes, what is left in
+// pieces of 1 MiB, then gives one large piece back: the largest free piece is
+// then that size, with reserved space on both sides.
 class CrowdedAddressSpace {
 public:
     explicit CrowdedAddressSpace(SIZE_T piece)
     {
-        while (void* region = VirtualAlloc(nullptr, piece, MEM_RESERVE, PAGE_NOACCESS))
-            regions_.emplace_back(region);
-        if (!regions_.empty())
-            regions_.pop_back();
+        regions_.reserve(8192);  // no heap growth once the space is full
+        Fill(piece);
+        win::unique_region freed = std::move(regions_.back());
+        regions_.pop_back();
+        Fill(1u << 20);
     }
 
 private:
+    void Fill(SIZE_T piece)
+    {
+        while (void* region = VirtualAlloc(nullptr, piece, MEM_RESERVE, PAGE_NOACCESS))
+            regions_.emplace_back(region);
+    }
+
     std::vector<win::unique_region> regions_;
 };
 

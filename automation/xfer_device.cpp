@@ -32,7 +32,7 @@ constexpr uint32_t kDefaultResetCode = 2;
 
 const wchar_t kTempPrefix[] = L"uxa";
 // How the object names what the dump operations' sentences mention.
-const ops::Names kNames = {"address", "size", "Timeout", nullptr, nullptr};
+const ops::Names kNames = {"address", "size", nullptr, nullptr};
 
 std::string Utf8(const std::wstring& text)
 {

@@ -51,35 +51,48 @@ int Fail(int code, const std::string& message, const Json& details)
     return code;
 }
 
-const ops::Names kNames = {"--addr", "--size", "--timeout", "--pad", "--no-reset"};
+const ops::Names kNames = {"--addr", "--size", "--pad", "--no-reset"};
 
-int Exit(const ops::Error& error)
+namespace {
+
+int ExitCodeOf(ops::Kind kind)
 {
-    switch (error.kind) {
+    switch (kind) {
     case ops::Kind::None:
         return kExitOk;
     case ops::Kind::Usage:
-        return Fail(kExitUsage, error.text);
+        return kExitUsage;
     case ops::Kind::NoDevice:
-        return Fail(kExitNoDevice, error.text);
+        return kExitNoDevice;
     case ops::Kind::Device:
     case ops::Kind::Timeout:
-        return Fail(kExitDevice, error.text);
+        return kExitDevice;
     case ops::Kind::File:
-        return Fail(kExitFile, error.text);
+        return kExitFile;
     case ops::Kind::Mismatch:
-        if (error.difference)
-            return Fail(kExitMismatch, error.text,
-                        {{"first_offset", error.difference->fileOffset},
-                         {"first_addr", error.difference->wordAddress},
-                         {"differing_words", error.difference->differingWords}});
-        return Fail(kExitMismatch, error.text);
+        return kExitMismatch;
     case ops::Kind::NoMemory:
-        return Fail(kExitNoMemory, error.text);
+        return kExitNoMemory;
     case ops::Kind::Cancelled:
         break;
     }
-    return Fail(kExitCancelled, error.text);
+    return kExitCancelled;
+}
+
+}  // namespace
+
+int Exit(const ops::Error& error)
+{
+    if (!error)
+        return kExitOk;
+    Json details = Json::object();
+    if (error.difference)
+        details = {{"first_offset", error.difference->fileOffset},
+                   {"first_addr", error.difference->wordAddress},
+                   {"differing_words", error.difference->differingWords}};
+    else if (error.moved)
+        details["moved"] = error.moved;
+    return Fail(ExitCodeOf(error.kind), error.text, details);
 }
 
 }  // namespace cli

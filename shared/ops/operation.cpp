@@ -364,7 +364,7 @@ Error Operation::StartTimer(uint64_t wireBytes, uint32_t requests)
     timeoutSeconds_ = settings_.timeoutSeconds < 0 ? dump::DefaultTimeoutSeconds(wireBytes, requests)
                                                    : static_cast<uint32_t>(settings_.timeoutSeconds);
     if (cancel_.StartTimer(timeoutSeconds_) == dump::CancelSwitch::Outcome::NoTimer)
-        return NoMemory("the timer of " + std::string(names_.timeout) + " (" + ErrorText() + ")");
+        return NoMemory("the timer of the call's timeout (" + ErrorText() + ")");
     return {};
 }
 
@@ -384,8 +384,7 @@ Error Operation::Step(const std::function<bool()>& step, const char* when)
     }
     Error error = Fail(Kind::Timeout, "no answer from the device in " + std::to_string(timeoutSeconds_) +
                                           " s, so the transfer was stopped" + when +
-                                          "; try 'uxfer status' and 'uxfer reset', or a longer " + names_.timeout +
-                                          " (0: no limit)");
+                                          "; try 'uxfer status' and 'uxfer reset', or a longer timeout (0: no limit)");
     error.moved = moved_;
     return error;
 }

@@ -113,7 +113,6 @@ bool ReadHeld(vdev::Device& device)
 }
 
 const ErrorCase kErrorCases[] = {
-    {"NoDevice", [](vdev::Device& d) { return d.SetPlugged(false); }, ReadDump, UXA_E_NO_DEVICE, "no device"},
     {"HexAddressAndKSize", Nothing, ReadDump, S_OK, ""},
     {"NumbersOutAreLong",
      Nothing,
@@ -138,21 +137,6 @@ const ErrorCase kErrorCases[] = {
          return Call(dev, L"WriteFromFile", {Text((folder + L"image.bin").c_str()), Number(0), Number(18)});
      },
      UXA_E_ARGUMENT, ""},
-    // Writes past the end of memory are lost: the read-back differs.
-    {"VerifyMismatch", [](vdev::Device& d) { return d.SetMemorySize(16); },
-     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
-         return Call(dev, L"WriteFromFile",
-                     {Text((folder + L"image.bin").c_str()), Number(0), Missing(), Missing(), True()});
-     },
-     UXA_E_MISMATCH, "words different, the first at file offset"},
-    {"Timeout", [](vdev::Device& d) { return d.PendRead(1); },
-     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
-         Ref<IXferDevice> typed;
-         dev->QueryInterface(IID_IXferDevice, typed.OutVoid());
-         typed->put_Timeout(1);
-         return ReadDump(dev, nullptr, folder);
-     },
-     UXA_E_TIMEOUT, "no answer from the device in 1 s"},
     {"CancelFromAnotherThread", [](vdev::Device& d) { return d.PendRead(1); },
      [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
          return ReadDumpCancelledWhen(dev, folder, 0, ReadHeld);
@@ -235,7 +219,8 @@ const ErrorCase kErrorCases[] = {
      UXA_E_NO_DEVICE, "held by another uXfer.Device object"},
 };
 
-class AutoErrors : public AutoTest, public testing::WithParamInterface<ErrorCase> {
+// Two objects of the class, created as a script engine creates them.
+class AutoObjects : public AutoTest {
 protected:
     void SetUp() override
     {
@@ -256,6 +241,8 @@ protected:
 
     Ref<IDispatch> dev, other;
 };
+
+class AutoErrors : public AutoObjects, public testing::WithParamInterface<ErrorCase> {};
 
 TEST_P(AutoErrors, CallGivesItsResultAndLeavesTheFilesAsTheyWere)
 {
@@ -281,6 +268,93 @@ TEST_P(AutoErrors, CallGivesItsResultAndLeavesTheFilesAsTheyWere)
 
 INSTANTIATE_TEST_SUITE_P(Calls, AutoErrors, testing::ValuesIn(kErrorCases),
                          [](const testing::TestParamInfo<ErrorCase>& info) { return std::string(info.param.name); });
+
+// The same fault given to uxfer and to the object: the same sentence, the exit
+// code that goes with the object's HRESULT, and the files as they were.
+struct ParityCase {
+    const char* name;
+    bool (*arm)(vdev::Device& device);
+    const char* uxfer;  // the command line after uxfer; the files are in its folder
+    Outcome (*call)(IDispatch* dev, IDispatch* other, const std::wstring& folder);
+    DWORD exitCode;
+    HRESULT expected;
+    bool readOnlyDump = false;
+};
+
+void PrintTo(const ParityCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+Outcome WriteImage(IDispatch* dev, IDispatch*, const std::wstring& folder)
+{
+    return Call(dev, L"WriteFromFile", {Text((folder + L"image.bin").c_str()), Number(0)});
+}
+
+const ParityCase kParityCases[] = {
+    {"NoDevice", [](vdev::Device& d) { return d.SetPlugged(false); }, "read dump.bin --addr 0x1000 --size 4K",
+     ReadDump, 2, UXA_E_NO_DEVICE},
+    {"HeldReadAndATimeout", [](vdev::Device& d) { return d.PendRead(1); },
+     "read dump.bin --addr 0x1000 --size 4K --timeout 1",
+     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
+         Ref<IXferDevice> typed;
+         dev->QueryInterface(IID_IXferDevice, typed.OutVoid());
+         typed->put_Timeout(1);
+         return ReadDump(dev, nullptr, folder);
+     },
+     3, UXA_E_TIMEOUT},
+    {"ShortRead", [](vdev::Device& d) { return d.ShortRead(1, 100); }, "read dump.bin --addr 0x1000 --size 4K",
+     ReadDump, 3, UXA_E_DEVICE},
+    // The first write is the reset command's.
+    {"FailingWrite", [](vdev::Device& d) { return d.FailWrite(2); }, "write image.bin", WriteImage, 3, UXA_E_DEVICE},
+    // Writes past the end of memory are lost: the read-back differs.
+    {"MismatchAfterAVerifiedWrite", [](vdev::Device& d) { return d.SetMemorySize(16); }, "write image.bin --verify",
+     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
+         return Call(dev, L"WriteFromFile",
+                     {Text((folder + L"image.bin").c_str()), Number(0), Missing(), Missing(), True()});
+     },
+     5, UXA_E_MISMATCH},
+    {"OutputThatCantBeReplaced", Nothing, "read dump.bin --addr 0x1000 --size 4K", ReadDump, 4, UXA_E_FILE, true},
+};
+
+class FrontEndParity : public AutoObjects, public testing::WithParamInterface<ParityCase> {};
+
+TEST_P(FrontEndParity, SameFaultSameSentence)
+{
+    const ParityCase& c = GetParam();
+    const std::vector<uint8_t> old = {0xAB, 0xCD}, image = Pattern(16, 13);
+    ASSERT_TRUE(WriteAll(scratch.File("dump.bin"), old));
+    ASSERT_TRUE(WriteAll(scratch.File("image.bin"), image));
+    const std::wstring dump = win::Widen(scratch.File("dump.bin"), CP_ACP);
+    if (c.readOnlyDump)
+        ASSERT_TRUE(SetFileAttributesW(dump.c_str(), FILE_ATTRIBUTE_READONLY));
+
+    ASSERT_TRUE(c.arm(device));
+    const CommandResult run = RunLaunched(Quoted(ProgramFolder() + "uxfer.exe") + " " + c.uxfer, scratch.File(""));
+    ASSERT_TRUE(device.Reset());
+    ASSERT_TRUE(c.arm(device));
+    const Outcome outcome = c.call(dev.Get(), other.Get(), win::Widen(scratch.File(""), CP_ACP));
+    device.SetPlugged(true);
+    SetFileAttributesW(dump.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    EXPECT_EQ(c.exitCode, run.exitCode) << run.output;
+    EXPECT_EQ(c.expected, outcome.result) << std::hex << outcome.result << " " << outcome.description;
+    // uxfer names the files as given, relative to its folder; the object got full paths.
+    std::string sentence = outcome.description;
+    for (const char* name : {"dump.bin", "image.bin"}) {
+        const std::string full = scratch.File(name);
+        for (size_t at; (at = sentence.find(full)) != std::string::npos;)
+            sentence.replace(at, full.size(), name);
+    }
+    EXPECT_FALSE(sentence.empty());
+    EXPECT_NE(std::string::npos, run.output.find("uxfer: " + sentence + "\n")) << run.output << "\n" << sentence;
+    EXPECT_EQ(old, ReadAll(scratch.File("dump.bin")));
+    EXPECT_EQ(image, ReadAll(scratch.File("image.bin")));
+    EXPECT_EQ((std::vector<std::string>{"dump.bin", "image.bin"}), scratch.Names()) << "a temporary file left";
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FrontEndParity, testing::ValuesIn(kParityCases),
+                         [](const testing::TestParamInfo<ParityCase>& info) { return std::string(info.param.name); });
 
 // Two devices, the first of the default class and the second of loader 272's:
 // each call of the table must reach the device of the class opened.

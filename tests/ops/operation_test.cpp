@@ -21,7 +21,7 @@ using namespace dumptest;
 namespace {
 
 constexpr uint32_t kMemoryBytes = 8u << 20;  // 4 Mi words
-const ops::Names kNames = {"--addr", "--size", "--timeout", "--pad", "--no-reset"};
+const ops::Names kNames = {"--addr", "--size", "--pad", "--no-reset"};
 
 std::wstring Wide(const std::string& path)
 {

@@ -50,7 +50,6 @@ inline Error Fail(Kind kind, std::string text)
 struct Names {
     const char* addr;     // "--addr", "address"
     const char* size;     // "--size", "size"
-    const char* timeout;  // "--timeout", "Timeout"
     const char* pad;      // "--pad"; null: short sources can't be padded
     const char* noReset;  // "--no-reset"; null: the reset command can't be left out
 };

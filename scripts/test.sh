@@ -18,7 +18,9 @@ cd "$root"
 
 "$root/scripts/setup.sh"
 . "$root/scripts/wine-commands.sh"
-# Both cross builds, then the release packages the package tests install.
+# Both cross builds with their tests, then the release packages the package
+# tests install.
+"$root/scripts/build.sh" --tests
 "$root/scripts/package.sh"
 
 trap '"$root/scripts/testbed.sh" stop "$build"' EXIT

@@ -34,12 +34,25 @@ export WINEARCH=$arch
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# Ends the wineserver of every prefix of this build tree (and with it every
+# program still running there), whoever started it: a second start, or a start
+# after an earlier run that died, must not leave one behind.
+end_wineservers() {
+    local prefix
+    for prefix in "$build/wineprefix" "$build/wineprefix32"; do
+        [ -f "$prefix/system.reg" ] || continue
+        WINEPREFIX=$prefix wineserver_cmd -k >/dev/null 2>&1 || true
+    done
+}
+
+# Ends the process a pid file names, if it is still the program started (a pid
+# may have been given to another process since).
 stop_pid() {
     local file="$state/$1.pid"
     [ -f "$file" ] || return 0
     local pid
     pid=$(cat "$file")
-    if kill -0 "$pid" 2>/dev/null; then
+    if kill -0 "$pid" 2>/dev/null && grep -qai -- "$1" "/proc/$pid/cmdline" 2>/dev/null; then
         kill "$pid" 2>/dev/null || true
         for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
         kill -9 "$pid" 2>/dev/null || true
@@ -78,8 +91,9 @@ configure_prefix() {
 
 start() {
     mkdir -p "$state"
-    stop_pid wineserver
-    stop_pid xvfb
+    # A test bed that is up already is taken down first.
+    stop >/dev/null
+    mkdir -p "$state"
     # The Wine commands this machine runs, for wine-run and the package tests.
     printf 'export WINEPREFIX="%s"\nexport WINEARCH=%s\n' "$WINEPREFIX" "$arch" >"$state/env"
     printf 'export UXFER_RUNS_32BIT=%s\nexport UXFER_WHY_NO_32BIT="%s"\nexport WINE="%s"\nexport WINESERVER="%s"\n' \
@@ -116,7 +130,9 @@ start() {
         rm -f "$WINEPREFIX/drive_c/windows/syswow64/drivers/$name"
     done
 
-    wineserver_cmd -p -f >/dev/null 2>&1 &
+    # Started directly, not through a shell function, so that the pid is the
+    # server's own and not that of a subshell that waits for it.
+    "$WINESERVER" -p -f >/dev/null 2>&1 &
     echo $! >"$state/wineserver.pid"
     # Wine's own services start with the first program and keep its output
     # streams: give them a log, not our caller's pipe.
@@ -130,13 +146,7 @@ start() {
 
 stop() {
     [ -d "$state" ] || return 0
-    # The prefix that is up, whichever configuration started it.
-    if [ -f "$state/env" ]; then
-        WINEPREFIX=$(. "$state/env" && echo "$WINEPREFIX")
-    fi
-    if [ -f "$state/wineserver.pid" ] && kill -0 "$(cat "$state/wineserver.pid")" 2>/dev/null; then
-        wineserver_cmd -k 2>/dev/null || true
-    fi
+    end_wineservers
     stop_pid wineserver
     stop_pid xvfb
     echo "testbed: down"

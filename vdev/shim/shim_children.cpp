@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "shim_redirect.h"
@@ -42,6 +43,13 @@ BOOL Follow(DWORD flags, LPPROCESS_INFORMATION info)
 {
     if (!VdevShimInject(info->hProcess, shimDll)) {
         // A child without the shim would fail on the pipes far from here; fail where the cause is.
+        // The creator only learns that the start failed (a command interpreter then says it
+        // can't recognize the command): its standard error gets the reason.
+        char line[96];
+        const int n = std::snprintf(line, sizeof line, "vdevshim: the shim could not be loaded into a new process "
+                                                       "(error %lu)\r\n", GetLastError());
+        DWORD written;
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, static_cast<DWORD>(n), &written, nullptr);
         TerminateProcess(info->hProcess, 127);
         CloseHandle(info->hThread);
         CloseHandle(info->hProcess);
@@ -205,10 +213,18 @@ extern "C" bool VdevShimInject(HANDLE process, const char* dllPath)
     auto loadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
     win::unique_handle thread(CreateRemoteThread(process, nullptr, 0, loadLibrary, name.Address(), 0, nullptr));
-    if (!thread || WaitForSingleObject(thread.get(), 30000) != WAIT_OBJECT_0)
+    if (!thread)
         return false;
+    if (WaitForSingleObject(thread.get(), 30000) != WAIT_OBJECT_0) {
+        SetLastError(WAIT_TIMEOUT);
+        return false;
+    }
     DWORD module = 0;
-    return GetExitCodeThread(thread.get(), &module) && module != 0;
+    if (!GetExitCodeThread(thread.get(), &module))
+        return false;
+    if (module == 0)
+        SetLastError(ERROR_DLL_INIT_FAILED);  // LoadLibraryA failed in the process
+    return module != 0;
 }
 
 extern "C" bool VdevShimFollowChildren(const char* dllPath)

@@ -3,6 +3,7 @@
 // creator asked for it suspended).  A program started through a script host or
 // a command interpreter thus reaches the pipes like the program started first.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -204,6 +205,23 @@ bool following = false;
 
 }  // namespace
 
+namespace {
+
+// Whether the process `id` has loaded the DLL at `path`.
+bool HasModule(DWORD id, const char* path)
+{
+    win::unique_file snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, id));
+    MODULEENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = snapshot && Module32First(snapshot.get(), &entry); more;
+         more = Module32Next(snapshot.get(), &entry))
+        if (lstrcmpiA(entry.szExePath, path) == 0)
+            return true;
+    return false;
+}
+
+}  // namespace
+
 extern "C" bool VdevShimInject(HANDLE process, const char* dllPath)
 {
     const size_t size = std::strlen(dllPath) + 1;
@@ -222,9 +240,13 @@ extern "C" bool VdevShimInject(HANDLE process, const char* dllPath)
     DWORD module = 0;
     if (!GetExitCodeThread(thread.get(), &module))
         return false;
-    if (module == 0)
-        SetLastError(ERROR_DLL_INIT_FAILED);  // LoadLibraryA failed in the process
-    return module != 0;
+    // The exit code holds the low 32 bits of the module handle: on x86-64 a
+    // DLL loaded at a multiple of 4 GiB reads as 0, so 0 is checked in the
+    // process's list of modules.
+    if (module != 0 || HasModule(GetProcessId(process), dllPath))
+        return true;
+    SetLastError(ERROR_DLL_INIT_FAILED);  // LoadLibraryA failed in the process
+    return false;
 }
 
 extern "C" bool VdevShimFollowChildren(const char* dllPath)

@@ -278,7 +278,7 @@ struct ParityCase {
     Outcome (*call)(IDispatch* dev, IDispatch* other, const std::wstring& folder);
     DWORD exitCode;
     HRESULT expected;
-    bool readOnlyDump = false;
+    bool holdDump = false;  // open without sharing, as another program may hold it
 };
 
 void PrintTo(const ParityCase& c, std::ostream* os)
@@ -325,9 +325,11 @@ TEST_P(FrontEndParity, SameFaultSameSentence)
     const std::vector<uint8_t> old = {0xAB, 0xCD}, image = Pattern(16, 13);
     ASSERT_TRUE(WriteAll(scratch.File("dump.bin"), old));
     ASSERT_TRUE(WriteAll(scratch.File("image.bin"), image));
-    const std::wstring dump = win::Widen(scratch.File("dump.bin"), CP_ACP);
-    if (c.readOnlyDump)
-        ASSERT_TRUE(SetFileAttributesW(dump.c_str(), FILE_ATTRIBUTE_READONLY));
+    win::unique_file held;
+    if (c.holdDump)
+        held.reset(CreateFileW(win::Widen(scratch.File("dump.bin"), CP_ACP).c_str(), GENERIC_READ, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr));
+    ASSERT_EQ(c.holdDump, held.valid());
 
     ASSERT_TRUE(c.arm(device));
     const CommandResult run = RunLaunched(Quoted(ProgramFolder() + "uxfer.exe") + " " + c.uxfer, scratch.File(""));
@@ -335,7 +337,7 @@ TEST_P(FrontEndParity, SameFaultSameSentence)
     ASSERT_TRUE(c.arm(device));
     const Outcome outcome = c.call(dev.Get(), other.Get(), win::Widen(scratch.File(""), CP_ACP));
     device.SetPlugged(true);
-    SetFileAttributesW(dump.c_str(), FILE_ATTRIBUTE_NORMAL);
+    held.reset();
 
     EXPECT_EQ(c.exitCode, run.exitCode) << run.output;
     EXPECT_EQ(c.expected, outcome.result) << std::hex << outcome.result << " " << outcome.description;

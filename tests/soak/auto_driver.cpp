@@ -5,12 +5,11 @@
 // and arrays against device memory; a read that fails leaves the old file.
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <map>
 
 #include "common/com_ref.h"
 #include "common/processes.h"
+#include "dumptool/test_files.h"
 #include "soak/soak.h"
 #include "uXfer.h"
 #include "usb_protocol.h"
@@ -24,17 +23,8 @@ namespace soak {
 
 namespace {
 
-std::vector<uint8_t> Load(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-void Store(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+using dumptest::ReadAll;
+using dumptest::WriteAll;
 
 // A VARIANT argument that owns what it holds.
 struct Arg {
@@ -230,7 +220,7 @@ void AutoDriver::Step(Context& ctx)
     switch (rng.Below(7)) {
     case 0: {
         const std::vector<uint8_t> old = Bytes(rng.Below(64), rng.Next());
-        Store(dump_, old);
+        WriteAll(dump_, old);
         win::unique_file held;
         if (rng.Percent(8)) {
             held.reset(CreateFileA(dump_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -246,7 +236,7 @@ void AutoDriver::Step(Context& ctx)
         const HRESULT expected = ctx.plugged && locked ? UXA_E_FILE
                                                        : Expected(ctx, ctx.LogSince(mark), REQ_READ, VDEV_LOG_READ, 2 * words);
         Check(ctx, "ReadToFile", hr, expected);
-        const std::vector<uint8_t> now = Load(dump_);
+        const std::vector<uint8_t> now = ReadAll(dump_);
         ctx.Expect(now == (hr == S_OK ? DumpOf(MemoryWire(ctx, addr, words)) : old),
                    hr == S_OK ? "ReadToFile: the file differs from device memory" : "a failed ReadToFile changed the file");
         break;
@@ -254,7 +244,7 @@ void AutoDriver::Step(Context& ctx)
     case 1: {
         const bool verify = rng.Percent(50);
         const std::vector<uint8_t> file = Bytes(words, rng.Next());
-        Store(image_, file);
+        WriteAll(image_, file);
         const std::vector<uint8_t> wire = WireOf(file);
         ctx.Sent(wire);
         ArmTransfer(ctx, kFailControl | kFailWrite | (verify ? kFailRead | kShortRead | kPendRead : 0));
@@ -284,7 +274,7 @@ void AutoDriver::Step(Context& ctx)
         const uint32_t differ = rng.Percent(40) ? rng.Below(words) : words;
         if (differ < words)
             file[differ] ^= 0x5A;
-        Store(image_, file);
+        WriteAll(image_, file);
         ArmTransfer(ctx, readFaults);
         ctx.Note("CompareWithFile addr=%u size=%u", addr, words);
         const uint32_t mark = ctx.Mark();

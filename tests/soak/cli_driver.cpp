@@ -4,11 +4,10 @@
 // is in it.  Judged by its exit code against what the device's log shows, and
 // its files against device memory; a command that fails leaves the old file.
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <map>
 
 #include "common/processes.h"
+#include "dumptool/test_files.h"
 #include "soak/soak.h"
 #include "usb_protocol.h"
 #include "win/text.h"
@@ -20,22 +19,10 @@ namespace {
 
 enum Exit { kOk = 0, kUsage = 1, kNoDevice = 2, kDevice = 3, kFile = 4, kMismatch = 5 };
 
-std::vector<uint8_t> Load(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
+using dumptest::ReadAll;
+using dumptest::WriteAll;
 
-void Store(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-bool Exists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+using dumptest::Exists;
 
 class CliDriver : public Driver {
 public:
@@ -141,7 +128,7 @@ void CliDriver::Read(Context& ctx, const std::string& range, uint32_t addr, uint
     if (ctx.rng.Percent(30))
         DeleteFileA(dump_.c_str());
     else
-        Store(dump_, old);
+        WriteAll(dump_, old);
     const bool existed = Exists(dump_);
     // An old dump open without sharing can't be replaced.
     win::unique_file held;
@@ -163,9 +150,9 @@ void CliDriver::Read(Context& ctx, const std::string& range, uint32_t addr, uint
         std::vector<uint8_t> wire(2 * words);
         for (uint32_t i = 0; i < wire.size(); ++i)
             wire[i] = ctx.Before(2 * addr + i);
-        ctx.Expect(Load(dump_) == (raw ? wire : DumpOf(wire)), "uxfer read: the file differs from device memory");
+        ctx.Expect(ReadAll(dump_) == (raw ? wire : DumpOf(wire)), "uxfer read: the file differs from device memory");
     } else {
-        ctx.Expect(Exists(dump_) == existed && (!existed || Load(dump_) == old),
+        ctx.Expect(Exists(dump_) == existed && (!existed || ReadAll(dump_) == old),
                    "uxfer read failed and changed the old dump");
     }
 }
@@ -174,7 +161,7 @@ void CliDriver::Write(Context& ctx, uint32_t addr, uint32_t words, bool raw)
 {
     const bool verify = ctx.rng.Percent(50);
     const std::vector<uint8_t> file = Bytes(raw ? 2 * words : words, ctx.rng.Next());
-    Store(image_, file);
+    WriteAll(image_, file);
     const std::vector<uint8_t> wire = raw ? file : WireOf(file);
     ctx.Sent(wire);
     const std::string timeout =
@@ -203,7 +190,7 @@ void CliDriver::Compare(Context& ctx, const std::string& range, uint32_t addr, u
     const bool differs = !file.empty() && ctx.rng.Percent(40);
     if (differs)
         file[ctx.rng.Below(static_cast<uint32_t>(file.size()))] ^= 0x5A;
-    Store(image_, file);
+    WriteAll(image_, file);
     const std::string timeout = ArmTransfer(ctx, kFailControl | kFailRead | kShortRead | kPendRead | kFailWrite);
     const ChildResult run = Run(ctx, "compare \"" + image_ + "\"" + range + (raw ? " --raw" : "") + timeout);
     const OpLog log = ctx.LogSince(mark_);
@@ -259,7 +246,7 @@ void CliDriver::Step(Context& ctx)
     case 5:
         // An odd size is refused for verify and write before anything reaches the device.
         if (rng.Percent(20)) {
-            Store(image_, Bytes(words + 1, rng.Next()));
+            WriteAll(image_, Bytes(words + 1, rng.Next()));
             const std::string odd = " --addr 0 --size " + std::to_string(words + 1);
             const ChildResult run = Run(ctx, rng.Percent(50) ? "verify" + odd : "write \"" + image_ + "\"" + odd);
             ctx.Expect(run.exitCode == kUsage && ctx.LogSince(mark_).records.empty(),

@@ -12,6 +12,8 @@ const Command kCommands[] = {
     {"status", "print the device's 8-byte status block", true, nullptr, RunStatus},
     {"reset", "send the reset request with CODE (default 2); it also ends a transfer another uxfer is waiting on",
      true, AddResetOptions, RunReset},
+    {"sim", "the simulated devices of uXferSim.dll: state, plug, knobs, memory, request log", true, AddSimOptions,
+     RunSim},
     {"watch", "print a line for each arrival and removal of a device of the class", false, AddWatchOptions,
      RunWatch},
 };

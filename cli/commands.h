@@ -37,5 +37,7 @@ int RunReset(const CommonOptions& common);
 int RunList(const CommonOptions& common);
 void AddWatchOptions(CLI::App& command, NumberOptions& numbers);
 int RunWatch(const CommonOptions& common);
+void AddSimOptions(CLI::App& command, NumberOptions& numbers);
+int RunSim(const CommonOptions& common);
 
 }  // namespace cli

@@ -12,9 +12,7 @@
 
 #include "usb_protocol.h"
 #include "vdev_backchannel.h"
-extern "C" {
 #include "model.h"
-}
 
 namespace soak {
 

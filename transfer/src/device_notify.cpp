@@ -1,14 +1,11 @@
 #include "device_notify.h"
 
-#include <dbt.h>
-
 #include <mutex>
 
+#include "device_backend.h"
 #include "shared_settings.h"
 
 namespace {
-
-static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) == 32, "notification filter record");
 
 // The slot holds the id of the process that registered in its high half and
 // the tag of that registration in its low half; 0 when empty.  A
@@ -66,11 +63,7 @@ Registration lastRegistration;
 
 bool RegisterNotification(HWND window, const GUID& cls)
 {
-    DEV_BROADCAST_DEVICEINTERFACE_A filter = {};
-    filter.dbcc_size = sizeof filter;
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = cls;
-    HDEVNOTIFY handle = RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    HDEVNOTIFY handle = backend::RegisterNotify(window, cls);
     std::lock_guard<std::mutex> hold(registrationLock);
     uint64_t cell = 0;
     if (handle) {
@@ -96,5 +89,5 @@ uint32_t UnregisterNotification()
         handle = lastRegistration.handle;
         lastRegistration = {};
     }
-    return UnregisterDeviceNotification(handle);
+    return backend::UnregisterNotify(handle);
 }

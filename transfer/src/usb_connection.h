@@ -7,18 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "win/unique_any.h"
-
-// The device path of one interface instance, held in its SetupAPI detail record.
-class DevicePath {
-public:
-    explicit DevicePath(std::unique_ptr<uint8_t[]> detail = nullptr) : detail_(std::move(detail)) {}
-    explicit operator bool() const { return detail_ != nullptr; }
-    const char* c_str() const;
-
-private:
-    std::unique_ptr<uint8_t[]> detail_;
-};
+#include "device_backend.h"
 
 class CUsb {
 public:
@@ -28,7 +17,6 @@ public:
     CUsb& operator=(const CUsb&) = delete;
 
     uint32_t CountInstances() const;
-    DevicePath GetDevicePath(uint32_t instance) const;
     bool Open(uint32_t instance, uint32_t flags);
     uint32_t Close();
     // The interface class enumerated from now on; `cls` must outlive this object.
@@ -40,11 +28,11 @@ public:
     BOOL PipeWrite(const void* buffer, DWORD size, DWORD* moved);
 
 private:
-    bool OpenPipe(const char* path, const char* suffix, DWORD access, win::unique_file& pipe);
+    using Part = std::unique_ptr<backend::DevicePart>;
 
     const GUID* interfaceGuid;
-    win::unique_file controlHandle;
-    win::unique_file readPipe;   // \PIPE0, device to host
-    win::unique_file writePipe;  // \PIPE1, host to device
+    Part control;
+    Part readPipe;   // \PIPE0, device to host
+    Part writePipe;  // \PIPE1, host to device
     uint32_t openFlags = 0;
 };

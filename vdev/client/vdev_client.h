@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "vdev_backchannel.h"
+#include "vdev_records.h"
 #include "win/unique_any.h"
 
 namespace vdev {
@@ -77,8 +78,5 @@ int AddInstance();                                // returns n of ROOT\VDEV\000n
 bool RemoveInstance(unsigned instance);
 unsigned CountInterfaces(const GUID& cls);        // present interfaces of a class
 bool WaitInterfaces(const GUID& cls, unsigned count, DWORD timeoutMs);
-
-// Readable one-line form of a log record, for the tool and test failure output.
-std::string Describe(const VdevLogRecord& record);
 
 }  // namespace vdev

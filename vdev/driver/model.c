@@ -53,6 +53,10 @@ static void SetDefaultDescriptor(UsbDeviceDescriptor *d)
 static void FreePages(DeviceModel *m)
 {
     uint32_t i;
+    if (m->store) {
+        m->store->resize(m->store->host, m->memoryBytes);
+        return;
+    }
     for (i = 0; i < m->pageCount && m->pagesWritten; ++i)
         if (m->pages[i]) {
             PoolFree(m->pages[i]);
@@ -95,6 +99,27 @@ void ModelReset(DeviceModel *m)
     FreePages(m);
 }
 
+/* Page `index` to read (NULL: never written). */
+static const uint8_t *PageToRead(const DeviceModel *m, uint32_t index)
+{
+    return m->store ? m->store->page(m->store->host, index, 0) : m->pages[index];
+}
+
+/* Page `index` to write, had at its first write (NULL: no memory). */
+static uint8_t *PageToWrite(DeviceModel *m, uint32_t index)
+{
+    if (m->store)
+        return m->store->page(m->store->host, index, 1);
+    if (!m->pages[index]) {
+        m->pages[index] = PoolAlloc(MODEL_PAGE_BYTES);
+        if (!m->pages[index])
+            return 0;
+        memset(m->pages[index], MODEL_FILL, MODEL_PAGE_BYTES);
+        ++m->pagesWritten;
+    }
+    return m->pages[index];
+}
+
 ModelStatus ModelInit(DeviceModel *m, uint32_t instance)
 {
     memset(m, 0, sizeof *m);
@@ -110,8 +135,23 @@ ModelStatus ModelInit(DeviceModel *m, uint32_t instance)
     return MODEL_OK;
 }
 
+ModelStatus ModelInitHosted(DeviceModel *m, uint32_t instance, const ModelPageStore *store, VdevLogRecord *log)
+{
+    ModelStatus status;
+    memset(m, 0, sizeof *m);
+    m->instance = instance;
+    m->store = store;
+    m->log = log;
+    status = ModelResize(m, VDEV_DEFAULT_MEMORY_BYTES);
+    if (status == MODEL_OK)
+        ModelReset(m);
+    return status;
+}
+
 void ModelFree(DeviceModel *m)
 {
+    if (m->store)
+        return; /* the host's pages and log */
     FreePages(m);
     PoolFree(m->pages);
     PoolFree(m->log);
@@ -126,6 +166,15 @@ ModelStatus ModelResize(DeviceModel *m, uint32_t bytes)
     uint32_t count = (bytes >> MODEL_PAGE_SHIFT) + ((bytes & (MODEL_PAGE_BYTES - 1u)) != 0);
     if (bytes == 0 || (bytes & 1u))
         return MODEL_BAD_PARAMETER;
+    if (m->store) {
+        ModelStatus status = m->store->resize(m->store->host, bytes);
+        if (status != MODEL_OK)
+            return status;
+        m->pageCount = count;
+        m->memoryBytes = bytes;
+        EndPhase(m);
+        return MODEL_OK;
+    }
     pages = PoolAlloc(count * sizeof *pages);
     if (!pages)
         return MODEL_NO_MEMORY;
@@ -160,7 +209,7 @@ static void CopyOut(const DeviceModel *m, uint64_t at, uint8_t *out, uint32_t le
             return;
         }
         n = RunLength(m, (uint32_t)at, length);
-        page = m->pages[at >> MODEL_PAGE_SHIFT];
+        page = PageToRead(m, (uint32_t)(at >> MODEL_PAGE_SHIFT));
         if (page)
             memcpy(out, page + (at & (MODEL_PAGE_BYTES - 1u)), n);
         else
@@ -184,16 +233,14 @@ static ModelStatus CopyIn(DeviceModel *m, uint64_t at, const uint8_t *data, uint
     first = (uint32_t)(at >> MODEL_PAGE_SHIFT);
     last = (uint32_t)((end - 1u) >> MODEL_PAGE_SHIFT);
     for (i = first; i <= last; ++i)
-        if (!m->pages[i]) {
-            m->pages[i] = PoolAlloc(MODEL_PAGE_BYTES);
-            if (!m->pages[i])
-                return MODEL_NO_MEMORY;
-            memset(m->pages[i], MODEL_FILL, MODEL_PAGE_BYTES);
-            ++m->pagesWritten;
-        }
+        if (!PageToWrite(m, i))
+            return MODEL_NO_MEMORY;
     while (at < end) {
         uint32_t n = RunLength(m, (uint32_t)at, (uint32_t)(end - at));
-        memcpy(m->pages[at >> MODEL_PAGE_SHIFT] + (at & (MODEL_PAGE_BYTES - 1u)), data, n);
+        uint8_t *page = PageToWrite(m, (uint32_t)(at >> MODEL_PAGE_SHIFT));
+        if (!page)
+            return MODEL_NO_MEMORY;
+        memcpy(page + (at & (MODEL_PAGE_BYTES - 1u)), data, n);
         data += n;
         at += n;
     }
@@ -337,7 +384,7 @@ static uint32_t SumWords(const DeviceModel *m, uint32_t first, uint32_t count)
             sum += n * 0xFFFFu;
         } else {
             n = RunLength(m, (uint32_t)at, n < 0x80000000u ? n * 2u : 0xFFFFFFFEu) / 2u;
-            page = m->pages[at >> MODEL_PAGE_SHIFT];
+            page = PageToRead(m, (uint32_t)(at >> MODEL_PAGE_SHIFT));
             if (!page) {
                 sum += n * (MODEL_FILL | (MODEL_FILL << 8));
             } else {

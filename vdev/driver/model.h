@@ -7,6 +7,10 @@
 #include "usb_protocol.h"
 #include "vdev_backchannel.h"
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 typedef int32_t ModelStatus; /* an NTSTATUS */
 #define MODEL_OK 0
 #define MODEL_FAILED ((ModelStatus)0xC0000001L)       /* STATUS_UNSUCCESSFUL */
@@ -35,9 +39,22 @@ enum ReadPlan { READ_NORMAL, READ_FAIL, READ_HOLD };
 #define MODEL_FILL 0x00u
 PROTO_STATIC_ASSERT(MODEL_PAGE_BYTES == VDEV_MEMORY_PAGE_BYTES, "the page the back channel counts");
 
+/* Where the pages live when not in the pool: a host that keeps memory
+ * elsewhere (an image file) gives page `index` for reading (NULL: reads as the
+ * fill) or, with `create`, ready to be written (NULL: no memory).  A pointer
+ * it gives stays good until its next call.  `resize` forgets every page and
+ * sets the memory's size. */
+typedef struct ModelPageStore {
+    uint8_t *(*page)(void *host, uint32_t index, int create);
+    ModelStatus (*resize)(void *host, uint32_t bytes);
+    void *host;
+} ModelPageStore;
+
+/* The fields up to `pages` hold the whole state apart from memory and log,
+ * with one layout in 32- and 64-bit code: a host may keep them in a file that
+ * processes of both kinds share (MODEL_STATE_BYTES). */
 typedef struct DeviceModel {
     uint32_t instance;
-    uint8_t **pages;      /* one entry a page; NULL: never written */
     uint32_t pageCount;   /* entries of the table */
     uint32_t pagesWritten;
     uint32_t memoryBytes;
@@ -66,11 +83,17 @@ typedef struct DeviceModel {
     uint32_t statusReplyBytes;
     uint32_t activePolls, pendingPolls;
 
-    VdevLogRecord *log;
     uint32_t logNext;
+
+    uint8_t **pages;      /* one entry a page; NULL: never written */
+    VdevLogRecord *log;   /* VDEV_LOG_CAPACITY records */
+    const ModelPageStore *store; /* NULL: pages from the pool */
 } DeviceModel;
+#define MODEL_STATE_BYTES offsetof(DeviceModel, pages)
 
 ModelStatus ModelInit(DeviceModel *m, uint32_t instance);
+/* The same over a host's pages and log, which outlive the model: no pool. */
+ModelStatus ModelInitHosted(DeviceModel *m, uint32_t instance, const ModelPageStore *store, VdevLogRecord *log);
 void ModelFree(DeviceModel *m);
 /* Back to defaults; memory back to the fill (no page written), size kept. */
 void ModelReset(DeviceModel *m);
@@ -105,5 +128,9 @@ void ModelLog(DeviceModel *m, uint16_t type, uint16_t pipe, uint32_t a, uint32_t
               const void *data, uint32_t dataLen, uint32_t inLen);
 /* Copies records with seq >= first into out (room for `capacity`); returns the count. */
 uint32_t ModelCopyLog(const DeviceModel *m, uint32_t first, VdevLogRecord *out, uint32_t capacity);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -8,14 +8,15 @@
 #include <cstdint>
 #include <string>
 
+#include "win/text.h"
+
 namespace dump {
 
 // The interface class uXfer enumerates after uSetKVVersion(version); 0: the default.
 GUID InterfaceClass(uint32_t loaderVersion);
 // "272, 288 or 304": the loader versions there are.
 std::string LoaderVersionList();
-// "{F826D4FB-5152-40B0-B546-A6EDF2452F05}"
-std::string GuidText(const GUID& guid);
+using win::GuidText;
 
 // A device path as lists print it: in lower case, as SetupAPI spells the
 // paths it enumerates (a notification may spell one otherwise).

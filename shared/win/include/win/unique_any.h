@@ -111,6 +111,12 @@ struct Local {
 struct Region {
     void operator()(void* base) const { VirtualFree(base, 0, MEM_RELEASE); }
 };
+struct View {
+    void operator()(void* base) const { UnmapViewOfFile(base); }
+};
+struct MutexHold {
+    void operator()(HANDLE mutex) const { ReleaseMutex(mutex); }
+};
 }  // namespace close
 
 // Kernel objects whose "none" is null: processes, threads, events, mutexes, timers.
@@ -132,5 +138,9 @@ using unique_git_cookie = unique_any<DWORD, close::GlobalInterface>;
 using unique_hlocal = unique_any<HLOCAL, close::Local>;
 // A region of address space from VirtualAlloc, released whole.
 using unique_region = unique_any<void*, close::Region>;
+// A view of a file mapping.
+using unique_view = unique_any<void*, close::View>;
+// A mutex this thread waited for and owns (the handle stays with its own owner).
+using unique_mutex_hold = unique_any<HANDLE, close::MutexHold>;
 
 }  // namespace win

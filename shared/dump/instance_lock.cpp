@@ -45,15 +45,10 @@ InstanceLock::InstanceLock() : mutex_(OpenLockMutex())
     }
     // An abandoned mutex (its holder died) is ours all the same.
     const DWORD wait = WaitForSingleObject(mutex_.get(), kWaitMs);
-    owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-    if (!owned_ && wait != WAIT_TIMEOUT)
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
+        hold_.reset(mutex_.get());
+    else if (wait != WAIT_TIMEOUT)
         error_ = GetLastError();
-}
-
-InstanceLock::~InstanceLock()
-{
-    if (owned_)
-        ReleaseMutex(mutex_.get());
 }
 
 std::string InstanceLock::Problem() const

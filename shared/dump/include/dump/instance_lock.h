@@ -20,17 +20,16 @@ public:
     // Waits until the lock is ours, for a bounded time: a holder keeps it
     // only for the two steps.
     InstanceLock();
-    ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
     // False: the steps must not run; Problem() says why.
-    bool Held() const { return owned_; }
+    bool Held() const { return hold_.valid(); }
     std::string Problem() const;
 
 private:
     win::unique_handle mutex_;
-    bool owned_ = false;
+    win::unique_mutex_hold hold_;  // released before the handle closes
     DWORD error_ = 0;  // of opening the mutex; 0: the wait timed out
 };
 

@@ -162,7 +162,13 @@ int Log(sim::Store& store, const CommonOptions& common, uint32_t first)
     if (common.json) {
         Json list = Json::array();
         for (const VdevLogRecord& r : records)
-            list.push_back({{"seq", r.seq}, {"text", vdev::Describe(r)}});
+            list.push_back({{"seq", r.seq},
+                            {"type", r.type},
+                            {"pipe", r.pipe},
+                            {"a", r.a},
+                            {"b", r.b},
+                            {"c", r.c},
+                            {"text", vdev::Describe(r)}});
         PrintJson({{"command", "sim"}, {"action", "log"}, {"instance", common.instance}, {"records", list}});
     } else {
         for (const VdevLogRecord& r : records)

@@ -19,11 +19,13 @@ void PrintTo(const LoadCase& c, std::ostream* os)
     *os << c.name;
 }
 
-class AutoLoad : public AutoTest, public testing::WithParamInterface<LoadCase> {
+// Back to the suite's registration of the DLL in the program folder.
+class AutoCopies : public AutoTest {
 protected:
-    // Back to the suite's registration of the DLL in the program folder.
     void TearDown() override { EXPECT_EQ(0, Regsvr32("")); }
 };
+
+class AutoLoad : public AutoCopies, public testing::WithParamInterface<LoadCase> {};
 
 TEST_P(AutoLoad, TakesUxferFromItsOwnFolderOnly)
 {
@@ -60,3 +62,49 @@ INSTANTIATE_TEST_SUITE_P(Places, AutoLoad,
                          [](const testing::TestParamInfo<LoadCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+// uXfer.Device and uXfer.SimDevice created in one script host process by
+// copies of both servers in a folder of their own: uXferAutoSim.dll calls
+// the uXferSim.dll beside it, never the uXfer.dll there.
+struct BothCase {
+    const char* name;
+    bool simBeside;        // the program folder's uXferSim.dll copied beside the servers
+    const char* expected;  // the script's output
+};
+
+void PrintTo(const BothCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class AutoBoth : public AutoCopies, public testing::WithParamInterface<BothCase> {};
+
+TEST_P(AutoBoth, EachClassCallsItsOwnLibraryInOneProcess)
+{
+    dumptest::ScratchFolder server;
+    std::vector<std::string> files = {"uXferAuto.dll", "uXferAutoSim.dll", "uXfer.dll"};
+    if (GetParam().simBeside)
+        files.push_back("uXferSim.dll");
+    for (const std::string& file : files)
+        ASSERT_TRUE(CopyFileA((ProgramFolder() + file).c_str(), server.File(file).c_str(), FALSE)) << file;
+    const std::string script = server.File("both.js");
+    const char text[] = "var held = [], names = ['uXfer.Device', 'uXfer.SimDevice'];\r\n"
+                        "for (var i = 0; i < names.length; i++) {\r\n"
+                        "  try { held.push(new ActiveXObject(names[i])); held[held.length - 1].Devices();\r\n"
+                        "        WScript.Echo(names[i] + ': created'); }\r\n"
+                        "  catch (e) { WScript.Echo(names[i] + ': not created'); }\r\n"
+                        "}\r\nWScript.Echo('done');\r\n";
+    ASSERT_TRUE(dumptest::WriteAll(script, std::vector<uint8_t>(text, text + sizeof text - 1)));
+    ASSERT_EQ(0, Regsvr32("", server.File("uXferAuto.dll")));
+    ASSERT_EQ(0, Regsvr32("", server.File("uXferAutoSim.dll")));
+    const CommandResult run = RunLaunched("cscript.exe //nologo " + Quoted(script), server.File(""));
+    EXPECT_EQ(0, Regsvr32("/u", server.File("uXferAutoSim.dll")));
+    EXPECT_EQ(GetParam().expected, run.output);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, AutoBoth,
+    testing::Values(BothCase{"SimLibraryBeside", true, "uXfer.Device: created\nuXfer.SimDevice: created\ndone\n"},
+                    BothCase{"SimLibraryMissing", false,
+                             "uXfer.Device: created\nuXfer.SimDevice: not created\ndone\n"}),
+    [](const testing::TestParamInfo<BothCase>& info) { return std::string(info.param.name); });

@@ -29,7 +29,7 @@ struct LoadFailure {
 };
 
 // Loads the chosen DLL unless one is loaded; says why when it can't be.  The
-// first call chooses for the process: calls into the library made before it
+// first call chooses for the module: calls into the library made before it
 // load uXfer.dll from the module's own folder.
 LoadFailure Load(const Choice& choice);
 

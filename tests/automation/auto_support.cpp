@@ -18,11 +18,6 @@ std::string AutoDll()
     return ProgramFolder() + "uXferAuto.dll";
 }
 
-std::string AutoSimDll()
-{
-    return ProgramFolder() + "uXferAutoSim.dll";
-}
-
 // A program of this bitness started by one of this bitness finds the
 // system folder of its bitness.
 int Regsvr32(const std::string& switches, const std::string& dll, const std::string& folder)

@@ -28,7 +28,6 @@ extern const char* const kAutoKeys[9];
 // The registry view and the programs of this test's bitness.
 REGSAM OwnView();
 std::string AutoDll();
-std::string AutoSimDll();  // uXferAutoSim.dll, the server of uXfer.SimDevice
 // regsvr32 /s of this bitness with `switches` on `dll`, run in `folder`; its
 // exit code (-1: it did not run).
 int Regsvr32(const std::string& switches, const std::string& dll = AutoDll(), const std::string& folder = "");

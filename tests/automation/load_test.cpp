@@ -61,11 +61,9 @@ INSTANTIATE_TEST_SUITE_P(Places, AutoLoad,
                                          LoadCase{"PlantedOnPath", false, true, false}),
                          [](const testing::TestParamInfo<LoadCase>& info) { return std::string(info.param.name); });
 
-}  // namespace
-
-// uXfer.Device and uXfer.SimDevice created in one script host process by
-// copies of both servers in a folder of their own: uXferAutoSim.dll calls
-// the uXferSim.dll beside it, never the uXfer.dll there.
+// uXfer.Device and uXfer.SimDevice in one script host process, from copies of
+// both servers in a folder of their own: uXferAutoSim.dll calls the
+// uXferSim.dll beside it, never the uXfer.dll there.
 struct BothCase {
     const char* name;
     bool simBeside;        // the program folder's uXferSim.dll copied beside the servers
@@ -82,22 +80,20 @@ class AutoBoth : public AutoCopies, public testing::WithParamInterface<BothCase>
 TEST_P(AutoBoth, EachClassCallsItsOwnLibraryInOneProcess)
 {
     dumptest::ScratchFolder server;
-    std::vector<std::string> files = {"uXferAuto.dll", "uXferAutoSim.dll", "uXfer.dll"};
-    if (GetParam().simBeside)
-        files.push_back("uXferSim.dll");
-    for (const std::string& file : files)
-        ASSERT_TRUE(CopyFileA((ProgramFolder() + file).c_str(), server.File(file).c_str(), FALSE)) << file;
-    const std::string script = server.File("both.js");
+    const char* files[] = {"uXferAuto.dll", "uXferAutoSim.dll", "uXfer.dll", "uXferSim.dll"};
+    for (size_t i = 0; i < (GetParam().simBeside ? 4u : 3u); ++i)
+        ASSERT_TRUE(CopyFileA((ProgramFolder() + files[i]).c_str(), server.File(files[i]).c_str(), FALSE))
+            << files[i];
+    // Both objects held at once; each calls into its library.
     const char text[] = "var held = [], names = ['uXfer.Device', 'uXfer.SimDevice'];\r\n"
-                        "for (var i = 0; i < names.length; i++) {\r\n"
-                        "  try { held.push(new ActiveXObject(names[i])); held[held.length - 1].Devices();\r\n"
-                        "        WScript.Echo(names[i] + ': created'); }\r\n"
-                        "  catch (e) { WScript.Echo(names[i] + ': not created'); }\r\n"
-                        "}\r\nWScript.Echo('done');\r\n";
-    ASSERT_TRUE(dumptest::WriteAll(script, std::vector<uint8_t>(text, text + sizeof text - 1)));
+                        "for (var i = 0; i < 2; i++) try {\r\n"
+                        "  held[i] = new ActiveXObject(names[i]); held[i].Devices();\r\n"
+                        "  WScript.Echo(names[i] + ': created');\r\n"
+                        "} catch (e) { WScript.Echo(names[i] + ': not created'); }\r\nWScript.Echo('done');\r\n";
+    ASSERT_TRUE(dumptest::WriteAll(server.File("both.js"), std::vector<uint8_t>(text, text + sizeof text - 1)));
     ASSERT_EQ(0, Regsvr32("", server.File("uXferAuto.dll")));
     ASSERT_EQ(0, Regsvr32("", server.File("uXferAutoSim.dll")));
-    const CommandResult run = RunLaunched("cscript.exe //nologo " + Quoted(script), server.File(""));
+    const CommandResult run = RunLaunched("cscript.exe //nologo " + Quoted(server.File("both.js")), server.File(""));
     EXPECT_EQ(0, Regsvr32("/u", server.File("uXferAutoSim.dll")));
     EXPECT_EQ(GetParam().expected, run.output);
 }
@@ -108,3 +104,5 @@ INSTANTIATE_TEST_SUITE_P(
                     BothCase{"SimLibraryMissing", false,
                              "uXfer.Device: created\nuXfer.SimDevice: not created\ndone\n"}),
     [](const testing::TestParamInfo<BothCase>& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -168,8 +168,10 @@ class TwoClasses : public CleanRegistry, public testing::WithParamInterface<Pair
 TEST_P(TwoClasses, ShareTheTypeLibraryUntilTheLastGoes)
 {
     const Pair& p = GetParam();
-    const std::string first = p.simGoesFirst ? AutoSimDll() : AutoDll(), last = p.simGoesFirst ? AutoDll() : AutoSimDll();
-    const std::string gone = p.simGoesFirst ? UXA_SIM_CLSID : UXA_CLSID, kept = p.simGoesFirst ? UXA_CLSID : UXA_SIM_CLSID;
+    const std::string sim = ProgramFolder() + "uXferAutoSim.dll";
+    const std::string first = p.simGoesFirst ? sim : AutoDll(), last = p.simGoesFirst ? AutoDll() : sim;
+    const std::string gone = p.simGoesFirst ? UXA_SIM_CLSID : UXA_CLSID;
+    const std::string kept = p.simGoesFirst ? UXA_CLSID : UXA_SIM_CLSID;
     ASSERT_EQ(0, Regsvr32(p.switches, first));
     ASSERT_EQ(0, Regsvr32(p.switches, last));
     ASSERT_EQ(0, Regsvr32(std::string("/u ") + p.switches, first));

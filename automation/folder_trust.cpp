@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "module.h"
+#include "server_class.h"
 #include "uXferAuto.h"
 #include "win/unique_any.h"
 
@@ -135,7 +136,7 @@ HRESULT CheckServerFolder()
     if (result == S_OK)
         result = CheckPath(judge, ModulePath(), false);
     if (result == S_OK)
-        result = CheckPath(judge, folder + L"\\uXfer.dll", true);
+        result = CheckPath(judge, folder + L"\\" + ServedClass().library, true);
     if (result != S_OK)
         return result;
     // Test hook: the test bed can't give a folder most of the rights that

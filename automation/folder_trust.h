@@ -8,7 +8,7 @@
 
 namespace automation {
 
-// S_OK when the folder of uXferAuto.dll, the DLL and the uXfer.dll beside it
+// S_OK when the folder of the server, the DLL and the transfer library beside it
 // belong to administrators, SYSTEM or TrustedInstaller and nobody else may
 // change them (write or delete files, change access rights or the owner);
 // else UXA_E_UNSAFE_FOLDER, or the system's error when the rights can't be read.

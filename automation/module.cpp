@@ -8,13 +8,19 @@
 #include <wrl/client.h>
 
 #include "registration.h"
+#include "server_class.h"
 #include "uxfer_library.h"
 #include "uXferAuto.h"
 #include "xfer_device.h"
+#include "xferlib/uxfer_library.h"
 
 namespace automation {
 
 namespace {
+
+const ServerClass device{CLSID_XferDevice, L"uXfer device", L"uXfer.Device", L"uXfer.Device.1", xferlib::kUxfer};
+const ServerClass simDevice{CLSID_XferSimDevice, L"uXfer simulated device", L"uXfer.SimDevice",
+                            L"uXfer.SimDevice.1", xferlib::kUxferSim};
 
 HMODULE module = nullptr;
 std::atomic<LONG> liveCount{0};
@@ -87,6 +93,20 @@ bool ScopeOf(LPCWSTR commandLine, Scope& scope)
 
 }  // namespace
 
+const ServerClass& ServedClass()
+{
+#ifdef UXFER_AUTO_SIM
+    return simDevice;
+#else
+    return device;
+#endif
+}
+
+const ServerClass& SiblingClass()
+{
+    return &ServedClass() == &device ? simDevice : device;
+}
+
 HMODULE ModuleHandle()
 {
     return module;
@@ -94,17 +114,7 @@ HMODULE ModuleHandle()
 
 std::wstring ModulePath()
 {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));
-        if (length == 0)
-            return std::wstring();
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
+    return xferlib::ModulePath(module);
 }
 
 std::wstring ModuleFolder()
@@ -165,7 +175,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
     if (!object)
         return E_POINTER;
     *object = nullptr;
-    if (clsid != CLSID_XferDevice)
+    if (clsid != automation::ServedClass().clsid)
         return CLASS_E_CLASSNOTAVAILABLE;
     return automation::factory.QueryInterface(iid, object);
 }

@@ -7,6 +7,7 @@
 
 #include "folder_trust.h"
 #include "module.h"
+#include "server_class.h"
 #include "uXferAuto.h"
 #include "win/unique_any.h"
 
@@ -14,9 +15,6 @@ namespace automation {
 
 namespace {
 
-const wchar_t kClassName[] = L"uXfer device";
-const wchar_t kProgId[] = L"uXfer.Device";
-const wchar_t kVersionedProgId[] = L"uXfer.Device.1";
 const wchar_t kLibraryName[] = L"uXfer Automation 1.0 Type Library";
 const wchar_t kLibraryVersion[] = L"1.0";
 // oleaut32's marshaler of interfaces described by a type library.
@@ -44,23 +42,24 @@ struct Entry {
 
 std::vector<Entry> Entries()
 {
-    const std::wstring module = ModulePath();
-    const std::wstring clsid = L"CLSID\\" + GuidText(CLSID_XferDevice);
+    const ServerClass& served = ServedClass();
+    const std::wstring module = ModulePath(), classId = GuidText(served.clsid);
+    const std::wstring clsid = L"CLSID\\" + classId, progId = served.progId, versioned = served.versionedProgId;
     const std::wstring libid = GuidText(LIBID_uXferAutoLib);
     const std::wstring typeLib = L"TypeLib\\" + libid + L"\\" + kLibraryVersion;
     std::vector<Entry> entries = {
-        {clsid, L"", kClassName},
+        {clsid, L"", served.name},
         {clsid + L"\\InprocServer32", L"", module},
         {clsid + L"\\InprocServer32", L"ThreadingModel", L"Both"},
-        {clsid + L"\\ProgID", L"", kVersionedProgId},
-        {clsid + L"\\VersionIndependentProgID", L"", kProgId},
+        {clsid + L"\\ProgID", L"", versioned},
+        {clsid + L"\\VersionIndependentProgID", L"", progId},
         {clsid + L"\\TypeLib", L"", libid},
         {clsid + L"\\Version", L"", kLibraryVersion},
-        {kProgId, L"", kClassName},
-        {std::wstring(kProgId) + L"\\CLSID", L"", GuidText(CLSID_XferDevice)},
-        {std::wstring(kProgId) + L"\\CurVer", L"", kVersionedProgId},
-        {kVersionedProgId, L"", kClassName},
-        {std::wstring(kVersionedProgId) + L"\\CLSID", L"", GuidText(CLSID_XferDevice)},
+        {progId, L"", served.name},
+        {progId + L"\\CLSID", L"", classId},
+        {progId + L"\\CurVer", L"", versioned},
+        {versioned, L"", served.name},
+        {versioned + L"\\CLSID", L"", classId},
         {typeLib, L"", kLibraryName},
         {typeLib + L"\\0\\" + kPlatform, L"", module},
         {typeLib + L"\\FLAGS", L"", L"0"},
@@ -138,7 +137,7 @@ bool KeyExists(HKEY parent, const std::wstring& path, REGSAM view = 0)
 bool IsProgId(const Entry& entry)
 {
     const std::wstring root = entry.key.substr(0, entry.key.find(L'\\'));
-    return root == kProgId || root == kVersionedProgId;
+    return root == ServedClass().progId || root == ServedClass().versionedProgId;
 }
 
 // Whether the server of the other bitness is registered in `scope`: its class
@@ -152,7 +151,31 @@ bool OtherBitnessRegistered(Scope scope)
     const REGSAM otherView = KEY_WOW64_64KEY;
 #endif
     return KeyExists(RootOf(scope),
-                     L"Software\\Classes\\CLSID\\" + GuidText(CLSID_XferDevice) + L"\\InprocServer32", otherView);
+                     L"Software\\Classes\\CLSID\\" + GuidText(ServedClass().clsid) + L"\\InprocServer32", otherView);
+}
+
+// The keys of the type library and its interfaces, which both classes write.
+bool SharedByClasses(const Entry& entry)
+{
+    return entry.key.compare(0, 8, L"TypeLib\\") == 0 || entry.key.compare(0, 10, L"Interface\\") == 0;
+}
+
+// The image of the other class registered in `classes` (this view), or empty.
+std::wstring SiblingServer(HKEY classes)
+{
+    const std::wstring key = L"CLSID\\" + GuidText(SiblingClass().clsid) + L"\\InprocServer32";
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = sizeof path - sizeof(wchar_t);
+    if (RegGetValueW(classes, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &size) != ERROR_SUCCESS)
+        return std::wstring();
+    return path;
+}
+
+// The default value of an existing key.
+void SetText(HKEY classes, const std::wstring& key, const std::wstring& text)
+{
+    RegSetKeyValueW(classes, key.c_str(), nullptr, REG_SZ, text.c_str(),
+                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
 // What one registration changed, to put back when it fails part way: the
@@ -274,13 +297,21 @@ HRESULT UnregisterServer(Scope scope)
     // image's platform goes; the rest stays while the other's is there.
     const std::wstring libraryKey = L"TypeLib\\" + GuidText(LIBID_uXferAutoLib) + L"\\" + kLibraryVersion;
     const std::wstring platformKey = libraryKey + L"\\0\\" + kPlatform;
-    RegDeleteKeyW(classes.get(), platformKey.c_str());
-    DeleteIfEmpty(classes.get(), libraryKey + L"\\0");
+    // The other class's image carries the same type library: while it is
+    // registered in this view, the library and its interfaces stay, found in it.
+    const std::wstring sibling = SiblingServer(classes.get());
+    if (sibling.empty()) {
+        RegDeleteKeyW(classes.get(), platformKey.c_str());
+        DeleteIfEmpty(classes.get(), libraryKey + L"\\0");
+    } else {
+        SetText(classes.get(), platformKey, sibling);
+        SetText(classes.get(), libraryKey + L"\\HELPDIR", sibling.substr(0, sibling.find_last_of(L'\\')));
+    }
     const bool libraryShared = KeyExists(classes.get(), libraryKey + L"\\0");
     // Values first, then the keys left empty, deepest first.
     const auto remove = [&](bool progIds) {
         for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-            if (IsProgId(*it) != progIds ||
+            if (IsProgId(*it) != progIds || (!sibling.empty() && SharedByClasses(*it)) ||
                 (libraryShared && it->key.compare(0, libraryKey.size(), libraryKey) == 0))
                 continue;
             HKEY opened = nullptr;

@@ -14,6 +14,7 @@
 #include "dump/wire.h"
 #include "loader_versions.h"
 #include "module.h"
+#include "server_class.h"
 #include "uXfer.h"
 #include "win/device_interfaces.h"
 #include "win/text.h"
@@ -517,7 +518,7 @@ STDMETHODIMP XferDevice::GetClassInfo(ITypeInfo** info)
 {
     if (!info)
         return E_POINTER;
-    *info = TypeInfoOf(CLSID_XferDevice);
+    *info = TypeInfoOf(ServedClass().clsid);
     if (!*info)
         return TYPE_E_CANTLOADLIBRARY;
     (*info)->AddRef();

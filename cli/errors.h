@@ -21,7 +21,9 @@ using win::SystemErrorText;
     X(kExitUsage, 1,                                                                                         \
       "bad usage (unknown command or option, missing or bad value, a range beyond the device's address\n"    \
       "       space, short write file without --pad, short compare file, --hex without FILE '-')")          \
-    X(kExitNoDevice, 2, "no device at the instance, or it can't be opened")                                  \
+    X(kExitNoDevice, 2,                                                                                      \
+      "no device at the instance, or it can't be opened; uXfer.dll (with --simulate,\n"                      \
+      "       uXferSim.dll) can't be loaded from uxfer's folder")                                             \
     X(kExitDevice, 3, "a device request or transfer failed, or the device gave no answer within --timeout")  \
     X(kExitFile, 4, "a file can't be read or written")                                                       \
     X(kExitMismatch, 5, "verification or compare found a difference")                                        \

@@ -1,5 +1,6 @@
 // uxfer.exe: device memory to and from files, verification, status, reset
-// and device monitoring from the command line, over uXfer.dll.
+// and device monitoring from the command line, over uXfer.dll (or, with
+// --simulate, uXferSim.dll: the same exports over a simulated device).
 #include <new>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "errors.h"
 #include "options.h"
 #include "uXfer.h"
+#include "xferlib/uxfer_library.h"
 
 // The command line comes as UTF-16, so that a file name outside the ANSI code
 // page reaches the tool unchanged; inside, text is UTF-8.
@@ -26,6 +28,11 @@ int wmain(int argc, wchar_t** wargv)
     const ParseResult parsed = ParseCommandLine(argc, argv.data(), common);
     if (!parsed.command)
         return parsed.exitCode;
+    // uXfer.dll is delay-loaded: the library of the device chosen is loaded
+    // here, beside uxfer.exe, before anything calls into it.
+    if (const xferlib::LoadFailure failure =
+            xferlib::Load({common.simulate ? xferlib::kUxferSim : xferlib::kUxfer, false}))
+        return Fail(kExitNoDevice, failure.message);
     // The library's settings come first: they decide which class is
     // enumerated and opened, and how long its waits are.
     if (common.loaderVersion)

@@ -80,6 +80,8 @@ private:
                      common_.delay);
         cmd->add_flag("--quiet", common_.quiet, "no progress, no informational lines; errors are still printed");
         cmd->add_flag("--json", common_.json, "print the result as one JSON object a line");
+        cmd->add_flag("--simulate", common_.simulate,
+                      "use the simulated device of uXferSim.dll (beside uxfer.exe) instead of uXfer.dll");
         if (command.addOptions)
             command.addOptions(*cmd, numbers_);
     }

@@ -26,6 +26,7 @@ struct CommonOptions {
     std::optional<uint32_t> delay;          // milliseconds
     bool quiet = false;
     bool json = false;
+    bool simulate = false;  // uXferSim.dll instead of uXfer.dll
 };
 
 // What a number reaching the device may hold, and why.

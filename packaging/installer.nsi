@@ -23,7 +23,7 @@ RequestExecutionLevel admin
 !define PRODUCT "uXfer Tools"
 !define PUBLISHER "uXfer Tools project"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\uXfer Tools"
-!define PROGRAMS32 "Vantor.exe, uxfer.exe, Talvix.dll, uXfer.dll, uXferAuto.dll, DumpSet.ini"
+!define PROGRAMS32 "Vantor.exe, uxfer.exe, Talvix.dll, uXfer.dll, uXferAuto.dll, uXferSim.dll, uXferAutoSim.dll, DumpSet.ini"
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -169,12 +169,15 @@ Section "${PRODUCT}" SecProgram
 SectionEnd
 
 ; Last step: the COM servers register themselves once everything is in place,
-; each through the regsvr32 of its bitness.
+; each through the regsvr32 of its bitness.  The two automation servers share
+; the type library; the one registered last (uXferAuto.dll) is where it is found.
 Section "-Register the COM servers" SecRegister
     ${If} $Parts32 == 1
         !insertmacro Regsvr32 "" "$INSTDIR\Talvix.dll" 32
+        !insertmacro Regsvr32 "" "$INSTDIR\uXferAutoSim.dll" 32
         !insertmacro Regsvr32 "" "$INSTDIR\uXferAuto.dll" 32
     ${EndIf}
+    !insertmacro Regsvr32 "" "$INSTDIR\x64\uXferAutoSim.dll" 64
     !insertmacro Regsvr32 "" "$INSTDIR\x64\uXferAuto.dll" 64
 SectionEnd
 
@@ -197,8 +200,10 @@ Section "un.${PRODUCT}" SecUnProgram
         StrCpy $Parts32 1
         !insertmacro Regsvr32 "/u" "$INSTDIR\Talvix.dll" 32
         !insertmacro Regsvr32 "/u" "$INSTDIR\uXferAuto.dll" 32
+        !insertmacro Regsvr32 "/u" "$INSTDIR\uXferAutoSim.dll" 32
     ${EndIf}
     !insertmacro Regsvr32 "/u" "$INSTDIR\x64\uXferAuto.dll" 64
+    !insertmacro Regsvr32 "/u" "$INSTDIR\x64\uXferAutoSim.dll" 64
 
     Delete "$SMPROGRAMS\${PRODUCT}\Vantor.lnk"
     Delete "$SMPROGRAMS\${PRODUCT}\User Guide.lnk"

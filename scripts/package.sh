@@ -55,7 +55,8 @@ printf 'SetOutPath "$INSTDIR"\n' >"$files32"
         printf 'Delete "$INSTDIR%s\\%s"\n' "${winrel:+\\$winrel}" "$f" >>"$rlist"
     done
 done
-for f in x64/uxfer.exe x64/Vantor.exe x64/uXfer.dll x64/uXferAuto.dll x64/DumpSet.ini DumpSet.ini; do
+for f in x64/uxfer.exe x64/Vantor.exe x64/uXfer.dll x64/uXferAuto.dll x64/uXferSim.dll x64/uXferAutoSim.dll \
+    x64/DumpSet.ini DumpSet.ini; do
     [ -f "$stage/$f" ] || { echo "package: $f is not staged" >&2; exit 1; }
 done
 # Folders deepest first, each only when it is empty.

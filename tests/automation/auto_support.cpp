@@ -4,8 +4,9 @@
 #include "win/text.h"
 #include "win/unique_any.h"
 
-const char* const kAutoKeys[6] = {"CLSID\\" UXA_CLSID, "uXfer.Device",          "uXfer.Device.1",
-                                  "TypeLib\\" UXA_LIBID, "Interface\\" UXA_IID, "Interface\\" UXA_DIID};
+const char* const kAutoKeys[9] = {"CLSID\\" UXA_CLSID,     "uXfer.Device",          "uXfer.Device.1",
+                                  "CLSID\\" UXA_SIM_CLSID, "uXfer.SimDevice",       "uXfer.SimDevice.1",
+                                  "TypeLib\\" UXA_LIBID,    "Interface\\" UXA_IID, "Interface\\" UXA_DIID};
 
 REGSAM OwnView()
 {

@@ -20,9 +20,10 @@
 #define UXA_LIBID "{E92473FE-3242-4159-B387-CBCCDEC70C30}"
 #define UXA_IID "{88EFCE31-3B52-4A6E-82EB-003367722426}"
 #define UXA_DIID "{2C41B669-46D3-496D-8983-A516B6F5726A}"
+#define UXA_SIM_CLSID "{39791A1B-43B7-4927-8E35-5FF3D00BC393}"
 
-// The keys a registration writes under Software\Classes.
-extern const char* const kAutoKeys[6];
+// The keys the registrations of both servers write under Software\Classes.
+extern const char* const kAutoKeys[9];
 
 // The registry view and the programs of this test's bitness.
 REGSAM OwnView();

@@ -19,11 +19,13 @@ void PrintTo(const LoadCase& c, std::ostream* os)
     *os << c.name;
 }
 
-class AutoLoad : public AutoTest, public testing::WithParamInterface<LoadCase> {
+// Back to the suite's registration of the DLL in the program folder.
+class AutoCopies : public AutoTest {
 protected:
-    // Back to the suite's registration of the DLL in the program folder.
     void TearDown() override { EXPECT_EQ(0, Regsvr32("")); }
 };
+
+class AutoLoad : public AutoCopies, public testing::WithParamInterface<LoadCase> {};
 
 TEST_P(AutoLoad, TakesUxferFromItsOwnFolderOnly)
 {
@@ -58,5 +60,49 @@ INSTANTIATE_TEST_SUITE_P(Places, AutoLoad,
                                          LoadCase{"PlantedInTheCurrentFolder", false, false, false},
                                          LoadCase{"PlantedOnPath", false, true, false}),
                          [](const testing::TestParamInfo<LoadCase>& info) { return std::string(info.param.name); });
+
+// uXfer.Device and uXfer.SimDevice in one script host process, from copies of
+// both servers in a folder of their own: uXferAutoSim.dll calls the
+// uXferSim.dll beside it, never the uXfer.dll there.
+struct BothCase {
+    const char* name;
+    bool simBeside;        // the program folder's uXferSim.dll copied beside the servers
+    const char* expected;  // the script's output
+};
+
+void PrintTo(const BothCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class AutoBoth : public AutoCopies, public testing::WithParamInterface<BothCase> {};
+
+TEST_P(AutoBoth, EachClassCallsItsOwnLibraryInOneProcess)
+{
+    dumptest::ScratchFolder server;
+    const char* files[] = {"uXferAuto.dll", "uXferAutoSim.dll", "uXfer.dll", "uXferSim.dll"};
+    for (size_t i = 0; i < (GetParam().simBeside ? 4u : 3u); ++i)
+        ASSERT_TRUE(CopyFileA((ProgramFolder() + files[i]).c_str(), server.File(files[i]).c_str(), FALSE))
+            << files[i];
+    // Both objects held at once; each calls into its library.
+    const char text[] = "var held = [], names = ['uXfer.Device', 'uXfer.SimDevice'];\r\n"
+                        "for (var i = 0; i < 2; i++) try {\r\n"
+                        "  held[i] = new ActiveXObject(names[i]); held[i].Devices();\r\n"
+                        "  WScript.Echo(names[i] + ': created');\r\n"
+                        "} catch (e) { WScript.Echo(names[i] + ': not created'); }\r\nWScript.Echo('done');\r\n";
+    ASSERT_TRUE(dumptest::WriteAll(server.File("both.js"), std::vector<uint8_t>(text, text + sizeof text - 1)));
+    ASSERT_EQ(0, Regsvr32("", server.File("uXferAuto.dll")));
+    ASSERT_EQ(0, Regsvr32("", server.File("uXferAutoSim.dll")));
+    const CommandResult run = RunLaunched("cscript.exe //nologo " + Quoted(server.File("both.js")), server.File(""));
+    EXPECT_EQ(0, Regsvr32("/u", server.File("uXferAutoSim.dll")));
+    EXPECT_EQ(GetParam().expected, run.output);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, AutoBoth,
+    testing::Values(BothCase{"SimLibraryBeside", true, "uXfer.Device: created\nuXfer.SimDevice: created\ndone\n"},
+                    BothCase{"SimLibraryMissing", false,
+                             "uXfer.Device: created\nuXfer.SimDevice: not created\ndone\n"}),
+    [](const testing::TestParamInfo<BothCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -148,6 +148,53 @@ INSTANTIATE_TEST_SUITE_P(
                               {false, "/u", nullptr, false, false, false}}}),
     [](const testing::TestParamInfo<Sequence>& info) { return std::string(info.param.name); });
 
+// uXferAuto.dll and uXferAutoSim.dll registered in one scope, then removed
+// one after the other: the type library and the interfaces both write stay
+// while either class is registered, leading to the image still registered.
+struct Pair {
+    const char* name;
+    const char* switches;
+    HKEY root;
+    bool simGoesFirst;
+};
+
+void PrintTo(const Pair& pair, std::ostream* os)
+{
+    *os << pair.name;
+}
+
+class TwoClasses : public CleanRegistry, public testing::WithParamInterface<Pair> {};
+
+TEST_P(TwoClasses, ShareTheTypeLibraryUntilTheLastGoes)
+{
+    const Pair& p = GetParam();
+    const std::string sim = ProgramFolder() + "uXferAutoSim.dll";
+    const std::string first = p.simGoesFirst ? sim : AutoDll(), last = p.simGoesFirst ? AutoDll() : sim;
+    const std::string gone = p.simGoesFirst ? UXA_SIM_CLSID : UXA_CLSID;
+    const std::string kept = p.simGoesFirst ? UXA_CLSID : UXA_SIM_CLSID;
+    ASSERT_EQ(0, Regsvr32(p.switches, first));
+    ASSERT_EQ(0, Regsvr32(p.switches, last));
+    ASSERT_EQ(0, Regsvr32(std::string("/u ") + p.switches, first));
+    const std::string lib = "TypeLib\\" UXA_LIBID "\\1.0";
+    EXPECT_EQ(0, _stricmp(last.c_str(),
+                          ClassesValue(p.root, lib + (sizeof(void*) == 8 ? "\\0\\win64" : "\\0\\win32")).c_str()));
+    EXPECT_NE("<missing>", ClassesValue(p.root, lib + "\\HELPDIR"));
+    for (const char* iid : {UXA_IID, UXA_DIID})
+        EXPECT_EQ(UXA_LIBID, ClassesValue(p.root, std::string("Interface\\") + iid + "\\TypeLib")) << iid;
+    EXPECT_EQ(0, _stricmp(last.c_str(), ClassesValue(p.root, "CLSID\\" + kept + "\\InprocServer32").c_str()));
+    EXPECT_FALSE(ClassesKeyExists(p.root, "CLSID\\" + gone));
+
+    ASSERT_EQ(0, Regsvr32(std::string("/u ") + p.switches, last));
+    for (const char* key : kAutoKeys)
+        EXPECT_FALSE(ClassesKeyExists(p.root, key)) << key << " left after both /u";
+}
+
+INSTANTIATE_TEST_SUITE_P(Pairs, TwoClasses,
+                         testing::Values(Pair{"DeviceGoesFirst", "", HKEY_LOCAL_MACHINE, false},
+                                         Pair{"SimDeviceGoesFirst", "", HKEY_LOCAL_MACHINE, true},
+                                         Pair{"DeviceGoesFirstForTheUser", "/n /i:user", HKEY_CURRENT_USER, false}),
+                         [](const testing::TestParamInfo<Pair>& info) { return std::string(info.param.name); });
+
 // DllInstall of a copy of the DLL in a folder of its own, as regsvr32 calls
 // it: a machine registration from a folder others than administrators can
 // change is refused and writes nothing; one for the user is not.  The

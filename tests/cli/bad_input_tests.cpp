@@ -19,6 +19,7 @@ struct BadInput {
     const char* held = nullptr;  // a file held open by another program (reading), sharing only this:
     DWORD sharing = 0;
     const char* json = nullptr;  // with --json: the command named in the error object (empty: null)
+    const char* beside = nullptr;  // a copy of uxfer.exe alone in a folder, with this DLL ("": none)
 };
 
 void PrintTo(const BadInput& input, std::ostream* os)
@@ -44,7 +45,13 @@ TEST_P(BadInputTest, RefusedWithItsMessageBeforeTouchingAnything)
                                        OPEN_EXISTING, 0, nullptr)
                          : INVALID_HANDLE_VALUE);
     ASSERT_EQ(held, lock.valid());
-    UxferResult result = RunUxfer(arguments);
+    dumptest::ScratchFolder alone;
+    const char* beside = GetParam().beside;
+    if (beside) {
+        ASSERT_TRUE(CopyFileA((ProgramFolder() + "uxfer.exe").c_str(), alone.File("uxfer.exe").c_str(), FALSE));
+        ASSERT_TRUE(!*beside || CopyFileA((ProgramFolder() + beside).c_str(), alone.File(beside).c_str(), FALSE));
+    }
+    UxferResult result = RunUxfer(arguments, "", beside ? alone.File("") : ProgramFolder());
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(GetParam().exitCode, result.exitCode) << result.err;
     if (const char* command = GetParam().json) {
@@ -122,7 +129,14 @@ INSTANTIATE_TEST_SUITE_P(
                  FILE_SHARE_READ | FILE_SHARE_WRITE},
         BadInput{"MissingOutputFolder", "read {dir}\\nowhere\\dump.bin --size 4", 4, "nowhere"},
         BadInput{"UnwritableOutputFolder", "read {dir}\\image.bin\\dump.bin --size 4", 4, "image.bin"},
-        BadInput{"MissingSettingsFile", "read --settings {dir}\\DumpSet.ini", 4, "DumpSet.ini"}),
+        BadInput{"MissingSettingsFile", "read --settings {dir}\\DumpSet.ini", 4, "DumpSet.ini"},
+        // The library is taken from uxfer's folder only, and the one of --simulate only.
+        BadInput{"SimulatedLibraryMissing", "list --simulate", 2,
+                 "uXferSim.dll can't be loaded from the folder of uxfer.exe (", nullptr, 0, nullptr, "uXfer.dll"},
+        BadInput{"SimulatedLibraryMissingAsJson", "status --simulate --json", 2,
+                 "uXferSim.dll can't be loaded from the folder of uxfer.exe (", nullptr, 0, "status", "uXfer.dll"},
+        BadInput{"LibraryMissing", "read {dir}\\dump.bin --size 4", 2,
+                 "uXfer.dll can't be loaded from the folder of uxfer.exe (", nullptr, 0, nullptr, ""}),
     [](const testing::TestParamInfo<BadInput>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -11,7 +11,8 @@ std::string Quoted(const std::string& path)
     return "\"" + path + "\"";
 }
 
-bool UxferProcess::Start(const std::string& arguments, const std::string& input, DWORD flags)
+bool UxferProcess::Start(const std::string& arguments, const std::string& input, DWORD flags,
+                         const std::string& folder)
 {
     // Every program this test starts gets the pipe shim, as vdevrun's programs do.
     if (!VdevShimFollowChildren((ProgramFolder() + "vdevshim.dll").c_str()))
@@ -19,16 +20,16 @@ bool UxferProcess::Start(const std::string& arguments, const std::string& input,
     ChildOptions options;
     options.input = input;
     options.flags = flags;
-    options.folder = win::Widen(ProgramFolder(), CP_ACP);
+    options.folder = win::Widen(folder, CP_ACP);
     // The program folder is ANSI, the arguments UTF-8.
-    return child_.Start(win::Widen(Quoted(ProgramFolder() + "uxfer.exe"), CP_ACP) + L" " + win::Widen(arguments, CP_UTF8),
+    return child_.Start(win::Widen(Quoted(folder + "uxfer.exe"), CP_ACP) + L" " + win::Widen(arguments, CP_UTF8),
                         options);
 }
 
-UxferResult RunUxfer(const std::string& arguments, const std::string& input)
+UxferResult RunUxfer(const std::string& arguments, const std::string& input, const std::string& folder)
 {
     UxferProcess process;
-    if (!process.Start(arguments, input))
+    if (!process.Start(arguments, input, 0, folder))
         return {};
     return process.Wait();
 }

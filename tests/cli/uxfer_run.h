@@ -23,8 +23,10 @@ using UxferResult = ChildResult;
 class UxferProcess {
 public:
     // `arguments` in UTF-8; `flags` go to CreateProcess (CREATE_NO_WINDOW gives
-    // the program a console of its own).
-    bool Start(const std::string& arguments, const std::string& input = "", DWORD flags = 0);
+    // the program a console of its own).  `folder`: of a copy of uxfer.exe, run there
+    // (default: the program folder's).
+    bool Start(const std::string& arguments, const std::string& input = "", DWORD flags = 0,
+               const std::string& folder = ProgramFolder());
     DWORD Id() const { return child_.Id(); }
     // Standard error so far, while the program runs.
     std::string ErrorsSoFar() const { return child_.ErrorsSoFar(); }
@@ -35,7 +37,8 @@ private:
     ChildProcess child_;
 };
 
-UxferResult RunUxfer(const std::string& arguments, const std::string& input = "");
+UxferResult RunUxfer(const std::string& arguments, const std::string& input = "",
+                     const std::string& folder = ProgramFolder());
 std::string Quoted(const std::string& path);
 
 // Each test starts from reset device 0 and a scratch folder of its own; at the

@@ -40,13 +40,17 @@ talvix_registration() {
     done
 }
 # The automation object registers itself for the machine in the view of each
-# DLL's bitness: the 32-bit DLL in the 32-bit view, x64\uXferAuto.dll in the 64-bit one.
+# DLL's bitness: the 32-bit DLL in the 32-bit view, x64\uXferAuto.dll in the 64-bit one;
+# uXfer.SimDevice of uXferAutoSim.dll beside it likewise.
 auto_clsid='{28645625-53BD-4CAC-9BF4-A3BEEE451E03}'
+sim_clsid='{39791A1B-43B7-4927-8E35-5FF3D00BC393}'
 auto_libid='{E92473FE-3242-4159-B387-CBCCDEC70C30}'
 auto_keys=("HKLM\\Software\\Classes\\CLSID\\$auto_clsid" 'HKLM\Software\Classes\uXfer.Device'
     'HKLM\Software\Classes\uXfer.Device.1' "HKLM\\Software\\Classes\\TypeLib\\$auto_libid"
     'HKLM\Software\Classes\Interface\{88EFCE31-3B52-4A6E-82EB-003367722426}'
-    'HKLM\Software\Classes\Interface\{2C41B669-46D3-496D-8983-A516B6F5726A}')
+    'HKLM\Software\Classes\Interface\{2C41B669-46D3-496D-8983-A516B6F5726A}'
+    "HKLM\\Software\\Classes\\CLSID\\$sim_clsid" 'HKLM\Software\Classes\uXfer.SimDevice'
+    'HKLM\Software\Classes\uXfer.SimDevice.1')
 # auto_registration <32|64>: the keys in that view, a "missing:" line for each absent one.
 auto_registration() {
     local key
@@ -85,7 +89,7 @@ shortcuts() { find "$WINEPREFIX/drive_c" -path '*Start Menu*' -path '*uXfer Tool
 unzip -q "$zip" -d "$work/zip"
 expected="$work/zip/$release-win32"
 rm "$expected/README.txt"
-programs32=(Vantor.exe uxfer.exe Talvix.dll uXfer.dll uXferAuto.dll DumpSet.ini)
+programs32=(Vantor.exe uxfer.exe Talvix.dll uXfer.dll uXferAuto.dll uXferSim.dll uXferAutoSim.dll DumpSet.ini)
 for f in "${programs32[@]}"; do
     [ -f "$expected/$f" ] || fail "the zip has no $f"
     [ "$UXFER_RUNS_32BIT" = 1 ] || rm "$expected/$f"
@@ -107,7 +111,8 @@ inst=$(unixpath "$inst_win")
 note "every file in place"
 diff -r "$expected" "$inst" -x uninstall.exe || fail "the installed files differ from the package"
 [ -f "$inst/uninstall.exe" ] || fail "no uninstall.exe"
-for f in x64/Vantor.exe x64/uxfer.exe x64/uXfer.dll x64/uXferAuto.dll x64/DumpSet.ini docs/user-guide.html \
+for f in x64/Vantor.exe x64/uxfer.exe x64/uXfer.dll x64/uXferAuto.dll x64/uXferSim.dll x64/uXferAutoSim.dll \
+    x64/DumpSet.ini docs/user-guide.html \
     docs/api-uxfer.html docs/api-talvix.html docs/images/vantor.png sdk/include/uXfer.h sdk/include/Talvix.h \
     sdk/include/talvix_records.h sdk/lib/x86/libuXfer.a sdk/lib/x86/uXfer.lib sdk/lib/x86/uXfer.def \
     sdk/lib/x64/libuXfer.a sdk/lib/x64/uXfer.lib sdk/lib/x64/uXfer.def sdk/typelib/Talvix.tlb \
@@ -194,6 +199,8 @@ for e in "${editions[@]}"; do
     auto_registration "$bits" >"$work/auto-installer-$bits.txt"
     if grep -q missing "$work/auto-installer-$bits.txt"; then fail "$bits-bit view: $(grep missing "$work/auto-installer-$bits.txt")"; fi
     [ "$(key_path "$bits" "${auto_keys[0]}\\InprocServer32")" = "$dll" ] || fail "the $bits-bit InprocServer32 is not the installed $e/uXferAuto.dll"
+    [ "$(key_path "$bits" "${auto_keys[6]}\\InprocServer32")" = "$(dirname "$dll")/uXferAutoSim.dll" ] ||
+        fail "the $bits-bit InprocServer32 of uXfer.SimDevice is not the installed $e/uXferAutoSim.dll"
     [ "$(key_path "$bits" "${auto_keys[3]}\\1.0\\0\\win$bits")" = "$dll" ] || fail "the win$bits type library is not the installed $e/uXferAuto.dll"
 done
 if [ "$UXFER_RUNS_32BIT" != 1 ]; then

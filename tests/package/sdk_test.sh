@@ -21,8 +21,9 @@ note "no path of the build machine in the package"
 if grep -rlF "$root" "$package"; then fail "the files above name the source or build tree"; fi
 
 note "both editions of the programs in the zip"
-for f in Vantor.exe uxfer.exe uXfer.dll uXferAuto.dll DumpSet.ini Talvix.dll x64/Vantor.exe x64/uxfer.exe \
-    x64/uXfer.dll x64/uXferAuto.dll x64/DumpSet.ini; do
+for f in Vantor.exe uxfer.exe uXfer.dll uXferAuto.dll uXferSim.dll uXferAutoSim.dll DumpSet.ini Talvix.dll \
+    x64/Vantor.exe x64/uxfer.exe x64/uXfer.dll x64/uXferAuto.dll x64/uXferSim.dll x64/uXferAutoSim.dll \
+    x64/DumpSet.ini; do
     [ -f "$package/$f" ] || fail "the zip has no $f"
 done
 cmp "$package/DumpSet.ini" "$package/x64/DumpSet.ini" || fail "the editions' DumpSet.ini differ"

@@ -8,6 +8,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,19 +23,27 @@ namespace {
 
 constexpr DWORD kWaitMs = 120000;
 
-// This tree's uxfer.exe and Vantor.exe in a folder of their own with the
-// simulated library as uXfer.dll; made once.
-const std::string& Programs()
+// uxfer.exe and Vantor.exe of a build's program folder `bin` (this tree's by
+// default) in a folder of their own with the simulated library as uXfer.dll;
+// made once a folder.  Empty when they can't be copied.
+std::string Programs(const std::string& bin = ProgramFolder())
 {
-    static ScratchFolder folder;
-    static bool copied = [] {
-        const std::string bin = ProgramFolder();
-        return CopyFileA((bin + "uxfer.exe").c_str(), folder.File("uxfer.exe").c_str(), FALSE) &&
-               CopyFileA((bin + "Vantor.exe").c_str(), folder.File("Vantor.exe").c_str(), FALSE) &&
-               CopyFileA((bin + "uXferSim.dll").c_str(), folder.File("uXfer.dll").c_str(), FALSE);
-    }();
-    static const std::string none;
-    return copied ? folder.Path() : none;
+    static std::map<std::string, std::unique_ptr<ScratchFolder>> made;
+    std::unique_ptr<ScratchFolder>& folder = made[bin];
+    if (!folder) {
+        folder.reset(new ScratchFolder);
+        if (!CopyFileA((bin + "uxfer.exe").c_str(), folder->File("uxfer.exe").c_str(), FALSE) ||
+            !CopyFileA((bin + "Vantor.exe").c_str(), folder->File("Vantor.exe").c_str(), FALSE) ||
+            !CopyFileA((bin + "uXferSim.dll").c_str(), folder->File("uXfer.dll").c_str(), FALSE))
+            return std::string();
+    }
+    return folder->Path();
+}
+
+// The program folder of the other bitness's tree (bin\x64 beside bin).
+std::string OtherBitness()
+{
+    return ProgramFolder() + (sizeof(void*) == 4 ? "x64\\" : "..\\");
 }
 
 std::string Quoted(const std::string& path)
@@ -75,17 +85,17 @@ protected:
     }
     void TearDown() override { SetEnvironmentVariableA("UXFERSIM_HOME", nullptr); }
 
-    bool Start(ChildProcess& child, const std::string& arguments)
+    bool Start(ChildProcess& child, const std::string& arguments, const std::string& programs = Programs())
     {
         ChildOptions options;
         options.folder = std::wstring(scratch.Path().begin(), scratch.Path().end());
-        const std::string line = Quoted(Programs() + "\\uxfer.exe") + " " + arguments;
+        const std::string line = Quoted(programs + "\\uxfer.exe") + " " + arguments;
         return child.Start(std::wstring(line.begin(), line.end()), options);
     }
-    ChildResult Uxfer(const std::string& arguments)
+    ChildResult Uxfer(const std::string& arguments, const std::string& programs = Programs())
     {
         ChildProcess child;
-        if (!Start(child, arguments))
+        if (!Start(child, arguments, programs))
             return {};
         return child.Wait(kWaitMs);
     }
@@ -141,6 +151,42 @@ TEST_F(SimFrontEndTest, WriteInOneProcessReadsBackInAnother)
         const std::vector<uint8_t> wire = c.raw ? data : Wire(data);
         EXPECT_EQ(wire, Memory(0x200, static_cast<uint32_t>(wire.size())));
     }
+}
+
+// 32-bit and 64-bit programs share the simulated devices: one writes, the other reads, and back.
+TEST_F(SimFrontEndTest, BothBitnessesShareTheDevices)
+{
+    if (!Why32BitProgramsDontRun().empty())
+        GTEST_SKIP() << Why32BitProgramsDontRun();
+    const std::string other = Programs(OtherBitness());
+    if (other.empty())
+        GTEST_SKIP() << "the other bitness's uxfer.exe, Vantor.exe and uXferSim.dll are not built";
+    const std::vector<uint8_t> data = Bytes(100000, 5);
+    ASSERT_TRUE(WriteAll(File("in.bin"), data));
+    const struct {
+        const char* name;
+        std::string writer, reader;
+    } cases[] = {{"this writes, the other reads", Programs(), other}, {"the other writes, this reads", other, Programs()}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ChildResult write = Uxfer("write " + Quoted(File("in.bin")) + " --raw --addr 0x10", c.writer);
+        ASSERT_EQ(0u, write.exitCode) << write.err;
+        const ChildResult read = Uxfer("read " + Quoted(File("out.bin")) + " --raw --addr 0x10 --size 50000", c.reader);
+        ASSERT_EQ(0u, read.exitCode) << read.err;
+        EXPECT_EQ(data, ReadAll(File("out.bin")));
+        Sim("reset");
+    }
+}
+
+// A file that doesn't fit in device memory is refused whole: nothing of it is loaded.
+TEST_F(SimFrontEndTest, LoadRefusesAFileThatDoesntFit)
+{
+    ASSERT_TRUE(WriteAll(File("big.bin"), std::vector<uint8_t>(2 << 20, 0x5A)));
+    const ChildResult load = Uxfer("sim load " + Quoted(File("big.bin")) + " 0x300000");
+    EXPECT_EQ(1u, load.exitCode) << load.err;
+    EXPECT_TRUE(Has(load.err, "(2097152 bytes) doesn't fit at 3145728 in simulated device 0's 4194304 bytes"))
+        << load.err;
+    EXPECT_EQ(std::vector<uint8_t>(16, 0), Memory(0x300000, 16));
 }
 
 // Knobs set by name give the sentence and exit code of the fault they make.

@@ -189,6 +189,19 @@ TEST_F(SimFrontEndTest, LoadRefusesAFileThatDoesntFit)
     EXPECT_EQ(std::vector<uint8_t>(16, 0), Memory(0x300000, 16));
 }
 
+// A folder whose name is longer than MAX_PATH is still the folder named, not the user's default one.
+TEST_F(SimFrontEndTest, ALongFolderNameIsTheFolderNamed)
+{
+    const std::string folder = home.File(std::string(240, 'f'));  // past MAX_PATH with the folder it is in
+    ASSERT_TRUE(SetEnvironmentVariableA("UXFERSIM_HOME", folder.c_str()));
+    const ChildResult info = Uxfer("sim info");
+    EXPECT_EQ(0u, info.exitCode) << info.err;
+    EXPECT_EQ("folder " + folder + "\n", info.out.substr(0, info.out.find('\n') + 1));
+    for (const char* name : {"state.bin", "device0.img"})
+        DeleteFileA((folder + "\\" + name).c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
 // Knobs set by name give the sentence and exit code of the fault they make.
 TEST_F(SimFrontEndTest, KnobsByNameGiveTheirFaults)
 {

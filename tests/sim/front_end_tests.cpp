@@ -334,10 +334,12 @@ TEST_F(SimFrontEndTest, WatchSeesUnplugAndPlug)
 {
     Sim("info");  // the store made before the watch looks
     ChildProcess watch;
-    ASSERT_TRUE(Start(watch, "watch --timeout 8"));
-    Sleep(2000);
+    ASSERT_TRUE(Start(watch, "watch --timeout 4"));
+    // It says so once registered.
+    for (int i = 0; i < 100 && !Has(watch.ErrorsSoFar(), "watching interface class"); ++i)
+        Sleep(20);
     Sim("unplug");
-    Sleep(1000);
+    Sleep(300);
     Sim("plug");
     const ChildResult watched = watch.Wait(kWaitMs);
     EXPECT_EQ(0u, watched.exitCode) << watched.err;

@@ -432,8 +432,6 @@ void Access::SetPlugged(uint32_t instance, bool plugged)
     InstanceRecord& r = record(instance);
     r.plugged = plugged ? 1 : 0;
     ++header().plugGeneration;
-    if (!plugged && r.heldRead == kHeld)
-        EndHeldRead(instance, kHeldCancelled);
     store_.Wake();
 }
 

@@ -7,8 +7,10 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/device_log.h"
@@ -55,6 +57,7 @@ public:
     virtual bool Reset() = 0;
     virtual bool Knob(uint32_t id, uint32_t value, uint32_t value2) = 0;
     virtual std::vector<VdevLogRecord> Log() = 0;
+    virtual bool ReadHeld() = 0;
 };
 
 class DriverDevice : public Device {
@@ -63,6 +66,11 @@ public:
     bool Reset() override { return device_.Reset(); }
     bool Knob(uint32_t id, uint32_t value, uint32_t value2) override { return device_.Knob(id, value, value2); }
     std::vector<VdevLogRecord> Log() override { return device_.Log(); }
+    bool ReadHeld() override
+    {
+        VdevInfo info{};
+        return device_.Info(info) && info.readPending;
+    }
 
 private:
     vdev::Device device_;
@@ -93,6 +101,11 @@ public:
         log.resize(access.held() ? ModelCopyLog(&access.model(0), 0, log.data(), VDEV_LOG_CAPACITY) : 0);
         return log;
     }
+    bool ReadHeld() override
+    {
+        sim::Access access(*store_);
+        return access.held() && access.record(0).heldRead == sim::kHeld;
+    }
 
 private:
     std::unique_ptr<sim::Store> store_;
@@ -111,7 +124,7 @@ TransferDesc Desc(uint32_t address, uint32_t length, uint32_t unitSize = 4)
 struct Step {
     const char* name;
     uint32_t knob, value, value2;
-    std::string (*call)(const Exports& e);
+    std::string (*call)(const Exports& e, Device& d);
 };
 
 // The result, the count and (with data) the first bytes.
@@ -144,38 +157,61 @@ std::string ReadBack(const Exports& e, uint32_t address, uint32_t bytes)
     return Outcome(result, buffer.data(), count) + (buffer == Data(bytes) ? " same" : " other");
 }
 
+// A read the device holds, through an unplug and a replug, until the device lets it go.
+std::string HeldThroughUnplug(const Exports& e, Device& d)
+{
+    std::atomic<bool> done{false};
+    std::string result;
+    std::thread reader([&] {
+        result = ReadBack(e, 0x200, 4000);
+        done = true;
+    });
+    bool held = false;
+    for (int i = 0; i < 500 && !(held = d.ReadHeld()); ++i)
+        Sleep(10);
+    d.Knob(VDEV_KNOB_PLUGGED, 0, 0);
+    Sleep(300);
+    const bool waited = !done;
+    d.Knob(VDEV_KNOB_PLUGGED, 1, 0);
+    d.Knob(VDEV_KNOB_RELEASE_READ, 0, 0);
+    reader.join();
+    return std::string(held ? "held" : "not held") + (waited ? ", still held unplugged: " : ", ended unplugged: ") +
+           result;
+}
+
 const Step kSteps[] = {
-    {"open", 0, 0, 0, [](const Exports& e) { return Outcome(e.create(OPEN_ALL), nullptr, 0); }},
+    {"open", 0, 0, 0, [](const Exports& e, Device&) { return Outcome(e.create(OPEN_ALL), nullptr, 0); }},
     {"write", 0, 0, 0,
-     [](const Exports& e) {
+     [](const Exports& e, Device&) {
          std::vector<uint8_t> data = Data(70000);
          uint32_t count = 70000;
          const TransferDesc desc = Desc(0x200, 70000);
          return Outcome(e.write(&desc, data.data(), &count), nullptr, count);
      }},
-    {"read", 0, 0, 0, [](const Exports& e) { return ReadBack(e, 0x200, 70000); }},
+    {"read", 0, 0, 0, [](const Exports& e, Device&) { return ReadBack(e, 0x200, 70000); }},
     {"verify", 0, 0, 0,
-     [](const Exports& e) {
+     [](const Exports& e, Device&) {
          uint8_t value[4] = {};
          const TransferDesc desc = Desc(0x200, 4000);
          return Outcome(e.verify(&desc, value), value, 4);
      }},
     {"status", VDEV_KNOB_ERROR_AT_POLL, 1, 0,
-     [](const Exports& e) {
+     [](const Exports& e, Device&) {
          uint8_t status[8] = {};
          uint32_t count = 8;
          return Outcome(e.status(status, &count), status, count);
      }},
-    {"failed read", VDEV_KNOB_FAIL_READ, 2, 0, [](const Exports& e) { return ReadBack(e, 0x200, 70000); }},
+    {"failed read", VDEV_KNOB_FAIL_READ, 2, 0, [](const Exports& e, Device&) { return ReadBack(e, 0x200, 70000); }},
     {"failed write", VDEV_KNOB_FAIL_WRITE, 1, 0,
-     [](const Exports& e) {
+     [](const Exports& e, Device&) {
          std::vector<uint8_t> data = Data(1000);
          uint32_t count = 1000;
          const TransferDesc desc = Desc(0, 1000);
          return Outcome(e.write(&desc, data.data(), &count), nullptr, count);
      }},
-    {"short read", VDEV_KNOB_SHORT_READ, 1, 100, [](const Exports& e) { return ReadBack(e, 0x200, 4000); }},
-    {"close", 0, 0, 0, [](const Exports& e) { return Outcome(e.close(), nullptr, 0); }},
+    {"short read", VDEV_KNOB_SHORT_READ, 1, 100, [](const Exports& e, Device&) { return ReadBack(e, 0x200, 4000); }},
+    {"held read", VDEV_KNOB_PEND_READ, 1, 0, HeldThroughUnplug},
+    {"close", 0, 0, 0, [](const Exports& e, Device&) { return Outcome(e.close(), nullptr, 0); }},
 };
 
 // Log records as text, without the paths of opens (the images open different names).
@@ -207,7 +243,7 @@ Outcomes RunSequence(const Exports& e, Device& device)
         if (step.knob) {
             EXPECT_TRUE(device.Knob(step.knob, step.value, step.value2)) << step.name;
         }
-        run.results.push_back(step.call(e));
+        run.results.push_back(step.call(e, device));
         std::vector<std::string> texts = Texts(device.Log());
         run.logs.emplace_back(texts.begin() + std::min(before, texts.size()), texts.end());
     }
@@ -236,6 +272,7 @@ TEST(SimParity, DriverAndSimulatedDeviceAnswerAlike)
     // A sequence that moved nothing would agree too.
     EXPECT_NE(std::string::npos, d.results[2].find(" same"));
     EXPECT_NE(std::string::npos, d.results[5].find("c0000005"));
+    EXPECT_EQ(0u, d.results[std::size(kSteps) - 2].find("held, still held unplugged: 00000000 count=4000"));
     driver.Reset();
     SetEnvironmentVariableA("UXFERSIM_HOME", nullptr);
 }

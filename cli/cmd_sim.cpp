@@ -192,7 +192,8 @@ int Load(sim::Store& store, const CommonOptions& common, const std::string& name
         sim::Access access(store);
         if (const int code = CheckInstance(access, common.instance))
             return code;
-        if (done + offset + n > access.model(common.instance).memoryBytes ||
+        // The whole file, checked before the first block: a file that doesn't fit changes nothing.
+        if (offset + source->Length() > access.model(common.instance).memoryBytes ||
             ModelSetMemory(&access.model(common.instance), static_cast<uint32_t>(offset + done), block.data(), n) !=
                 MODEL_OK)
             return Fail(kExitUsage, name + " (" + std::to_string(source->Length()) + " bytes) doesn't fit at " +

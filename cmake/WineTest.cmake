@@ -28,3 +28,20 @@ function(add_wine_gtest name)
     PROPERTIES ${properties} LABELS windows32)
   gtest_discover_tests(${name} ${discover} TEST_FILTER "-${suites}" PROPERTIES ${properties})
 endfunction()
+
+# add_sim_gtest(<name> SOURCES ... [LIBS ...] [TIMEOUT s])
+# A GoogleTest program run in the test bed's prefix without the virtual device
+# (sim-run), against the simulated devices of uXferSim.dll.  No shim: a plain
+# main.  Tests point UXFERSIM_HOME at folders of their own, yet the programs
+# they start share the machine's two cores with the other tests: one at a time.
+function(add_sim_gtest name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE gtest_main ${ARG_LIBS})
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR ${SIM_RUN})
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+    PROPERTIES RUN_SERIAL TRUE TIMEOUT ${ARG_TIMEOUT} LABELS sim)
+endfunction()

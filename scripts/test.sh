@@ -5,6 +5,9 @@
 #   1. a 64-bit Windows (win64 prefix, x86-64 driver): the whole 32-bit suite
 #      under WoW64, then the 64-bit suite (the x64 programs and the packages);
 #   2. a 32-bit Windows (win32 prefix, 32-bit driver): what depends on it.
+# In either, the tests labelled sim (add_sim_gtest) run in the test bed's
+# second prefix, which has no virtual device: uxfer and Vantor of the tree's
+# bitness over uXferSim.dll.  They are part of the presets win32 and win64.
 # Then the native parser tests and a bounded fuzzing run.  On a machine that
 # runs no 32-bit x86 code (or with UXFER_NO_32BIT=1) the 32-bit suite and the
 # 32-bit Windows can't run: each such part is reported in one line with its

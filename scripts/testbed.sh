@@ -39,20 +39,21 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 # after an earlier run that died, must not leave one behind.
 end_wineservers() {
     local prefix
-    for prefix in "$build/wineprefix" "$build/wineprefix32"; do
+    for prefix in "$build/wineprefix" "$build/wineprefix32" "$build/simprefix"; do
         [ -f "$prefix/system.reg" ] || continue
         WINEPREFIX=$prefix wineserver_cmd -k >/dev/null 2>&1 || true
     done
 }
 
-# Ends the process a pid file names, if it is still the program started (a pid
-# may have been given to another process since).
+# Ends the process a pid file names (state/NAME.pid), if it is still the
+# program started, PROGRAM (default NAME): a pid may have been given to another
+# process since.
 stop_pid() {
-    local file="$state/$1.pid"
+    local file="$state/$1.pid" program=${2:-$1}
     [ -f "$file" ] || return 0
     local pid
     pid=$(cat "$file")
-    if kill -0 "$pid" 2>/dev/null && grep -qai -- "$1" "/proc/$pid/cmdline" 2>/dev/null; then
+    if kill -0 "$pid" 2>/dev/null && grep -qai -- "$program" "/proc/$pid/cmdline" 2>/dev/null; then
         kill "$pid" 2>/dev/null || true
         for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
         kill -9 "$pid" 2>/dev/null || true
@@ -141,13 +142,38 @@ start() {
     wine_cmd "$bin/vdevctl.exe" install "$(winepath_cmd -w "$sys")" >>"$state/wine.log" 2>&1 ||
         { echo "testbed: installing the virtual device failed (see $state/wine.log)" >&2; exit 1; }
     wine_cmd "$bin/vdevctl.exe" reset >>"$state/wine.log" 2>&1
-    echo "testbed: up ($arch, $DISPLAY, prefix $WINEPREFIX)"
+    start_sim_prefix
+    echo "testbed: up ($arch, $DISPLAY, prefix $WINEPREFIX; without the device: $build/simprefix)"
 }
+
+# The prefix without the virtual device: never a driver installed, never a
+# shim.  A 64-bit Windows whatever the main one is: WoW64 runs the 32-bit
+# tree's programs where this machine runs 32-bit code, and sim-run's users check
+# that as wine-run's do.  Same display and Wine commands; env file sim-env.
+start_sim_prefix() (
+    export WINEPREFIX="$build/simprefix" WINEARCH=win64
+    if [ -f "$WINEPREFIX/system.reg" ] && ! grep -q '^#arch=win64' "$WINEPREFIX/system.reg"; then
+        rm -rf "$WINEPREFIX"
+    fi
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        wineboot_cmd -i >>"$state/wine.log" 2>&1
+        wineserver_cmd -w
+        configure_prefix >>"$state/wine.log" 2>&1
+        wineserver_cmd -w
+    fi
+    sed -e "s|^export WINEPREFIX=.*|export WINEPREFIX=\"$WINEPREFIX\"|" -e 's|^export WINEARCH=.*|export WINEARCH=win64|' \
+        "$state/env" >"$state/sim-env"
+    "$WINESERVER" -p -f >/dev/null 2>&1 &
+    echo $! >"$state/simwineserver.pid"
+    # Wine's services start with the first program and keep its output streams.
+    wine_cmd cmd.exe /c exit >>"$state/wine.log" 2>&1
+)
 
 stop() {
     [ -d "$state" ] || return 0
     end_wineservers
     stop_pid wineserver
+    stop_pid simwineserver wineserver
     stop_pid xvfb
     echo "testbed: down"
 }

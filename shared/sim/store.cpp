@@ -19,11 +19,16 @@ constexpr uint32_t kViewSlots = 8;
 constexpr uint64_t kSettingsLimit = 1u << 20;
 const char kPathPrefix[] = "\\\\?\\UXFERSIM#DEVICE#";
 
+// A variable of any length: a folder named by a longer one is still that folder, never another.
 std::wstring Environment(const wchar_t* name)
 {
-    wchar_t value[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH);
-    return length && length < MAX_PATH ? std::wstring(value, length) : std::wstring();
+    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+    if (!size)
+        return std::wstring();
+    std::wstring value(size, L'\0');
+    const DWORD length = GetEnvironmentVariableW(name, &value[0], size);
+    value.resize(length < size ? length : 0);
+    return value;
 }
 
 // Names of the store's kernel objects, from its folder: two folders are two stores.
@@ -427,8 +432,6 @@ void Access::SetPlugged(uint32_t instance, bool plugged)
     InstanceRecord& r = record(instance);
     r.plugged = plugged ? 1 : 0;
     ++header().plugGeneration;
-    if (!plugged && r.heldRead == kHeld)
-        EndHeldRead(instance, kHeldCancelled);
     store_.Wake();
 }
 

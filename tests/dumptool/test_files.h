@@ -34,6 +34,7 @@ public:
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::string& Path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + "\\" + name; }
     // The names of the files in it.
     std::vector<std::string> Names() const;

@@ -82,17 +82,20 @@ VantorSession::~VantorSession()
     launcher_.Wait(5000);
 }
 
-bool VantorSession::Start(const std::string& vantorFolder)
+bool VantorSession::Start(const std::string& vantorFolder, bool shim)
 {
     const std::string folder = ProgramFolder();
     const std::string vantor = vantorFolder.empty() ? folder.substr(0, folder.size() - 1) : vantorFolder;
-    const std::string commandLine = "\"" + folder + "vdevrun.exe\" \"" + vantor + "\\Vantor.exe\"";
+    const std::string program = "\"" + vantor + "\\Vantor.exe\"";
+    const std::string commandLine = shim ? "\"" + folder + "vdevrun.exe\" " + program : program;
     ChildOptions options;
     options.output = ChildOptions::Output::Inherited;
     options.folder = win::Widen(vantor, CP_ACP);
     if (!launcher_.Start(win::Widen(commandLine, CP_ACP), options))
         return false;
-    if (!WaitFor(10000, [&] { return (processId_ = ChildOf(launcher_.Id(), "Vantor.exe")) != 0; }))
+    if (!shim)
+        processId_ = launcher_.Id();
+    else if (!WaitFor(10000, [&] { return (processId_ = ChildOf(launcher_.Id(), "Vantor.exe")) != 0; }))
         return false;
     process_.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, processId_));
     return process_ && WaitFor(15000, [&] { return (dialog_ = FindTopWindow(processId_, kDialogClass, nullptr)) != nullptr; });

@@ -21,8 +21,9 @@ public:
 
     // Starts "vdevrun.exe Vantor.exe" and waits for the dialog.  The launcher
     // comes from this program's folder, Vantor.exe from `vantorFolder` (by
-    // default the same folder).
-    bool Start(const std::string& vantorFolder = "");
+    // default the same folder).  Without `shim`, Vantor.exe is started by
+    // itself, as on a machine without the virtual device.
+    bool Start(const std::string& vantorFolder = "", bool shim = true);
     HWND Dialog() const { return dialog_; }
 
     std::wstring Text(HWND window) const;

@@ -179,8 +179,8 @@ private:
         return TRUE;
     }
 
-    // Until the held read is released (it then reads) or ended by a reset,
-    // an unplug or new settings (it is then cancelled), from any process.
+    // Until the held read is released (it then reads) or ended by a reset or
+    // new settings (it is then cancelled), from any process.
     BOOL WaitHeld(uint32_t hold, void* buffer, DWORD size, DWORD* moved)
     {
         for (;;) {

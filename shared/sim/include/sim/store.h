@@ -82,7 +82,8 @@ public:
     // A knob by its VDEV_KNOB_ id, as the device's back channel sets it (plug and
     // release included), and kept for the settings' record.
     ModelStatus SetKnob(uint32_t instance, const VdevKnob& knob);
-    // Plugs or unplugs `instance`; an unplug ends a held read.
+    // Plugs or unplugs `instance`, as the virtual device's knob does: it comes and
+    // goes from its class, and a read it holds stays held until a reset or a release.
     void SetPlugged(uint32_t instance, bool plugged);
     // Ends the held read of `instance` (kHeldCancelled or kHeldReleased) and wakes it.
     void EndHeldRead(uint32_t instance, HeldRead how);

@@ -373,11 +373,12 @@ std::string Access::ApplySettings()
     for (uint32_t i = 0; i < instances.size() && problem.empty(); ++i) {
         InstanceRecord& r = record(i);
         DeviceModel& m = store_.models_[i];
-        const uint32_t seq = r.heldSeq;
+        const uint32_t seq = r.heldSeq, plugChanges = r.plugChanges;
         uint8_t written[sizeof r.written];
         std::memcpy(written, r.written, sizeof written);
         std::memset(&r, 0, offsetof(InstanceRecord, log));
         r.heldSeq = seq;
+        r.plugChanges = plugChanges;
         if (store_.keepMemory_)
             std::memcpy(r.written, written, sizeof written);
         if (ModelInitHosted(&m, i, &store_.pageStores_[i], r.log) != MODEL_OK) {
@@ -430,6 +431,8 @@ ModelStatus Access::SetKnob(uint32_t instance, const VdevKnob& knob)
 void Access::SetPlugged(uint32_t instance, bool plugged)
 {
     InstanceRecord& r = record(instance);
+    if (r.plugged != (plugged ? 1u : 0u))
+        ++r.plugChanges;
     r.plugged = plugged ? 1 : 0;
     ++header().plugGeneration;
     store_.Wake();

@@ -210,11 +210,32 @@ private:
 };
 
 // Registrations of this process, and the thread that turns plugs and unplugs into messages.
+struct Seen {
+    uint32_t instance;
+    uint32_t plugChanges;
+};
+
 struct Watch {
     HWND window;
     GUID cls;
-    std::vector<uint32_t> present;
+    std::vector<Seen> present;
 };
+
+std::vector<Seen> PresentNow(sim::Access& access, const GUID& cls)
+{
+    std::vector<Seen> present;
+    for (uint32_t i : sim::Present(access, cls))
+        present.push_back({i, access.record(i).plugChanges});
+    return present;
+}
+
+// Whether `list` holds `seen` as it was: the same instance, not unplugged and plugged since.
+bool Holds(const std::vector<Seen>& list, const Seen& seen)
+{
+    return std::any_of(list.begin(), list.end(), [&](const Seen& s) {
+        return s.instance == seen.instance && s.plugChanges == seen.plugChanges;
+    });
+}
 
 class Watcher {
 public:
@@ -230,7 +251,7 @@ public:
             sim::Access access(*s);
             if (!access.held())
                 return nullptr;
-            watch->present = sim::Present(access, cls);
+            watch->present = PresentNow(access, cls);
         }
         std::lock_guard<std::mutex> hold(guard_);
         if (!thread_ && !Start())
@@ -320,13 +341,15 @@ private:
                 return;
             std::lock_guard<std::mutex> hold(guard_);
             for (auto& watch : watches_) {
-                const std::vector<uint32_t> now = sim::Present(access, watch->cls);
-                for (uint32_t i : watch->present)
-                    if (std::find(now.begin(), now.end(), i) == now.end())
-                        messages.push_back({watch->window, DBT_DEVICEREMOVECOMPLETE, watch->cls, sim::DevicePath(i, watch->cls)});
-                for (uint32_t i : now)
-                    if (std::find(watch->present.begin(), watch->present.end(), i) == watch->present.end())
-                        messages.push_back({watch->window, DBT_DEVICEARRIVAL, watch->cls, sim::DevicePath(i, watch->cls)});
+                const std::vector<Seen> now = PresentNow(access, watch->cls);
+                for (const Seen& gone : watch->present)
+                    if (!Holds(now, gone))
+                        messages.push_back({watch->window, DBT_DEVICEREMOVECOMPLETE, watch->cls,
+                                            sim::DevicePath(gone.instance, watch->cls)});
+                for (const Seen& came : now)
+                    if (!Holds(watch->present, came))
+                        messages.push_back({watch->window, DBT_DEVICEARRIVAL, watch->cls,
+                                            sim::DevicePath(came.instance, watch->cls)});
                 watch->present = now;
             }
         }

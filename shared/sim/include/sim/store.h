@@ -35,6 +35,7 @@ struct InstanceRecord {
     uint8_t model[kModelStateRoom];  // the model's state (MODEL_STATE_BYTES of it)
     GUID interfaceClass;
     uint32_t plugged;
+    uint32_t plugChanges;             // counts plugs and unplugs: a watcher sees an unplug and plug between two looks
     uint32_t heldRead;                // HeldRead
     uint32_t heldSeq;                 // counts holds: a waiter knows its own
     uint32_t heldBy;                  // the process whose read is held

@@ -41,3 +41,7 @@ if [ -x "$root/scripts/main-automation.sh" ]; then
     echo "== uXfer.Device"
     "$root/scripts/main-automation.sh" "$build"
 fi
+if [ -x "$root/scripts/main-sim.sh" ]; then
+    echo "== without a device: uxfer${edition:+ (x64)} and uXfer.SimDevice over uXferSim.dll, no virtual device"
+    "$root/scripts/main-sim.sh" "$build" $edition
+fi

@@ -45,11 +45,17 @@ echo "\$ uxfer sim log (the last requests)"
 uxfer sim log | tail -n 6
 
 # The script host of the tree's bitness, with the server of that bitness
-# registered in this prefix only while it runs.
-if [ -n "$edition" ]; then host='C:\windows\system32'; else host='C:\windows\syswow64'; fi
+# registered in this prefix only while it runs.  A 64-bit host through the
+# 64-bit loader: the 32-bit one would start the host of system32 as WoW64 sees it.
+if [ -n "$edition" ]; then
+    host_wine=/usr/lib/wine/wine64 host='C:\windows\system32'
+else
+    host_wine=$WINE host='C:\windows\syswow64'
+fi
+host() { WINEPREFIX="$build/simprefix" "$host_wine" "$host\\$1" "${@:2}"; }
 server=$(winpath "$bin/uXferAutoSim.dll")
-trap '"$run" "$host\\regsvr32.exe" /s /u "$server" || true' EXIT
-"$run" "$host\\regsvr32.exe" /s "$server"
+trap 'host regsvr32.exe /s /u "$server" || true' EXIT
+host regsvr32.exe /s "$server"
 uxfer sim set fail_read 0 >/dev/null
 cat >"$work/sim.js" <<'JS'
 var device = new ActiveXObject("uXfer.SimDevice");
@@ -58,7 +64,7 @@ var bytes = device.ReadToFile(WScript.Arguments(0), 0x1000, 0x4000);
 WScript.Echo("uXfer.SimDevice: " + bytes + " bytes read into " + WScript.Arguments(0));
 JS
 echo "\$ cscript sim.js"
-"$run" "$host\\cscript.exe" //nologo "$(winpath "$work/sim.js")" "$(winpath "$work/script.bin")" | tr -d '\r'
+host cscript.exe //nologo "$(winpath "$work/sim.js")" "$(winpath "$work/script.bin")" | tr -d '\r'
 if cmp -s <(head -c 32768 "$work/image.bin") "$work/script.bin"; then
     echo "main-sim: the script read what uxfer wrote"
 else

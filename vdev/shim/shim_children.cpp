@@ -38,19 +38,28 @@ private:
 
 char shimDll[MAX_PATH];
 
-// A child created suspended gets the shim, then runs unless its creator asked
-// for it suspended.
-BOOL Follow(DWORD flags, LPPROCESS_INFORMATION info)
+// The creator only learns that a start failed (a command interpreter then says
+// it can't recognize the command): its standard error gets the reason.
+void SayWhyNoProcess(const char* what, DWORD error)
 {
+    char line[128];
+    const int n = std::snprintf(line, sizeof line, "vdevshim: %s (error %lu)\r\n", what, error);
+    DWORD written;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, static_cast<DWORD>(n), &written, nullptr);
+    SetLastError(error);
+}
+
+// A child created suspended gets the shim, then runs unless its creator asked
+// for it suspended.  `created`: whether the system made it at all.
+BOOL Follow(BOOL created, DWORD flags, LPPROCESS_INFORMATION info)
+{
+    if (!created) {
+        SayWhyNoProcess("the system could not create a new process", GetLastError());
+        return FALSE;
+    }
     if (!VdevShimInject(info->hProcess, shimDll)) {
         // A child without the shim would fail on the pipes far from here; fail where the cause is.
-        // The creator only learns that the start failed (a command interpreter then says it
-        // can't recognize the command): its standard error gets the reason.
-        char line[96];
-        const int n = std::snprintf(line, sizeof line, "vdevshim: the shim could not be loaded into a new process "
-                                                       "(error %lu)\r\n", GetLastError());
-        DWORD written;
-        WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, static_cast<DWORD>(n), &written, nullptr);
+        SayWhyNoProcess("the shim could not be loaded into a new process", GetLastError());
         TerminateProcess(info->hProcess, 127);
         CloseHandle(info->hThread);
         CloseHandle(info->hProcess);
@@ -77,9 +86,9 @@ BOOL WINAPI FollowingCreateProcess(HANDLE token, LPCWSTR application, LPWSTR com
                                    BOOL inherit, DWORD flags, LPVOID environment, LPCWSTR folder,
                                    LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info, PHANDLE newToken)
 {
-    return originalCreate(token, application, commandLine, processAttributes, threadAttributes, inherit,
-                          flags | CREATE_SUSPENDED, environment, folder, startup, info, newToken) &&
-           Follow(flags, info);
+    return Follow(originalCreate(token, application, commandLine, processAttributes, threadAttributes, inherit,
+                                 flags | CREATE_SUSPENDED, environment, folder, startup, info, newToken),
+                  flags, info);
 }
 
 #ifdef _WIN64
@@ -98,9 +107,9 @@ BOOL WINAPI FollowingCreateProcessA(HANDLE token, LPCSTR application, LPSTR comm
                                     BOOL inherit, DWORD flags, LPVOID environment, LPCSTR folder,
                                     LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info, PHANDLE newToken)
 {
-    return originalCreateA(token, application, commandLine, processAttributes, threadAttributes, inherit,
-                           flags | CREATE_SUSPENDED, environment, folder, startup, info, newToken) &&
-           Follow(flags, info);
+    return Follow(originalCreateA(token, application, commandLine, processAttributes, threadAttributes, inherit,
+                                  flags | CREATE_SUSPENDED, environment, folder, startup, info, newToken),
+                  flags, info);
 }
 
 BOOL WINAPI ShimCreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,

@@ -32,19 +32,6 @@ int OpenStore(Store& store)
     return store ? kExitOk : Fail(kExitFile, problem);
 }
 
-// A whole argument as a number (decimal or 0x).
-bool Number(const std::string& text, uint32_t& value)
-{
-    if (text.empty() || text[0] == '-' || text[0] == '+')
-        return false;
-    char* end = nullptr;
-    const unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
-    if (*end != '\0' || parsed > 0xFFFFFFFFull)
-        return false;
-    value = static_cast<uint32_t>(parsed);
-    return true;
-}
-
 int Usage(const std::string& what)
 {
     return Fail(kExitUsage, "sim " + what + "; run 'uxfer sim --help'");
@@ -295,22 +282,23 @@ int RunSim(const CommonOptions& common)
     if (action == "plug" || action == "unplug")
         return n == 0 ? Plug(*store, common, action == "plug") : Usage(action + " takes no values");
     if (action == "set") {
-        if (n < 2 || n > 3 || !Number(arguments[1], a) || (n == 3 && !Number(arguments[2], b)))
+        if (n < 2 || n > 3 || !sim::ParseNumber(arguments[1], a) ||
+            (n == 3 && !sim::ParseNumber(arguments[2], b)))
             return Usage("set takes KNOB VALUE [VALUE2], numbers decimal or 0x");
         return SetKnob(*store, common, arguments[0], a, b);
     }
     if (action == "log") {
-        if (n > 1 || (n == 1 && !Number(arguments[0], a)))
+        if (n > 1 || (n == 1 && !sim::ParseNumber(arguments[0], a)))
             return Usage("log takes [FIRST], a sequence number");
         return Log(*store, common, a);
     }
     if (action == "load") {
-        if (n < 1 || n > 2 || (n == 2 && !Number(arguments[1], a)))
+        if (n < 1 || n > 2 || (n == 2 && !sim::ParseNumber(arguments[1], a)))
             return Usage("load takes FILE [OFFSET]");
         return Load(*store, common, arguments[0], a);
     }
     if (action == "save") {
-        if (n != 3 || !Number(arguments[1], b) || !Number(arguments[2], c))
+        if (n != 3 || !sim::ParseNumber(arguments[1], b) || !sim::ParseNumber(arguments[2], c))
             return Usage("save takes FILE OFFSET COUNT");
         return Save(*store, common, arguments[0], b, c);
     }

@@ -8,19 +8,11 @@
 #include <sstream>
 
 #include "loader_versions.h"
+#include "vdev_records.h"
 
 namespace sim {
 
 namespace {
-
-struct KnobEntry {
-    const char* name;
-    uint32_t id;
-    const char* values;
-};
-#define SIM_KNOB_ENTRY(name, values) {#name, VDEV_KNOB_##name, values},
-const KnobEntry kKnobs[] = {VDEV_KNOB_NAMES(SIM_KNOB_ENTRY)};
-#undef SIM_KNOB_ENTRY
 
 const GUID kDefaultClass = DEVICE_CLASS_DEFAULT_INIT;
 
@@ -39,8 +31,9 @@ std::string Trim(const std::string& text)
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-// A whole word as a number (decimal or 0x), up to 32 bits.
-bool Number(const std::string& word, uint32_t& value)
+}  // namespace
+
+bool ParseNumber(const std::string& word, uint32_t& value)
 {
     if (word.empty() || word[0] == '-' || word[0] == '+')
         return false;
@@ -52,6 +45,8 @@ bool Number(const std::string& word, uint32_t& value)
     value = static_cast<uint32_t>(parsed);
     return true;
 }
+
+namespace {
 
 bool Guid(const std::string& text, GUID& guid)
 {
@@ -75,7 +70,7 @@ bool InterfaceClass(const std::string& value, GUID& cls, std::string& problem)
     uint32_t version = 0;
     if (Guid(value, cls))
         return true;
-    if (Number(value, version)) {
+    if (ParseNumber(value, version)) {
         if (const LoaderVersion* loader = FindLoaderVersion(version)) {
             cls = loader->interfaceClass;
             return true;
@@ -92,7 +87,7 @@ bool InterfaceClass(const std::string& value, GUID& cls, std::string& problem)
 bool KnobByName(const std::string& name, uint32_t& id)
 {
     const std::string wanted = Lower(name);
-    for (const KnobEntry& knob : kKnobs)
+    for (const vdev::KnobName& knob : vdev::Knobs())
         if (Lower(knob.name) == wanted) {
             id = knob.id;
             return true;
@@ -102,7 +97,7 @@ bool KnobByName(const std::string& name, uint32_t& id)
 
 std::string KnobName(uint32_t id)
 {
-    for (const KnobEntry& knob : kKnobs)
+    for (const vdev::KnobName& knob : vdev::Knobs())
         if (knob.id == id)
             return Lower(knob.name);
     return std::string();
@@ -110,7 +105,7 @@ std::string KnobName(uint32_t id)
 
 std::string KnobValues(uint32_t id)
 {
-    for (const KnobEntry& knob : kKnobs)
+    for (const vdev::KnobName& knob : vdev::Knobs())
         if (knob.id == id)
             return knob.values;
     return std::string();
@@ -119,7 +114,7 @@ std::string KnobValues(uint32_t id)
 std::vector<uint32_t> KnobIds()
 {
     std::vector<uint32_t> ids;
-    for (const KnobEntry& knob : kKnobs)
+    for (const vdev::KnobName& knob : vdev::Knobs())
         ids.push_back(knob.id);
     return ids;
 }
@@ -176,8 +171,8 @@ bool ParseSettings(const std::string& text, std::vector<InstanceSettings>& insta
             problem = where + "no setting is named " + name + " ('uxfer sim help' lists them)";
             return false;
         }
-        if (values.empty() || values.size() > 2 || !Number(values[0], knob.value) ||
-            (values.size() == 2 && !Number(values[1], knob.value2))) {
+        if (values.empty() || values.size() > 2 || !ParseNumber(values[0], knob.value) ||
+            (values.size() == 2 && !ParseNumber(values[1], knob.value2))) {
             problem = where + name + " takes " + KnobValues(knob.id) + " (numbers, decimal or 0x)";
             return false;
         }

@@ -67,6 +67,14 @@ const char* Outcome(uint32_t status)
 
 }  // namespace
 
+KnobList Knobs()
+{
+#define VDEV_KNOB_ENTRY(name, values) {#name, VDEV_KNOB_##name, values},
+    static const KnobName knobs[] = {VDEV_KNOB_NAMES(VDEV_KNOB_ENTRY)};
+#undef VDEV_KNOB_ENTRY
+    return {knobs, sizeof knobs / sizeof knobs[0]};
+}
+
 std::string Describe(const VdevLogRecord& r)
 {
     static const char* const kTypes[] = {"?", "OPEN", "CLOSE", "CONTROL", "READ", "WRITE", "RESET"};

@@ -11,14 +11,7 @@
 
 namespace {
 
-struct KnobName {
-    const char* name;
-    uint32_t id;
-    const char* values;
-};
-#define VDEV_KNOB_ENTRY(name, values) {#name, VDEV_KNOB_##name, values},
-const KnobName kKnobs[] = {VDEV_KNOB_NAMES(VDEV_KNOB_ENTRY)};
-#undef VDEV_KNOB_ENTRY
+using vdev::KnobName;
 
 void PrintUsage(std::FILE* out)
 {
@@ -39,7 +32,7 @@ void PrintUsage(std::FILE* out)
                  "  log [first]               print the receive log\n"
                  "  help                      this text and the knobs\n"
                  "knobs (k counts from the moment the knob is set, 1-based; 0 turns it off):\n");
-    for (const KnobName& knob : kKnobs)
+    for (const KnobName& knob : vdev::Knobs())
         std::fprintf(out, "  %-18s %2u  %s\n", knob.name, static_cast<unsigned>(knob.id), knob.values);
 }
 
@@ -61,7 +54,7 @@ bool KnobId(const char* text, uint32_t& id)
     id = std::strtoul(text, &end, 0);
     if (end != text && *end == '\0')
         return true;
-    for (const KnobName& knob : kKnobs)
+    for (const KnobName& knob : vdev::Knobs())
         if (_stricmp(knob.name, text) == 0) {
             id = knob.id;
             return true;

@@ -30,6 +30,9 @@ std::vector<InstanceSettings> DefaultSettings();
 // False with `problem` ("devices.ini line N: ...") when a line is wrong.
 bool ParseSettings(const std::string& text, std::vector<InstanceSettings>& instances, std::string& problem);
 
+// A whole word as a number, decimal or 0x, up to 32 bits; false when it is none.
+bool ParseNumber(const std::string& word, uint32_t& value);
+
 // A knob by its name (any case, '-' or '_'); false when there is none.
 bool KnobByName(const std::string& name, uint32_t& id);
 // The knob's lower-case name and what it takes; "" for an unknown id.

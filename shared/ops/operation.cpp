@@ -537,7 +537,10 @@ Error Operation::CompareWith(const Range& range, Source& source, uint32_t mode, 
         const uint32_t count = std::min(bytes / 2, size - compared);
         if (Error error = expected.Next(slice.get(), static_cast<uint32_t>(FileBytes(count, raw))))
             return error;
-        for (uint32_t i = 0; i < count; ++i) {
+        // Blocks that match, nearly all of them, are passed over whole.
+        const bool same = raw ? std::memcmp(slice.get(), wire, size_t{count} * 2) == 0
+                              : dump::DumpMatchesWire(slice.get(), wire, count);
+        for (uint32_t i = 0; !same && i < count; ++i) {
             if (raw)
                 comparison.Word(compared + i, slice[2 * i], slice[2 * i + 1], wire + 2 * i, true);
             else

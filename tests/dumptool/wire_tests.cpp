@@ -78,4 +78,21 @@ TEST(WireInPlace, RoundTripsThroughDumpInPlace)
     EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 1000), dump);
 }
 
+TEST(DumpMatchesWire, FindsADifferenceInAnyFirstByteAndIgnoresTheSecond)
+{
+    for (uint32_t size : kSizes) {
+        const std::vector<uint8_t> dump = Pattern(size);
+        std::vector<uint8_t> wire(2 * size);
+        dump::WireFromDump(dump.data(), size, wire.data());
+        for (uint32_t i = 0; i < size; ++i)
+            wire[2 * i + 1] = static_cast<uint8_t>(i);
+        EXPECT_TRUE(dump::DumpMatchesWire(dump.data(), wire.data(), size)) << "size " << size;
+        for (uint32_t at : {0u, size / 2, size - 1}) {
+            std::vector<uint8_t> changed = wire;
+            changed[2 * at] ^= 0x01;
+            EXPECT_FALSE(dump::DumpMatchesWire(dump.data(), changed.data(), size)) << "size " << size << " at " << at;
+        }
+    }
+}
+
 }  // namespace

@@ -32,4 +32,7 @@ void DumpInPlace(uint8_t* buffer, uint32_t size);
 void DumpInPlace(uint8_t* buffer, uint32_t first, uint32_t end);
 void WireInPlace(uint8_t* buffer, uint32_t size);
 
+// Whether dump[i] == wire[2i] for every i < size.
+bool DumpMatchesWire(const uint8_t* dump, const uint8_t* wire, uint32_t size);
+
 }  // namespace dump

@@ -49,6 +49,24 @@ void SayWhyNoProcess(const char* what, DWORD error)
     SetLastError(error);
 }
 
+// Now and then the loader's creation of a process fails with
+// ERROR_INTERNAL_ERROR: the new process ended inside the loader's own start-up,
+// before the program or any DLL of it ran, and nothing of it is left.  Such a
+// creation is made again; a command interpreter would otherwise report the
+// program as not found.
+constexpr int kCreationAttempts = 3;
+
+template <typename Create>
+BOOL CreateAgainAfterStartupLoss(const Create& create)
+{
+    for (int attempt = 1;; ++attempt) {
+        if (create())
+            return TRUE;
+        if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == kCreationAttempts)
+            return FALSE;
+    }
+}
+
 // A child created suspended gets the shim, then runs unless its creator asked
 // for it suspended.  `created`: whether the system made it at all.
 BOOL Follow(BOOL created, DWORD flags, LPPROCESS_INFORMATION info)
@@ -86,8 +104,11 @@ BOOL WINAPI FollowingCreateProcess(HANDLE token, LPCWSTR application, LPWSTR com
                                    BOOL inherit, DWORD flags, LPVOID environment, LPCWSTR folder,
                                    LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info, PHANDLE newToken)
 {
-    return Follow(originalCreate(token, application, commandLine, processAttributes, threadAttributes, inherit,
-                                 flags | CREATE_SUSPENDED, environment, folder, startup, info, newToken),
+    return Follow(CreateAgainAfterStartupLoss([&] {
+                      return originalCreate(token, application, commandLine, processAttributes, threadAttributes,
+                                            inherit, flags | CREATE_SUSPENDED, environment, folder, startup, info,
+                                            newToken);
+                  }),
                   flags, info);
 }
 
@@ -107,8 +128,11 @@ BOOL WINAPI FollowingCreateProcessA(HANDLE token, LPCSTR application, LPSTR comm
                                     BOOL inherit, DWORD flags, LPVOID environment, LPCSTR folder,
                                     LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info, PHANDLE newToken)
 {
-    return Follow(originalCreateA(token, application, commandLine, processAttributes, threadAttributes, inherit,
-                                  flags | CREATE_SUSPENDED, environment, folder, startup, info, newToken),
+    return Follow(CreateAgainAfterStartupLoss([&] {
+                      return originalCreateA(token, application, commandLine, processAttributes, threadAttributes,
+                                             inherit, flags | CREATE_SUSPENDED, environment, folder, startup, info,
+                                             newToken);
+                  }),
                   flags, info);
 }
 

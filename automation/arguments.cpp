@@ -1,6 +1,5 @@
 #include "arguments.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -69,6 +68,14 @@ Failure ToNumber(const VARIANT& argument, const NumberRule& rule, uint32_t& numb
     if (!value.Ok())
         return Fail(UXA_E_ARGUMENT, std::string(rule.name) + ": the value can't be read");
     std::string text;
+    // VBScript and VBA read &H8000 to &HFFFF as negative Integers.
+    std::string hexInteger;
+    if (value.Type() == VT_I2 && V_I2(&*value) < 0) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(static_cast<uint16_t>(V_I2(&*value))));
+        hexInteger = std::string("; VBScript and VBA read &H") + hex + " as the Integer " +
+                     std::to_string(V_I2(&*value)) + ": write &H" + hex + "& (a Long) or \"0x" + hex + "\"";
+    }
     if (value.Type() == VT_BSTR) {
         text = Text(*value);
     } else {
@@ -88,7 +95,7 @@ Failure ToNumber(const VARIANT& argument, const NumberRule& rule, uint32_t& numb
     uint64_t parsed = 0;
     const std::string problem = dump::NumberProblem(rule.name, text, rule.allowUnit, rule.max, rule.limit, parsed);
     if (!problem.empty())
-        return Fail(UXA_E_ARGUMENT, problem);
+        return Fail(UXA_E_ARGUMENT, problem + hexInteger);
     number = static_cast<uint32_t>(parsed);
     return {};
 }
@@ -102,53 +109,6 @@ Failure ToFlag(const VARIANT& argument, const char* name, bool& flag)
     return {};
 }
 
-Failure ToBytes(const VARIANT& argument, std::vector<uint8_t>& bytes)
-{
-    // Read where it is: a copy of a large array may not fit beside it.
-    const VARIANT* value = &argument;
-    if (V_VT(value) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(value))
-        value = V_VARIANTREF(value);
-    const VARTYPE type = V_VT(value) & ~VT_BYREF;
-    SAFEARRAY* array = !(type & VT_ARRAY)              ? nullptr
-                       : !(V_VT(value) & VT_BYREF)     ? V_ARRAY(value)
-                       : V_ARRAYREF(value)             ? *V_ARRAYREF(value)
-                                                       : nullptr;
-    if (!array || SafeArrayGetDim(array) != 1)
-        return Fail(UXA_E_ARGUMENT, "data: give an array of bytes (one dimension)");
-    LONG low = 0, high = -1;
-    SafeArrayGetLBound(array, 1, &low);
-    SafeArrayGetUBound(array, 1, &high);
-    const uint64_t count = high >= low ? static_cast<uint64_t>(high - low) + 1 : 0;
-    if (count == 0)
-        return Fail(UXA_E_ARGUMENT, "data is empty: there is nothing to write");
-    try {
-        bytes.resize(count);
-    } catch (const std::exception&) {  // bad_alloc, or length_error past what a vector holds
-        return NoMemory("the data of " + std::to_string(count) + " bytes");
-    }
-    void* items = nullptr;
-    if (FAILED(SafeArrayAccessData(array, &items)))
-        return Fail(UXA_E_ARGUMENT, "data: the array can't be read");
-    Failure failure;
-    if ((type & VT_TYPEMASK) == VT_UI1) {
-        std::copy_n(static_cast<const uint8_t*>(items), count, bytes.begin());
-    } else if ((type & VT_TYPEMASK) == VT_VARIANT) {
-        static const NumberRule kByte = {"data", false, 0xFF, "a byte is at most 255"};
-        const auto* variants = static_cast<const VARIANT*>(items);
-        for (uint64_t i = 0; i < count && !failure; ++i) {
-            uint32_t number = 0;
-            failure = ToNumber(variants[i], kByte, number);
-            if (failure)
-                failure.text = "data(" + std::to_string(low + i) + ")" + failure.text.substr(4);
-            bytes[i] = static_cast<uint8_t>(number);
-        }
-    } else {
-        failure = Fail(UXA_E_ARGUMENT, "data: give an array of bytes, or of numbers 0 to 255");
-    }
-    SafeArrayUnaccessData(array);
-    return failure;
-}
-
 void PutNumber(int64_t number, VARIANT* result)
 {
     VariantInit(result);
@@ -159,23 +119,6 @@ void PutNumber(int64_t number, VARIANT* result)
         V_VT(result) = VT_R8;
         V_R8(result) = static_cast<double>(number);
     }
-}
-
-Failure PutBytes(const uint8_t* bytes, uint32_t count, VARIANT* result)
-{
-    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, count);
-    void* items = nullptr;
-    if (!array || FAILED(SafeArrayAccessData(array, &items))) {
-        if (array)
-            SafeArrayDestroy(array);
-        return NoMemory("an array of " + std::to_string(count) + " bytes");
-    }
-    std::copy_n(bytes, count, static_cast<uint8_t*>(items));
-    SafeArrayUnaccessData(array);
-    VariantInit(result);
-    V_VT(result) = VT_ARRAY | VT_UI1;
-    V_ARRAY(result) = array;
-    return {};
 }
 
 namespace {

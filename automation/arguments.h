@@ -29,13 +29,9 @@ struct NumberRule {
 Failure ToNumber(const VARIANT& value, const NumberRule& rule, uint32_t& number);
 // Boolean, number or text ("True", "1").
 Failure ToFlag(const VARIANT& value, const char* name, bool& flag);
-// The bytes of an array: VT_UI1 as it is, or numbers 0 to 255 (a VBScript array).
-Failure ToBytes(const VARIANT& value, std::vector<uint8_t>& bytes);
 
 // Long when it fits, else Double.
 void PutNumber(int64_t number, VARIANT* result);
-// An array of bytes (VT_ARRAY | VT_UI1).
-Failure PutBytes(const uint8_t* bytes, uint32_t count, VARIANT* result);
 // An array of Variants holding Strings, or Longs.
 Failure PutStrings(const std::vector<std::wstring>& strings, VARIANT* result);
 Failure PutLongs(const uint8_t* values, uint32_t count, VARIANT* result);

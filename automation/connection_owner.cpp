@@ -5,8 +5,10 @@
 
 #include "dump/connection.h"
 #include "ops/operation.h"
+#include "server_class.h"
 #include "uXfer.h"
 #include "uXferAuto.h"
+#include "xferlib/uxfer_library.h"
 
 namespace automation {
 
@@ -37,7 +39,8 @@ Failure OpenLocked(const void* holder, uint32_t instance, uint32_t loaderVersion
     connection.reset();
     holderOf = nullptr;
     auto opened = std::make_unique<dump::Connection>(dump::Connection::AfterFailure::Close);
-    if (const ops::Error error = ops::Open(*opened, instance, loaderVersion, OPEN_ALL)) {
+    if (const ops::Error error =
+            ops::Open(*opened, instance, loaderVersion, OPEN_ALL, NamesOf({}, instance, loaderVersion))) {
         // Reset, Cancel and Devices stay with the instance and class opened last.
         dump::SelectInterfaceClass(openLoaderVersion);
         return FromError(error);
@@ -50,6 +53,19 @@ Failure OpenLocked(const void* holder, uint32_t instance, uint32_t loaderVersion
 }
 
 }  // namespace
+
+bool Simulated()
+{
+    return ServedClass().library == xferlib::kUxferSim;
+}
+
+ops::Names NamesOf(ops::Names names, uint32_t instance, uint32_t loaderVersion)
+{
+    names.simulate = Simulated();
+    names.instance = instance;
+    names.loaderVersion = loaderVersion;
+    return names;
+}
 
 Failure OpenConnection(const void* holder, uint32_t instance, uint32_t loaderVersion)
 {
@@ -100,6 +116,8 @@ ConnectionUse::ConnectionUse(const void* holder)
         problem_ = Busy();
     else if (!holderOf)
         problem_ = OpenLocked(holder, 0, openLoaderVersion);
+    else if (connection->Closed())  // by a transfer that failed in its own handler
+        problem_ = OpenLocked(holder, openInstance, openLoaderVersion);
     if (problem_)
         return;
     busy = true;

@@ -9,6 +9,7 @@
 
 #include "dump/connection.h"
 #include "failure.h"
+#include "ops/error.h"
 
 namespace automation {
 
@@ -23,6 +24,14 @@ bool HoldsConnection(const void* holder);
 uint32_t LastInstance();
 // The loader version opened last (0: the default), whose class Devices lists.
 uint32_t LastLoaderVersion();
+
+// Whether this server's library is uXferSim.dll: the simulated devices.
+bool Simulated();
+
+// `names` with the device of `instance` and `loaderVersion` (0: the
+// default) as uxfer's options would choose it, for the uxfer commands the
+// object's sentences advise.
+ops::Names NamesOf(ops::Names names, uint32_t instance, uint32_t loaderVersion);
 
 // The connection in use for one request of `holder`, opened on instance 0 of
 // the last loader version first when it holds none.

@@ -28,6 +28,8 @@ Failure FromError(const ops::Error& error)
         return Fail(UXA_E_MISMATCH, error.text);
     case ops::Kind::NoMemory:
         return Fail(UXA_E_NO_MEMORY, error.text);
+    case ops::Kind::Busy:
+        return Fail(UXA_E_BUSY, error.text);
     case ops::Kind::Cancelled:
         break;
     }

@@ -137,12 +137,15 @@ HRESULT CheckServerFolder()
         result = CheckPath(judge, ModulePath(), false);
     if (result == S_OK)
         result = CheckPath(judge, folder + L"\\" + ServedClass().library, true);
+#ifndef UXFERAUTO_TEST_HOOKS
+    return result;
+#else
     if (result != S_OK)
         return result;
-    // Test hook: the test bed can't give a folder most of the rights that
-    // count (Wine keeps only what maps to Unix modes), so a test sets
-    // UXFERAUTO_TEST_FOLDER_SDDL to a security descriptor judged as well as
-    // the folder's own.  It can only refuse more, never let a folder pass.
+    // The test edition's seam: the test bed can't give a folder most of the
+    // rights that count (Wine keeps only what maps to Unix modes), so a test
+    // sets UXFERAUTO_TEST_FOLDER_SDDL to a security descriptor judged as well
+    // as the folder's own.  It can only refuse more, never let a folder pass.
     wchar_t sddl[1024];
     const DWORD length = GetEnvironmentVariableW(L"UXFERAUTO_TEST_FOLDER_SDDL", sddl, 1024);
     if (length == 0 || length >= 1024)
@@ -152,6 +155,7 @@ HRESULT CheckServerFolder()
         return UXA_E_UNSAFE_FOLDER;
     const win::unique_hlocal owned(descriptor);
     return judge.OnlyTrustedChange(descriptor) ? S_OK : UXA_E_UNSAFE_FOLDER;
+#endif
 }
 
 }  // namespace automation

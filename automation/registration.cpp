@@ -246,16 +246,23 @@ private:
     std::vector<Value> values_;
 };
 
-// Test hook: UXFERAUTO_TEST_FAIL_AT=N makes registration fail at its value N
-// (from 0) as a key an administrator's policy denies would, for the tests of
-// what a failed registration leaves.  The test bed runs as root, where no key
-// is denied.
+#ifdef UXFERAUTO_TEST_HOOKS
+// The test edition's seam: UXFERAUTO_TEST_FAIL_AT=N makes registration fail
+// at its value N (from 0) as a key an administrator's policy denies would,
+// for the tests of what a failed registration leaves.  The test bed runs as
+// root, where no key is denied.
 size_t FailingValue()
 {
     wchar_t text[16];
     const DWORD length = GetEnvironmentVariableW(L"UXFERAUTO_TEST_FAIL_AT", text, 16);
     return length && length < 16 ? wcstoul(text, nullptr, 10) : SIZE_MAX;
 }
+#else
+constexpr size_t FailingValue()
+{
+    return SIZE_MAX;
+}
+#endif
 
 }  // namespace
 

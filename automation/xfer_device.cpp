@@ -7,6 +7,7 @@
 #include <new>
 
 #include "arguments.h"
+#include "byte_arrays.h"
 #include "connection_owner.h"
 #include "dump/connection.h"
 #include "dump/file.h"
@@ -14,9 +15,11 @@
 #include "dump/wire.h"
 #include "loader_versions.h"
 #include "module.h"
+#include "ops/devices.h"
 #include "server_class.h"
 #include "uXfer.h"
 #include "win/device_interfaces.h"
+#include "xferlib/uxfer_library.h"
 #include "win/text.h"
 
 namespace automation {
@@ -33,36 +36,54 @@ constexpr uint32_t kDefaultResetCode = 2;
 
 const wchar_t kTempPrefix[] = L"uxa";
 // How the object names what the dump operations' sentences mention.
-const ops::Names kNames = {"address", "size", nullptr, nullptr};
+const ops::Names kNames = {"address", "size", "Pad = True", "NoReset = True"};
 
 std::string Utf8(const std::wstring& text)
 {
     return win::Narrow(text, CP_UTF8);
 }
 
-// The range as Read hands it to the caller.
-class BytesSink : public ops::Sink {
-public:
-    Failure Allocate(uint64_t bytes)
-    {
-        data_.reset(new (std::nothrow) uint8_t[bytes]);
-        return data_ ? Failure{} : NoMemory("an array of " + std::to_string(bytes) + " bytes");
-    }
-    bool Streams() const override { return true; }
-    bool Append(const uint8_t* data, uint32_t bytes) override
-    {
-        std::memcpy(data_.get() + size_, data, bytes);
-        size_ += bytes;
-        return true;
-    }
-    ops::Error WriteFailed(DWORD) const override { return {}; }
-    const uint8_t* Data() const { return data_.get(); }
-    uint32_t Size() const { return size_; }
+// The DISPIDs of uXferAuto.idl that Invoke calls itself.
+constexpr DISPID kReadId = 7, kWriteId = 8;
 
-private:
-    std::unique_ptr<uint8_t[]> data_;
-    uint32_t size_ = 0;
-};
+// The arguments of a call through IDispatch in their order, by position or
+// by name (a parameter's DISPID is its place): `count` places, the first
+// `required` of them needed; one left out is VT_ERROR DISP_E_PARAMNOTFOUND,
+// as the type library's Invoke passes it.  The places are the caller's
+// VARIANTs as they are, references included: nothing is copied or owned.
+HRESULT PlaceArguments(const DISPPARAMS* parameters, UINT required, UINT count, VARIANT* places,
+                       UINT* argumentError)
+{
+    for (UINT i = 0; i < count; ++i) {
+        VariantInit(&places[i]);
+        V_VT(&places[i]) = VT_ERROR;
+        V_ERROR(&places[i]) = DISP_E_PARAMNOTFOUND;
+    }
+    if (!parameters || parameters->cNamedArgs > parameters->cArgs)
+        return E_INVALIDARG;
+    if (parameters->cArgs > count)
+        return DISP_E_BADPARAMCOUNT;
+    const UINT positional = parameters->cArgs - parameters->cNamedArgs;
+    uint32_t given = 0;
+    for (UINT i = 0; i < positional; ++i) {
+        places[i] = parameters->rgvarg[parameters->cArgs - 1 - i];
+        given |= 1u << i;
+    }
+    for (UINT i = 0; i < parameters->cNamedArgs; ++i) {
+        const DISPID place = parameters->rgdispidNamedArgs[i];
+        if (place < 0 || static_cast<UINT>(place) >= count || (given & (1u << place))) {
+            if (argumentError)
+                *argumentError = i;
+            return DISP_E_PARAMNOTFOUND;
+        }
+        places[place] = parameters->rgvarg[i];
+        given |= 1u << place;
+    }
+    for (UINT i = 0; i < required; ++i)
+        if (!(given & (1u << i)))
+            return DISP_E_PARAMNOTOPTIONAL;
+    return S_OK;
+}
 
 // `failure`, or success with `number` in `result`.  `number` is read only
 // now, after the call that set it (arguments are evaluated in any order).
@@ -171,6 +192,8 @@ STDMETHODIMP XferDevice::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID
 STDMETHODIMP XferDevice::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
                                 EXCEPINFO* exception, UINT* argumentError)
 {
+    if ((id == kReadId || id == kWriteId) && (flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)))
+        return InvokeArrayMember(id, parameters, result, exception, argumentError);
     ITypeInfo* type = TypeInfoOf(IID_IXferDevice);
     if (!type)
         return TYPE_E_CANTLOADLIBRARY;
@@ -180,6 +203,25 @@ STDMETHODIMP XferDevice::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*
     const HRESULT invoked = type->Invoke(static_cast<IXferDevice*>(this), id, flags, parameters, result, exception,
                                          argumentError);
     return AsDispatchResult(invoked, exception);
+}
+
+// The type library's Invoke copies an array argument before the call and the
+// array returned after it (Wine's does, with VariantCopy): a range would be
+// held two or three times over.  So Read and Write are called from here, with
+// the caller's arguments as they are and the array moved into `result`.
+HRESULT XferDevice::InvokeArrayMember(DISPID id, DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
+                                      UINT* argumentError)
+{
+    VARIANT places[3];  // Read(address, size, [mode]), Write(address, data, [mode])
+    if (const HRESULT placed = PlaceArguments(parameters, 2, 3, places, argumentError); FAILED(placed))
+        return placed;
+    VARIANT unused;
+    VARIANT* out = result ? result : &unused;
+    const HRESULT called =
+        id == kReadId ? Read(places[0], places[1], places[2], out) : Write(places[0], places[1], places[2], out);
+    if (!result)
+        VariantClear(&unused);
+    return AsDispatchResult(called, exception);
 }
 
 Failure XferDevice::RangeOf(const VARIANT& address, const VARIANT* size, const VARIANT& mode, const char* sizeFor,
@@ -232,9 +274,13 @@ HRESULT XferDevice::Run(VARIANT* result, const Failure& arguments, Member member
         } else {
             ops::Settings settings;
             settings.timeoutSeconds = timeoutSeconds_;
+            settings.loaderVersion = LastLoaderVersion();
+            settings.simulated = ServedClass().library == xferlib::kUxferSim;
             settings.raw = raw_;
+            settings.noReset = noReset_;
             settings.progress = [this](uint64_t done, uint64_t total) { events_.Fire(done, total); };
-            ops::Operation operation(cancel_, connection.Connection(), connection.Instance(), settings, kNames);
+            const ops::Names names = NamesOf(kNames, connection.Instance(), LastLoaderVersion());
+            ops::Operation operation(cancel_, connection.Connection(), connection.Instance(), settings, names);
             failure = member(operation);
         }
     }
@@ -247,13 +293,12 @@ STDMETHODIMP XferDevice::Devices(VARIANT* paths)
 {
     if (!paths)
         return E_POINTER;
+    // As the library counts them, the class of the last Open selected.
+    const uint32_t loaderVersion = LastLoaderVersion();
+    dump::SelectInterfaceClass(loaderVersion);
     std::vector<std::wstring> listed;
-    {
-        const win::DeviceInterfaces set(dump::InterfaceClass(LastLoaderVersion()));
-        const uint32_t count = set.Count();
-        for (uint32_t i = 0; i < count; ++i)
-            listed.push_back(win::Widen(dump::ListedPath(win::DeviceInterfacePath(set, i)), CP_ACP));
-    }
+    for (const std::string& path : ops::ListedDevices(dump::InterfaceClass(loaderVersion), Simulated()))
+        listed.push_back(win::Widen(path, CP_ACP));
     return Report(PutStrings(listed, paths));
 }
 
@@ -303,10 +348,10 @@ STDMETHODIMP XferDevice::WriteFromFile(BSTR path, VARIANT address, VARIANT size,
         std::unique_ptr<ops::Source> source;
         if (const ops::Error error = ops::OpenFileSource(file, Utf8(file), source))
             return FromError(error);
-        if (const ops::Error error = ops::FitSource("write", range, *source, raw_, false, kNames))
+        if (const ops::Error error = ops::FitSource("write", range, *source, raw_, pad_, kNames))
             return FromError(error);
         // Read back the way a read does, with the read mode word: 0, without a settings file.
-        const ops::Error error = operation.Write(range, *source, false, check ? std::optional<uint32_t>(0) : std::nullopt);
+        const ops::Error error = operation.Write(range, *source, pad_, check ? std::optional<uint32_t>(0) : std::nullopt);
         return Counted(FromError(error), FileBytes(range), bytes);
     });
 }
@@ -332,27 +377,27 @@ STDMETHODIMP XferDevice::Read(VARIANT address, VARIANT size, VARIANT mode, VARIA
     return Run(data, RangeOf(address, &size, mode, "read", range), [&](ops::Operation& operation) {
         if (const ops::Error error = ops::CheckRange(range, kNames, true))
             return FromError(error);
-        BytesSink sink;
-        if (Failure failure = sink.Allocate(FileBytes(range)))
+        ArraySink sink;
+        if (Failure failure = sink.Create(FileBytes(range)))
             return failure;
         if (Failure failure = FromError(operation.Read(range, sink)))
             return failure;
-        return PutBytes(sink.Data(), sink.Size(), data);
+        sink.Give(data);
+        return Failure{};
     });
 }
 
 STDMETHODIMP XferDevice::Write(VARIANT address, VARIANT data, VARIANT mode, VARIANT* bytes)
 {
     ops::Range range;
-    std::vector<uint8_t> content;
+    ArraySource source;
     Failure arguments = RangeOf(address, nullptr, mode, nullptr, range);
     if (!arguments)
-        arguments = ToBytes(data, content);
+        arguments = source.Open(data);
     return Run(bytes, arguments, [&](ops::Operation& operation) {
-        const std::unique_ptr<ops::Source> source = ops::MemorySource(content.data(), content.size(), "data");
-        if (const ops::Error error = ops::FitSource("write", range, *source, raw_, false, kNames))
+        if (const ops::Error error = ops::FitSource("write", range, source, raw_, pad_, kNames))
             return FromError(error);
-        const ops::Error error = operation.Write(range, *source, false, std::nullopt);
+        const ops::Error error = operation.Write(range, source, pad_, std::nullopt);
         return Counted(FromError(error), FileBytes(range), bytes);
     });
 }
@@ -388,7 +433,12 @@ STDMETHODIMP XferDevice::Reset(VARIANT code)
     // A Reset during this object's own call stops the call as a Cancel does:
     // its caller sees it cancelled, not failed.
     cancel_.Cancel();
-    return Report(FromError(ops::SendResetRequest(LastInstance(), resetCode)));
+    // The class of the last Open: a host that calls uXfer.dll itself may have
+    // selected another one since (the library keeps one a process).
+    dump::SelectInterfaceClass(LastLoaderVersion());
+    const uint32_t instance = LastInstance();
+    return Report(
+        FromError(ops::SendResetRequest(instance, resetCode, NamesOf(kNames, instance, LastLoaderVersion()))));
 }
 
 STDMETHODIMP XferDevice::get_Timeout(LONG* seconds)
@@ -479,6 +529,34 @@ STDMETHODIMP XferDevice::get_Raw(VARIANT_BOOL* raw)
 STDMETHODIMP XferDevice::put_Raw(VARIANT_BOOL raw)
 {
     raw_ = raw != VARIANT_FALSE;
+    return S_OK;
+}
+
+STDMETHODIMP XferDevice::get_NoReset(VARIANT_BOOL* noReset)
+{
+    if (!noReset)
+        return E_POINTER;
+    *noReset = noReset_ ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+STDMETHODIMP XferDevice::put_NoReset(VARIANT_BOOL noReset)
+{
+    noReset_ = noReset != VARIANT_FALSE;
+    return S_OK;
+}
+
+STDMETHODIMP XferDevice::get_Pad(VARIANT_BOOL* pad)
+{
+    if (!pad)
+        return E_POINTER;
+    *pad = pad_ ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+STDMETHODIMP XferDevice::put_Pad(VARIANT_BOOL pad)
+{
+    pad_ = pad != VARIANT_FALSE;
     return S_OK;
 }
 

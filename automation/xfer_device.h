@@ -60,6 +60,10 @@ public:
     STDMETHODIMP get_Raw(VARIANT_BOOL* raw) override;
     STDMETHODIMP put_Raw(VARIANT_BOOL raw) override;
     STDMETHODIMP get_IsOpen(VARIANT_BOOL* open) override;
+    STDMETHODIMP get_NoReset(VARIANT_BOOL* noReset) override;
+    STDMETHODIMP put_NoReset(VARIANT_BOOL noReset) override;
+    STDMETHODIMP get_Pad(VARIANT_BOOL* pad) override;
+    STDMETHODIMP put_Pad(VARIANT_BOOL pad) override;
     // ISupportErrorInfo
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) override;
     // IConnectionPointContainer
@@ -73,6 +77,9 @@ private:
     XferDevice();
     ~XferDevice();
 
+    // Read or Write called through IDispatch.
+    HRESULT InvokeArrayMember(DISPID id, DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
+                              UINT* argumentError);
     // The range arguments of a member; without `sizeFor` (the verb that
     // needs it) the size may be left out.
     Failure RangeOf(const VARIANT& address, const VARIANT* size, const VARIANT& mode, const char* sizeFor,
@@ -95,6 +102,8 @@ private:
     dump::CancelSwitch cancel_;
     std::atomic<LONG> timeoutSeconds_{-1};
     std::atomic<bool> raw_{false};
+    std::atomic<bool> noReset_{false};
+    std::atomic<bool> pad_{false};
 };
 
 }  // namespace automation

@@ -8,10 +8,12 @@
 //   read     ReadToFile of FILE                 against one uXferRead;
 //   write    WriteFromFile of FILE, verified    against a uXferWrite and a
 //            uXferRead back;
-//   compare  CompareWithFile of FILE            against one uXferRead.
-// For each row: the median time, the median of the per-round time ratios
-// (where the bare program's buffer fits), and the peak memory the script host
-// committed beyond one that only created the object, each against its goal.
+//   compare  CompareWithFile of FILE            against one uXferRead;
+// and against the bare program that also keeps the dump in a file.  For each
+// row: the median time and processor time of each, the median of the
+// per-round time ratios against each bare program (where its buffer fits),
+// and the peak memory the script host committed beyond one that only created
+// the object, each against its goal.
 // The server is registered for the machine while it runs (Wine 8's COM
 // activation finds no class registered for one user only), so the test bed's
 // prefix must not be in use by tests.
@@ -83,7 +85,8 @@ int main(int argc, char** argv)
     }
     char title[200];
     std::snprintf(title, sizeof title,
-                  "uXfer.Device (%d-bit) from VBScript against bare uXfer calls, %d rounds; a script host with "
+                  "uXfer.Device (%d-bit) from VBScript against bare uXfer calls without and with the file, %d "
+                  "rounds; a script host with "
                   "only the object commits %.1f MiB:",
                   static_cast<int>(sizeof(void*) * 8), options.rounds, idle.peakCommitted / 1048576.0);
     bench::PrintTable(title, rows);

@@ -20,6 +20,8 @@ struct ToolRun {
     DWORD exitCode = 0xFFFFFFFF;
     SIZE_T peakWorkingSet = 0;
     SIZE_T peakCommitted = 0;
+    double userSeconds = 0;    // processor time of the program itself, in user mode
+    double kernelSeconds = 0;  // and in the kernel
     std::string out;  // standard output, when asked to capture it
     std::string err;  // standard error, likewise
 };

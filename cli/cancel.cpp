@@ -1,6 +1,9 @@
 #include "cancel.h"
 
 #include <atomic>
+#include <mutex>
+
+#include "win/unique_any.h"
 
 namespace cli {
 
@@ -19,6 +22,24 @@ std::atomic<bool> cleanedUp{false};
 dump::CancelSwitch cancelSwitch;
 HWND notifyWindow = nullptr;
 UINT notifyMessage = 0;
+// The thread reading standard input, while it does.
+std::mutex inputGuard;
+win::unique_handle inputReader;
+
+// A read that had not begun when it was cut short would go on blocking:
+// cut again until the reader is out.
+void StopInputRead()
+{
+    for (DWORD waited = 0; waited < kCleanupMs; waited += kCleanupPollMs) {
+        {
+            const std::lock_guard<std::mutex> lock(inputGuard);
+            if (!inputReader)
+                return;
+            CancelSynchronousIo(inputReader.get());
+        }
+        Sleep(kCleanupPollMs);
+    }
+}
 
 BOOL WINAPI Handler(DWORD event)
 {
@@ -27,6 +48,7 @@ BOOL WINAPI Handler(DWORD event)
         PostMessageA(notifyWindow, notifyMessage, 0, 0);
     else
         cancelSwitch.Cancel();
+    StopInputRead();
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
         return TRUE;
     // Closing, logoff, shutdown: the process ends when this returns.
@@ -55,6 +77,21 @@ ConsoleBreak::~ConsoleBreak()
     cleanedUp = true;
     SetConsoleCtrlHandler(Handler, FALSE);
     notifyWindow = nullptr;
+}
+
+ConsoleBreak::InputRead::InputRead()
+{
+    HANDLE thread = nullptr;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    const std::lock_guard<std::mutex> lock(inputGuard);
+    inputReader.reset(thread);
+}
+
+ConsoleBreak::InputRead::~InputRead()
+{
+    const std::lock_guard<std::mutex> lock(inputGuard);
+    inputReader.reset();
 }
 
 bool ConsoleBreak::Requested()

@@ -29,6 +29,16 @@ public:
     // The switch a console event throws: the command's call of the device
     // runs on it.
     static dump::CancelSwitch& Switch();
+
+    // While this thread may block reading standard input, where no call of
+    // the device runs: a console event cuts that read short.
+    class InputRead {
+    public:
+        InputRead();
+        ~InputRead();
+        InputRead(const InputRead&) = delete;
+        InputRead& operator=(const InputRead&) = delete;
+    };
 };
 
 }  // namespace cli

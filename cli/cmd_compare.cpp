@@ -33,7 +33,7 @@ int RunCompare(const CommonOptions& common)
     if (const int code = ResolvePlan("compare", options, kCheckSettings, plan, settings))
         return code;
     std::unique_ptr<ops::Source> source;
-    if (const int code = OpenSource(plan.file, source))
+    if (const int code = OpenSource(plan.file, NeededBytes(plan, options.raw), source))
         return code;
     ops::Range range = RangeOf(plan);
     if (const int code = Exit(ops::FitSource("compare", range, *source, options.raw, false, kNames)))

@@ -10,53 +10,31 @@
 #include "commands.h"
 #include "dump/connection.h"
 #include "errors.h"
+#include "ops/devices.h"
 #include "output.h"
-#include "sim/store.h"
-#include "uXfer.h"
-#include "win/device_interfaces.h"
 
 namespace cli {
-
-namespace {
-
-// The paths of the first `count` present interfaces of `cls`: the system's,
-// or those of the simulated devices.
-std::vector<std::string> ListedPaths(const GUID& cls, uint32_t count, bool simulated)
-{
-    std::vector<std::string> paths;
-    if (simulated) {
-        std::string problem;
-        if (std::unique_ptr<sim::Store> store = sim::Store::Open(sim::DefaultFolder(), problem)) {
-            sim::Access access(*store);
-            if (access.held())
-                for (uint32_t instance : sim::Present(access, cls))
-                    paths.push_back(dump::ListedPath(sim::DevicePath(instance, cls)));
-        }
-    } else {
-        const win::DeviceInterfaces set(cls);
-        for (uint32_t i = 0; i < count; ++i)
-            paths.push_back(dump::ListedPath(win::DeviceInterfacePath(set, i)));
-    }
-    paths.resize(count);  // a device plugged or unplugged in between
-    return paths;
-}
-
-}  // namespace
 
 int RunList(const CommonOptions& common)
 {
     const GUID cls = dump::InterfaceClass(common.loaderVersion.value_or(0));
-    const uint32_t count = uEnumeInstances();
-    const std::vector<std::string> paths = ListedPaths(cls, count, common.simulate);
+    const std::vector<std::string> paths = ops::ListedDevices(cls, common.simulate);
+    const size_t count = paths.size();
     if (count == 0)
-        return Fail(kExitNoDevice, "no device of interface class " + dump::GuidText(cls) + " is present");
+        return Fail(kExitNoDevice,
+                    "no device of interface class " + dump::GuidText(cls) + " is present" +
+                        (common.simulate ? ops::WhyNoSimulatedDevice(true)
+                                         : ": is the device plugged in, and its driver installed? "
+                                           "--loader-version picks another loader's class; 'uxfer list --simulate' "
+                                           "lists the simulated devices, for trying uxfer without one"),
+                    {{"interface", dump::GuidText(cls)}, {"count", 0}});
     if (common.json) {
         Json instances = Json::array();
-        for (uint32_t i = 0; i < count; ++i)
+        for (size_t i = 0; i < count; ++i)
             instances.push_back({{"index", i}, {"path", paths[i]}});
         PrintJson({{"command", "list"}, {"interface", dump::GuidText(cls)}, {"count", count}, {"instances", instances}});
     } else {
-        for (uint32_t i = 0; i < count; ++i)
+        for (size_t i = 0; i < count; ++i)
             PrintLine(std::to_string(i) + "  " + paths[i]);
     }
     return kExitOk;

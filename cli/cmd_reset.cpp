@@ -25,7 +25,7 @@ void AddResetOptions(CLI::App& command, NumberOptions& numbers)
 int RunReset(const CommonOptions& common)
 {
     const uint32_t resetCode = code.value_or(kDefaultCode);
-    if (const int code = Exit(ops::SendResetRequest(common.instance, resetCode)))
+    if (const int code = Exit(ops::SendResetRequest(common.instance, resetCode, NamesOf(common))))
         return code;
     const std::string instance = std::to_string(common.instance);
     if (common.json)

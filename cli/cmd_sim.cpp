@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "commands.h"
+#include "dump/connection.h"
 #include "errors.h"
+#include "loader_versions.h"
 #include "ops/files.h"
 #include "sim/store.h"
-#include "vdev_records.h"
+#include "devicemodel/records.h"
 #include "win/text.h"
 
 namespace cli {
@@ -37,15 +39,52 @@ int Usage(const std::string& what)
     return Fail(kExitUsage, "sim " + what + "; run 'uxfer sim --help'");
 }
 
-// The instance the command names, present in the settings.
-int CheckInstance(sim::Access& access, uint32_t instance)
+// " --loader-version V" that selects `cls`; "" for the default class, or a
+// class no loader version has.
+std::string ClassOption(const GUID& cls)
+{
+    if (IsEqualGUID(cls, dump::InterfaceClass(0)))
+        return std::string();
+    for (const LoaderVersion& loader : kLoaderVersions)
+        if (IsEqualGUID(cls, loader.interfaceClass))
+            return " --loader-version " + std::to_string(loader.version);
+    return std::string();
+}
+
+// The devices of `cls`, in the order of devices.ini: --instance counts them
+// as programs count the present ones, so that one number names one device
+// (programs skip an unplugged one, as they skip a device that is gone).
+std::vector<uint32_t> OfClass(sim::Access& access, const GUID& cls)
+{
+    std::vector<uint32_t> devices;
+    for (uint32_t i = 0; i < access.header().instanceCount; ++i)
+        if (IsEqualGUID(access.record(i).interfaceClass, cls))
+            devices.push_back(i);
+    return devices;
+}
+
+// The device --instance and --loader-version name, in `device`.
+int FindDevice(sim::Access& access, const CommonOptions& common, uint32_t& device)
 {
     if (!access.held())
         return Fail(kExitDevice, access.problem());
-    if (instance >= access.header().instanceCount)
-        return Fail(kExitNoDevice, "no simulated device " + std::to_string(instance) + " (devices.ini sets " +
-                                       std::to_string(access.header().instanceCount) + ")");
+    if (access.header().settingsProblem[0])
+        return Fail(kExitNoDevice, "no simulated device: " + std::string(access.header().settingsProblem));
+    const GUID cls = dump::InterfaceClass(common.loaderVersion.value_or(0));
+    const std::vector<uint32_t> devices = OfClass(access, cls);
+    if (common.instance >= devices.size())
+        return Fail(kExitNoDevice, "no simulated device at instance " + std::to_string(common.instance) +
+                                       " of interface class " + dump::GuidText(cls) + " (devices.ini sets " +
+                                       std::to_string(devices.size()) + " of that class); 'uxfer sim' lists them");
+    device = devices[common.instance];
     return kExitOk;
+}
+
+// "simulated device 1" or "simulated device 0 --loader-version 272", as --instance names it.
+std::string Named(const CommonOptions& common)
+{
+    return "simulated device " + std::to_string(common.instance) +
+           ClassOption(dump::InterfaceClass(common.loaderVersion.value_or(0)));
 }
 
 int Info(sim::Store& store, const CommonOptions& common)
@@ -57,29 +96,40 @@ int Info(sim::Store& store, const CommonOptions& common)
     Json devices = Json::array();
     std::vector<std::string> lines{"folder " + win::Narrow(store.folder(), CP_UTF8)};
     if (h.settingsProblem[0])
-        lines.push_back("devices.ini: " + std::string(h.settingsProblem));
+        lines.push_back(h.settingsProblem);
     for (uint32_t i = 0; i < h.instanceCount; ++i) {
         const sim::InstanceRecord& r = access.record(i);
         const DeviceModel& m = access.model(i);
+        const std::vector<uint32_t> ofClass = OfClass(access, r.interfaceClass);
+        const uint32_t instance = static_cast<uint32_t>(std::find(ofClass.begin(), ofClass.end(), i) - ofClass.begin());
         Json knobs = Json::object();
         std::string knobText;
         for (uint32_t k = 0; k < r.knobCount; ++k) {
+            if (!sim::KnobInForce(m, r.knobs[k]))
+                continue;
             const std::string name = sim::KnobName(r.knobs[k].id);
             knobs[name] = {r.knobs[k].value, r.knobs[k].value2};
             knobText += " " + name + "=" + std::to_string(r.knobs[k].value) +
                         (r.knobs[k].value2 ? "," + std::to_string(r.knobs[k].value2) : "");
         }
-        devices.push_back({{"instance", i},
+        const std::string image = "device" + std::to_string(i) + ".img";
+        devices.push_back({{"instance", instance},
                            {"interface", win::GuidText(r.interfaceClass)},
+                           {"options", "--instance " + std::to_string(instance) + ClassOption(r.interfaceClass)},
+                           {"image", image},
                            {"plugged", r.plugged != 0},
                            {"memory_bytes", m.memoryBytes},
                            {"read_held", r.heldRead == sim::kHeld},
+                           {"error_latched", m.errorLatched != 0},
                            {"log_next", m.logNext},
                            {"knobs", knobs}});
-        lines.push_back("device " + std::to_string(i) + ": " + (r.plugged ? "plugged" : "unplugged") + ", " +
-                        win::GuidText(r.interfaceClass) + ", " + std::to_string(m.memoryBytes) + " bytes" +
-                        (r.heldRead == sim::kHeld ? ", a read held" : "") + ", " + std::to_string(m.logNext) +
-                        " requests logged" + (knobText.empty() ? "" : ", knobs:" + knobText));
+        lines.push_back("--instance " + std::to_string(instance) + ClassOption(r.interfaceClass) + ": " +
+                        (r.plugged ? "plugged" : "unplugged") + ", " + win::GuidText(r.interfaceClass) + ", " +
+                        std::to_string(m.memoryBytes) + " bytes in " + image +
+                        (r.heldRead == sim::kHeld ? ", a read held" : "") +
+                        (m.errorLatched ? ", status error until a reset" : "") + ", " +
+                        std::to_string(m.logNext) + " requests logged" +
+                        (knobText.empty() ? "" : ", knobs:" + knobText));
     }
     if (common.json) {
         PrintJson({{"command", "sim"},
@@ -116,11 +166,12 @@ int SetKnob(sim::Store& store, const CommonOptions& common, const std::string& n
     if (!sim::KnobByName(name, id))
         return Usage("set: no knob is named " + name);
     sim::Access access(store);
-    if (const int code = CheckInstance(access, common.instance))
+    uint32_t device = 0;
+    if (const int code = FindDevice(access, common, device))
         return code;
     const VdevKnob knob = {id, value, value2};
-    if (access.SetKnob(common.instance, knob) != MODEL_OK)
-        return Fail(kExitDevice, "simulated device " + std::to_string(common.instance) + " refuses " + name + " " +
+    if (access.SetKnob(device, knob) != MODEL_OK)
+        return Fail(kExitDevice, Named(common) + " refuses " + name + " " +
                                      std::to_string(value) + " " + std::to_string(value2) +
                                      (id == VDEV_KNOB_RELEASE_READ ? ": no read is held" : ""));
     if (common.json)
@@ -131,7 +182,7 @@ int SetKnob(sim::Store& store, const CommonOptions& common, const std::string& n
                    {"value", value},
                    {"value2", value2}});
     else if (!common.quiet)
-        PrintLine("sim: device " + std::to_string(common.instance) + " " + sim::KnobName(id) + " " +
+        PrintLine("sim: " + Named(common) + " " + sim::KnobName(id) + " " +
                   std::to_string(value) + (value2 ? " " + std::to_string(value2) : ""));
     return kExitOk;
 }
@@ -141,9 +192,10 @@ int Log(sim::Store& store, const CommonOptions& common, uint32_t first)
     std::vector<VdevLogRecord> records(VDEV_LOG_CAPACITY);
     {
         sim::Access access(store);
-        if (const int code = CheckInstance(access, common.instance))
+        uint32_t device = 0;
+        if (const int code = FindDevice(access, common, device))
             return code;
-        records.resize(ModelCopyLog(&access.model(common.instance), first, records.data(),
+        records.resize(ModelCopyLog(&access.model(device), first, records.data(),
                                     static_cast<uint32_t>(records.size())));
     }
     if (common.json) {
@@ -177,16 +229,15 @@ int Load(sim::Store& store, const CommonOptions& common, const std::string& name
         if (!source->Read(block.data(), n))
             return Fail(kExitFile, "can't read " + name + ": " + SystemErrorText(GetLastError()));
         sim::Access access(store);
-        if (const int code = CheckInstance(access, common.instance))
+        uint32_t device = 0;
+        if (const int code = FindDevice(access, common, device))
             return code;
         // The whole file, checked before the first block: a file that doesn't fit changes nothing.
-        if (offset + source->Length() > access.model(common.instance).memoryBytes ||
-            ModelSetMemory(&access.model(common.instance), static_cast<uint32_t>(offset + done), block.data(), n) !=
-                MODEL_OK)
+        if (offset + source->Length() > access.model(device).memoryBytes ||
+            ModelSetMemory(&access.model(device), static_cast<uint32_t>(offset + done), block.data(), n) != MODEL_OK)
             return Fail(kExitUsage, name + " (" + std::to_string(source->Length()) + " bytes) doesn't fit at " +
-                                        std::to_string(offset) + " in simulated device " +
-                                        std::to_string(common.instance) + "'s " +
-                                        std::to_string(access.model(common.instance).memoryBytes) + " bytes");
+                                        std::to_string(offset) + " in " + Named(common) + "'s " +
+                                        std::to_string(access.model(device).memoryBytes) + " bytes");
         done += n;
     }
     if (common.json)
@@ -201,11 +252,12 @@ int Save(sim::Store& store, const CommonOptions& common, const std::string& name
 {
     {
         sim::Access access(store);
-        if (const int code = CheckInstance(access, common.instance))
+        uint32_t device = 0;
+        if (const int code = FindDevice(access, common, device))
             return code;
-        if (static_cast<uint64_t>(offset) + count > access.model(common.instance).memoryBytes)
-            return Fail(kExitUsage, "simulated device " + std::to_string(common.instance) + " holds " +
-                                        std::to_string(access.model(common.instance).memoryBytes) + " bytes");
+        if (static_cast<uint64_t>(offset) + count > access.model(device).memoryBytes)
+            return Fail(kExitUsage, Named(common) + " holds " + std::to_string(access.model(device).memoryBytes) +
+                                        " bytes");
     }
     ops::DumpFile file(L"usm");
     if (const int code = Exit(file.Prepare(win::Widen(name, CP_UTF8), name)))
@@ -215,9 +267,10 @@ int Save(sim::Store& store, const CommonOptions& common, const std::string& name
         const uint32_t n = std::min(kMoveBytes, count - done);
         {
             sim::Access access(store);
-            if (const int code = CheckInstance(access, common.instance))
+            uint32_t device = 0;
+            if (const int code = FindDevice(access, common, device))
                 return code;
-            ModelGetMemory(&access.model(common.instance), offset + done, block.data(), n);
+            ModelGetMemory(&access.model(device), offset + done, block.data(), n);
         }
         if (!file.Append(block.data(), n))
             return Exit(file.WriteFailed(GetLastError()));
@@ -235,22 +288,29 @@ int Save(sim::Store& store, const CommonOptions& common, const std::string& name
 int Plug(sim::Store& store, const CommonOptions& common, bool plugged)
 {
     sim::Access access(store);
-    if (const int code = CheckInstance(access, common.instance))
+    uint32_t device = 0;
+    if (const int code = FindDevice(access, common, device))
         return code;
-    access.SetPlugged(common.instance, plugged);
+    access.SetPlugged(device, plugged);
     if (common.json)
         PrintJson({{"command", "sim"}, {"action", action}, {"instance", common.instance}});
     else if (!common.quiet)
-        PrintLine("sim: device " + std::to_string(common.instance) + (plugged ? " plugged" : " unplugged"));
+        PrintLine("sim: " + Named(common) + (plugged ? " plugged" : " unplugged"));
     return kExitOk;
 }
 
-std::string KnobList()
+// What devices.ini and 'sim set' take: the settings and the knobs.
+std::string SettingsHelp()
 {
-    std::string text;
+    std::string text =
+        "The devices live in %UXFERSIM_HOME% or else %LOCALAPPDATA%\\uXferSim; devices.ini there says what\n"
+        "they are: a [device] section a device, then NAME = VALUE [VALUE2] lines (numbers decimal or 0x).\n"
+        "  interface           a loader version (272, 288 or 304) or a {GUID}: the device's interface class\n"
+        "Every other name is a knob, also set with 'uxfer sim set' (k counts from the moment the knob is set,\n"
+        "1-based; 0 turns it off):";
     for (uint32_t id : sim::KnobIds())
         text += "\n  " + sim::KnobName(id) + std::string(20 - std::min<size_t>(19, sim::KnobName(id).size()), ' ') +
-                sim::KnobValues(id);
+                sim::KnobValues(id) + (id == VDEV_KNOB_RELEASE_READ ? " (sim set only)" : "");
     return text;
 }
 
@@ -260,16 +320,21 @@ void AddSimOptions(CLI::App& command, NumberOptions&)
 {
     command.add_option("ACTION", action,
                        "info (default), reset, plug, unplug, set KNOB VALUE [VALUE2], log [FIRST],\n"
-                       "load FILE [OFFSET], save FILE OFFSET COUNT");
+                       "load FILE [OFFSET], save FILE OFFSET COUNT, help (the settings and knobs)");
     command.add_option("ARGS", arguments, "the action's values");
-    command.footer("The devices live in %UXFERSIM_HOME% or else %LOCALAPPDATA%\\uXferSim; devices.ini\n"
-                   "there says what they are.  Knobs (k counts from the moment the knob is set,\n"
-                   "1-based; 0 turns it off):" +
-                   KnobList());
+    command.footer("--instance N counts the devices of the class --loader-version selects, in the order of\n"
+                   "devices.ini, as the other commands count the present ones.\n" +
+                   SettingsHelp());
 }
 
 int RunSim(const CommonOptions& common)
 {
+    if (action == "help") {
+        if (!arguments.empty())
+            return Usage("help takes no values");
+        PrintLine(SettingsHelp());
+        return kExitOk;
+    }
     Store store;
     if (const int code = OpenStore(store))
         return code;

@@ -40,7 +40,7 @@ int RunWrite(const CommonOptions& common)
     if (const int code = ResolvePlan("write", options, kWriteSettings, plan, settings))
         return code;
     std::unique_ptr<ops::Source> source;
-    if (const int code = OpenSource(plan.file, source))
+    if (const int code = OpenSource(plan.file, NeededBytes(plan, options.raw), source))
         return code;
     ops::Range range = RangeOf(plan);
     if (const int code = Exit(ops::FitSource("write", range, *source, options.raw, options.pad, kNames)))

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "options.h"
 #include "output.h"
 
 namespace cli {
@@ -53,6 +54,15 @@ int Fail(int code, const std::string& message, const Json& details)
 
 const ops::Names kNames = {"--addr", "--size", "--pad", "--no-reset"};
 
+ops::Names NamesOf(const CommonOptions& common)
+{
+    ops::Names names = kNames;
+    names.simulate = common.simulate;
+    names.instance = common.instance;
+    names.loaderVersion = common.loaderVersion.value_or(0);
+    return names;
+}
+
 namespace {
 
 int ExitCodeOf(ops::Kind kind)
@@ -73,6 +83,8 @@ int ExitCodeOf(ops::Kind kind)
         return kExitMismatch;
     case ops::Kind::NoMemory:
         return kExitNoMemory;
+    case ops::Kind::Busy:
+        return kExitBusy;
     case ops::Kind::Cancelled:
         break;
     }

@@ -28,6 +28,7 @@ using win::SystemErrorText;
     X(kExitFile, 4, "a file can't be read or written")                                                       \
     X(kExitMismatch, 5, "verification or compare found a difference")                                        \
     X(kExitNoMemory, 6, "not enough memory for the transfer")                                                \
+    X(kExitBusy, 7, "another program kept the device in use for longer than --timeout")                      \
     X(kExitCancelled, 130, "cancelled (Ctrl+C, Ctrl+Break, the console closed, logoff or shutdown)")
 
 enum ExitCode : int {
@@ -48,8 +49,12 @@ int Fail(int code, const std::string& message, const Json& details);
 // `command`: the command's name, or null when the line names none.
 void FailAsJson(const char* command);
 
+struct CommonOptions;
+
 // How uxfer names what the dump operations' sentences mention.
 extern const ops::Names kNames;
+// The same with the options that chose the device, which advice repeats.
+ops::Names NamesOf(const CommonOptions& common);
 // Prints `error` (kExitOk when it holds none) and returns the exit code of its
 // kind; with --json a difference adds first_offset, first_addr and
 // differing_words.

@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "win/text.h"
+#include "cancel.h"
 #include "errors.h"
+#include "win/text.h"
 #include "output.h"
 
 namespace cli {
@@ -75,10 +76,12 @@ ops::Error DumpOutput::Finish()
     return file_ ? file_->Finish() : ops::Error{};
 }
 
-int OpenSource(const std::string& file, std::unique_ptr<ops::Source>& source)
+int OpenSource(const std::string& file, std::optional<uint64_t> needed, std::unique_ptr<ops::Source>& source)
 {
-    if (file == "-")
-        return Exit(ops::OpenStdinSource(source));
+    if (file == "-") {
+        const ConsoleBreak::InputRead reading;
+        return Exit(ops::OpenStdinSource(source, needed, ConsoleBreak::Requested));
+    }
     return Exit(ops::OpenFileSource(win::Widen(file, CP_UTF8), file, source));
 }
 

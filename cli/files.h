@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "ops/files.h"
@@ -48,8 +49,9 @@ private:
     bool raw_ = false;
 };
 
-// What a write sends or a compare expects: `file`, or standard input for "-".
-// Prints the error and returns the exit code.
-int OpenSource(const std::string& file, std::unique_ptr<ops::Source>& source);
+// What a write sends or a compare expects: `file`, or standard input for "-",
+// read no further than the `needed` bytes of a size given.  Prints the error
+// and returns the exit code.
+int OpenSource(const std::string& file, std::optional<uint64_t> needed, std::unique_ptr<ops::Source>& source);
 
 }  // namespace cli

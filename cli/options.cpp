@@ -2,8 +2,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "commands.h"
 #include "dump/connection.h"
@@ -19,6 +22,72 @@ namespace {
 // steps of every request of every process using it.
 constexpr uint32_t kMaxDelayMs = 10000;
 
+// Options go after the command, and the docs call it a command.
+class HelpFormat : public CLI::Formatter {
+public:
+    std::string make_usage(const CLI::App* app, std::string name) const override
+    {
+        if (app->get_parent())
+            return CLI::Formatter::make_usage(app, name);
+        return "Usage: " + name + " COMMAND [OPTIONS]\n";
+    }
+};
+
+// The edits that turn one name into the other (letters added, left out,
+// changed or swapped), for a "did you mean".
+size_t Distance(const std::string& a, const std::string& b)
+{
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i)
+        for (size_t j = 0; j <= b.size(); ++j) {
+            if (i == 0 || j == 0) {
+                d[i][j] = i + j;
+                continue;
+            }
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
+// "unknown option --szie (did you mean --size?)" for the first option on the
+// line that `command` doesn't have; empty when it has them all.
+std::string UnknownOption(const CLI::App& command, int argc, char** argv)
+{
+    for (int i = 2; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument.size() < 3 || argument.compare(0, 2, "--") != 0)
+            continue;
+        const std::string name = argument.substr(0, argument.find('='));
+        if (command.get_option_no_throw(name))
+            continue;
+        std::string nearest;
+        size_t best = 3;  // farther is no likely slip
+        for (const CLI::Option* option : command.get_options())
+            for (const std::string& known : option->get_lnames())
+                if (!option->get_group().empty()) {
+                    const size_t distance = Distance(name, "--" + known);
+                    if (distance < best) {
+                        best = distance;
+                        nearest = "--" + known;
+                    }
+                }
+        return "unknown option " + name + (nearest.empty() ? "" : " (did you mean " + nearest + "?)");
+    }
+    return {};
+}
+
+// `uxfer --simulate list`: the line with the command first.
+std::string CommandFirst(int argc, char** argv, int command)
+{
+    std::string line = std::string("uxfer ") + argv[command];
+    for (int i = 1; i < argc; ++i)
+        if (i != command)
+            line += std::strchr(argv[i], ' ') ? std::string(" \"") + argv[i] + "\"" : std::string(" ") + argv[i];
+    return line;
+}
+
 class Parser {
 public:
     explicit Parser(CommonOptions& common) : common_(common) {}
@@ -27,6 +96,7 @@ public:
     {
         CLI::App app("uxfer: device memory to and from files, device status and monitoring, over uXfer.dll",
                      "uxfer");
+        app.formatter(std::make_shared<HelpFormat>());
         app.set_version_flag("--version", "uxfer " UXFER_VERSION, "print the version and exit");
         app.require_subcommand(1);
         const std::string exitCodes = ExitCodeHelp();
@@ -48,6 +118,15 @@ public:
         if (argc > 1 && argv[1][0] != '-' && !known)
             return {nullptr, Fail(kExitUsage, std::string("unknown command '") + argv[1] + "' (" + names +
                                                   "); run 'uxfer --help'")};
+        if (argc > 1 && argv[1][0] == '-' && !app.get_option_no_throw(argv[1])) {
+            for (int i = 2; i < argc; ++i)
+                if (!app.get_subcommands([&](const CLI::App* cmd) { return cmd->check_name(argv[i]); }).empty())
+                    return {nullptr, Fail(kExitUsage, std::string("options come after the command: '") +
+                                                          CommandFirst(argc, argv, i) + "'; run 'uxfer " + argv[i] +
+                                                          " --help'")};
+            return {nullptr, Fail(kExitUsage, std::string("options come after the command (") + names + "): 'uxfer " +
+                                                  "COMMAND " + argv[1] + "'; run 'uxfer --help'")};
+        }
         try {
             app.parse(argc, argv);
         } catch (const CLI::ParseError& e) {
@@ -55,7 +134,12 @@ public:
                 app.exit(e);  // --help or --version: printed on standard output
                 return {nullptr, kExitOk};
             }
-            return {nullptr, Fail(kExitUsage, std::string(e.what()) + "; run 'uxfer --help'")};
+            if (!known)
+                return {nullptr, Fail(kExitUsage, std::string(e.what()) + "; run 'uxfer --help'")};
+            const CLI::App& command = *app.get_subcommand(argv[1]);
+            const std::string unknown = UnknownOption(command, argc, argv);
+            return {nullptr, Fail(kExitUsage, (unknown.empty() ? std::string(e.what()) : unknown) + "; run 'uxfer " +
+                                                  command.get_name() + " --help'")};
         }
         return Convert();
     }
@@ -63,7 +147,7 @@ public:
 private:
     void Add(CLI::App& app, const Command& command, const std::string& exitCodes)
     {
-        CLI::App* cmd = app.add_subcommand(command.name, command.description);
+        CLI::App* cmd = app.add_subcommand(command.name, command.description)->group("Commands");
         cmd->footer(exitCodes);
         cmd->callback([this, &command] { chosen_ = &command; });
         if (command.takesInstance)

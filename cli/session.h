@@ -31,6 +31,7 @@ private:
     const CommonOptions& common_;
     ProgressLine line_;
     ops::Settings settings_;
+    const ops::Names names_;
     dump::Connection connection_{dump::Connection::AfterFailure::Close};
     std::optional<ops::Operation> operation_;
 };

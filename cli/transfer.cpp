@@ -78,6 +78,23 @@ ops::Range RangeOf(const Plan& plan)
     return {plan.addr, plan.size, plan.mode};
 }
 
+std::optional<uint64_t> NeededBytes(const Plan& plan, bool raw)
+{
+    if (!plan.size)
+        return std::nullopt;
+    return raw ? uint64_t{*plan.size} * 2 : *plan.size;
+}
+
+namespace {
+
+// The requests count 2-word units: an odd size moves one word more.
+uint64_t WireBytes(uint32_t size)
+{
+    return (uint64_t{size} + size % 2) * 2;
+}
+
+}  // namespace
+
 LARGE_INTEGER Now()
 {
     LARGE_INTEGER now;
@@ -102,14 +119,14 @@ Json TransferSummary(const char* command, const CommonOptions& common, const Dum
             {"instance", common.instance},
             {"addr", plan.addr},
             {"size", size},
-            {"wire_bytes", size * 2},
+            {"wire_bytes", WireBytes(size)},
             {"raw", options.raw},
             {"seconds", static_cast<double>(static_cast<long long>(seconds * 1000 + 0.5)) / 1000}};
 }
 
 std::string BytesText(uint32_t fileBytes, uint32_t size)
 {
-    return std::to_string(fileBytes) + " bytes (" + std::to_string(size * 2) + " on the wire) ";
+    return std::to_string(fileBytes) + " bytes (" + std::to_string(WireBytes(size)) + " on the wire) ";
 }
 
 std::string DeviceText(const CommonOptions& common, const Plan& plan)

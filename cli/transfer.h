@@ -75,6 +75,8 @@ int ResolvePlan(const char* command, const DumpOptions& options, const SettingsU
 
 // The range of the plan, for the dump operations.
 ops::Range RangeOf(const Plan& plan);
+// The file bytes the plan's size takes from a source; none without a size.
+std::optional<uint64_t> NeededBytes(const Plan& plan, bool raw);
 
 // The clock of a summary's seconds.
 LARGE_INTEGER Now();

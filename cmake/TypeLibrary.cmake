@@ -5,8 +5,11 @@ find_program(WIDL i686-w64-mingw32-widl REQUIRED)
 # builds of the same sources identical.
 find_program(FAKETIME faketime REQUIRED)
 find_path(WIDL_IDL_DIR oaidl.idl PATHS /usr/include/wine/wine/windows NO_CMAKE_FIND_ROOT_PATH REQUIRED)
-find_path(WIDL_STDOLE_DIR stdole2.tlb PATHS /usr/lib/i386-linux-gnu/wine/i386-windows NO_CMAKE_FIND_ROOT_PATH
-  REQUIRED)
+# Wine's stdole2.tlb, which the libraries import: the 32-bit Wine's, or where
+# only the 64-bit Wine is installed (a machine that runs no 32-bit code), its own.
+find_path(WIDL_STDOLE_DIR stdole2.tlb
+  PATHS /usr/lib/i386-linux-gnu/wine/i386-windows /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+  NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 
 # add_type_library(<target> <name>): <name>.idl of the current source folder
 # into <name>.tlb, <name>.h and <name>_i.c of the current binary folder, made

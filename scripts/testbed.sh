@@ -90,6 +90,21 @@ configure_prefix() {
         /d 'WenQuanYi Micro Hei' /f >/dev/null
 }
 
+# Wine's own fonts (fonts-wine): Marlett draws the caption buttons, Tahoma and
+# MS Sans Serif the dialogs.  Debian's Wine 8 looks for them in its data folder
+# with "/../fonts" appended, a DOS name with a slash in it that it can't open,
+# so none is loaded and caption buttons draw as letters ("r" for the close
+# box).  A font path in the prefix's settings names their folder.  Every
+# start: a prefix made before has it too.
+use_wine_fonts() {
+    local dir=/usr/share/wine/fonts
+    if [ ! -f "$dir/marlett.ttf" ]; then
+        echo "testbed: $dir/marlett.ttf (package fonts-wine) is missing: caption buttons draw as letters" >&2
+        return
+    fi
+    wine_cmd reg add 'HKCU\Software\Wine\Fonts' /v Path /d "$(winepath_cmd -w "$dir")" /f >/dev/null
+}
+
 start() {
     mkdir -p "$state"
     # A test bed that is up already is taken down first.
@@ -142,6 +157,7 @@ start() {
     wine_cmd "$bin/vdevctl.exe" install "$(winepath_cmd -w "$sys")" >>"$state/wine.log" 2>&1 ||
         { echo "testbed: installing the virtual device failed (see $state/wine.log)" >&2; exit 1; }
     wine_cmd "$bin/vdevctl.exe" reset >>"$state/wine.log" 2>&1
+    use_wine_fonts
     start_sim_prefix
     echo "testbed: up ($arch, $DISPLAY, prefix $WINEPREFIX; without the device: $build/simprefix)"
 }
@@ -167,6 +183,7 @@ start_sim_prefix() (
     echo $! >"$state/simwineserver.pid"
     # Wine's services start with the first program and keep its output streams.
     wine_cmd cmd.exe /c exit >>"$state/wine.log" 2>&1
+    use_wine_fonts
 )
 
 stop() {

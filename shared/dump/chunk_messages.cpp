@@ -1,6 +1,7 @@
 #include "dump/chunk_messages.h"
 
 #include "uXfer.h"
+#include "win/text.h"
 
 namespace dump {
 
@@ -21,10 +22,19 @@ bool ChunkMessages::Attach(Handler handler)
     return true;
 }
 
+std::string ChunkMessages::Problem() const
+{
+    const DWORD error = window_.Error();
+    return std::string(window_.FailedCall()) + " failed (" +
+           (error ? win::SystemErrorText(error) : std::string("the system gave no error code")) + ")";
+}
+
 ChunkMessages::~ChunkMessages()
 {
     if (!attached_)
         return;
+    // The library can't say what the process had set before: no window and no
+    // messages, and a host that calls the library too sets its own again.
     uSetMsgFlag(0);
     uSetMsgWnd(nullptr);
 }

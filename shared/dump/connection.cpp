@@ -15,7 +15,15 @@ uint32_t Connection::Open(uint32_t flags)
 {
     const uint32_t result = uCreate(flags);
     closeWhenDone_ = result == RESULT_OK || afterFailure_ == AfterFailure::Close;
+    closed_ = false;
     return result;
+}
+
+void Connection::Close()
+{
+    uClose();
+    closeWhenDone_ = false;
+    closed_ = true;
 }
 
 uint32_t Connection::SendReset()

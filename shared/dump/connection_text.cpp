@@ -58,7 +58,7 @@ std::string ListedPath(std::string path)
 }
 
 bool OpenInstance(Connection& connection, uint32_t instance, uint32_t loaderVersion, uint32_t flags,
-                  std::string& problem)
+                  const std::string& list, std::string& problem)
 {
     uint32_t result;
     {
@@ -77,10 +77,10 @@ bool OpenInstance(Connection& connection, uint32_t instance, uint32_t loaderVers
     const uint32_t present = uEnumeInstances();
     if (instance >= present)
         problem = "no device at instance " + std::to_string(instance) + " of interface class " + cls + " (" +
-                  std::to_string(present) + " present): " + ResultText(result) + "; run 'uxfer list'";
+                  std::to_string(present) + " present): " + ResultText(result) + "; run " + list;
     else
         problem = "can't open instance " + std::to_string(instance) + " of interface class " + cls + ": " +
-                  ResultText(result) + "; is another program using the device? run 'uxfer list'";
+                  ResultText(result) + "; is another program using the device? run " + list;
     return false;
 }
 

@@ -9,13 +9,17 @@ namespace {
 
 const wchar_t kMutexName[] = L"Global\\uXferInstanceSelect";
 constexpr DWORD kWaitMs = 10000;
-// What a process of any user needs to take and give back the lock.
+// What a process of any user needs to take and give back a lock.
 constexpr DWORD kLockRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+// What a process of any user needs to read and write a section.
+constexpr DWORD kSectionRights = FILE_MAP_READ | FILE_MAP_WRITE;
 
-// Opens the mutex, or makes it with a DACL that lets every user wait on it.
-HANDLE OpenLockMutex()
+// Opens a named object with `rights` (open), or makes it (make) with a DACL
+// that grants every user those rights.
+template <class Open, class Make>
+HANDLE OpenForEveryone(DWORD rights, Open open, Make make)
 {
-    if (HANDLE existing = OpenMutexW(kLockRights, FALSE, kMutexName))
+    if (HANDLE existing = open(rights))
         return existing;
     BYTE everyone[SECURITY_MAX_SID_SIZE];
     DWORD sidSize = sizeof everyone;
@@ -24,20 +28,36 @@ HANDLE OpenLockMutex()
     SECURITY_DESCRIPTOR descriptor;
     if (!CreateWellKnownSid(WinWorldSid, nullptr, everyone, &sidSize) ||
         !InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION) ||
-        !AddAccessAllowedAce(acl, ACL_REVISION, kLockRights, everyone) ||
+        !AddAccessAllowedAce(acl, ACL_REVISION, rights, everyone) ||
         !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
         !SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE))
         return nullptr;
     SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
-    if (HANDLE made = CreateMutexW(&attributes, FALSE, kMutexName))
+    if (HANDLE made = make(&attributes))
         return made;
     // Made by another process in between: asking for all rights is denied, fewer are not.
-    return OpenMutexW(kLockRights, FALSE, kMutexName);
+    return open(rights);
 }
 
 }  // namespace
 
-InstanceLock::InstanceLock() : mutex_(OpenLockMutex())
+HANDLE OpenSharedMutex(const std::wstring& name)
+{
+    return OpenForEveryone(
+        kLockRights, [&](DWORD rights) { return OpenMutexW(rights, FALSE, name.c_str()); },
+        [&](SECURITY_ATTRIBUTES* attributes) { return CreateMutexW(attributes, FALSE, name.c_str()); });
+}
+
+HANDLE OpenSharedSection(const std::wstring& name, DWORD bytes)
+{
+    return OpenForEveryone(
+        kSectionRights, [&](DWORD rights) { return OpenFileMappingW(rights, FALSE, name.c_str()); },
+        [&](SECURITY_ATTRIBUTES* attributes) {
+            return CreateFileMappingW(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE, 0, bytes, name.c_str());
+        });
+}
+
+InstanceLock::InstanceLock() : mutex_(OpenSharedMutex(kMutexName))
 {
     if (!mutex_) {
         error_ = GetLastError();

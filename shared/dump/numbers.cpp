@@ -103,6 +103,8 @@ std::string NumberProblem(const std::string& name, const std::string& text, bool
                           const char* limit, uint64_t& value)
 {
     const std::optional<uint64_t> parsed = ParseNumber(text, allowUnit);
+    if (!parsed && text.size() > 1 && text[0] == '-' && ParseNumber(text.substr(1), allowUnit))
+        return name + ": " + text + " is negative: give 0 to " + HexText(max);
     if (!parsed)
         return name + ": '" + text + "' is not a number (decimal or 0x hexadecimal" +
                (allowUnit ? ", K or M for KiB or MiB)" : ")");

@@ -1,5 +1,6 @@
 #include "ops/files.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -114,7 +115,8 @@ Error CreateScratchFile(win::unique_file& file)
     return {};
 }
 
-Error OpenStdinSource(std::unique_ptr<Source>& source)
+Error OpenStdinSource(std::unique_ptr<Source>& source, std::optional<uint64_t> most,
+                      const std::function<bool()>& stopped)
 {
     win::unique_file scratch;
     if (Error error = CreateScratchFile(scratch))
@@ -124,13 +126,19 @@ Error OpenStdinSource(std::unique_ptr<Source>& source)
         return Fail(Kind::NoMemory, "not enough memory to read standard input");
     const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     uint64_t length = 0;
-    for (;;) {
+    while (!most || length < *most) {
+        const DWORD wanted = static_cast<DWORD>(std::min<uint64_t>(kStdinSlice, most ? *most - length : kStdinSlice));
         DWORD moved = 0;
-        if (!ReadFile(in, slice.get(), kStdinSlice, &moved, nullptr)) {
+        const bool read = ReadFile(in, slice.get(), wanted, &moved, nullptr);
+        const DWORD error = GetLastError();
+        // A read cut short by the user's stop ends in some error; the stop is what counts.
+        if (stopped())
+            return Fail(Kind::Cancelled, "cancelled while reading standard input");
+        if (!read) {
             // The writer closing its end of a pipe is the end of the data.
-            if (GetLastError() == ERROR_BROKEN_PIPE)
+            if (error == ERROR_BROKEN_PIPE)
                 break;
-            return Fail(Kind::File, "can't read standard input (" + ErrorText() + ")");
+            return Fail(Kind::File, "can't read standard input (" + ErrorText(error) + ")");
         }
         if (moved == 0)
             break;

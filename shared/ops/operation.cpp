@@ -11,6 +11,7 @@
 #include "dump/numbers.h"
 #include "dump/results.h"
 #include "dump/wire.h"
+#include "ops/devices.h"
 #include "uXfer.h"
 #include "win/text.h"
 
@@ -23,8 +24,12 @@ namespace {
 constexpr uint32_t kBlock = 16 * XFER_CHUNK;
 // Committed ahead of the library: it never reaches memory that isn't there.
 constexpr uint32_t kBlocksAhead = 2;
-// A request's wire bytes: a 32-bit length, whole blocks.
-constexpr uint64_t kMostRequest = 0x100000000ull - kBlock;
+// A request's wire bytes: a 32-bit length of whole 2-word units.  So the
+// largest range, 0x7FFFFFFE words, is one request; only an odd read of
+// 0x7FFFFFFF words, which moves 0x80000000, needs a second.
+constexpr uint64_t kMostRequest = 0xFFFFFFFCull;
+// How long a call waits for a device another program holds, by default.
+constexpr int64_t kDefaultWaitSeconds = 60;
 // Where the address space can't reserve a whole range, it goes as requests of
 // at least this many wire bytes.
 constexpr uint64_t kLeastRequest = 256ull << 20;
@@ -126,8 +131,9 @@ private:
 // Address space for one request's wire image, committed a few blocks at a time.
 class Operation::Window {
 public:
-    // Room for requests of `wanted` wire bytes, or as many as the address
-    // space has in one piece, but at least kLeastRequest.
+    // Room for requests of `wanted` wire bytes (whole blocks, of which a
+    // request fills at most kMostRequest), or as many as the address space
+    // has in one piece, but at least kLeastRequest.
     bool Reserve(uint64_t wanted)
     {
         uint64_t size = RoundUp(std::min(wanted, kMostRequest), kBlock);
@@ -135,7 +141,7 @@ public:
             if (size <= SIZE_MAX) {
                 region_.reset(VirtualAlloc(nullptr, static_cast<SIZE_T>(size), MEM_RESERVE, PAGE_READWRITE));
                 if (region_) {
-                    size_ = static_cast<uint32_t>(size);
+                    size_ = static_cast<uint32_t>(std::min(size, kMostRequest));
                     return true;
                 }
             }
@@ -186,9 +192,10 @@ public:
                 return stopped;
             if (result != RESULT_OK)
                 return Failed(what() + " failed after " + std::to_string(moved_) + " bytes: " +
-                              dump::ResultText(result) + "; try 'uxfer status' and 'uxfer reset'");
+                              dump::ResultText(result) + "; try " + op_.StatusAndReset());
             if (count != bytes)
-                return Failed(what() + " moved only " + std::to_string(moved_) + " bytes; try 'uxfer status'");
+                return Failed(what() + " moved only " + std::to_string(moved_) + " bytes; try " +
+                              Advised(op_.names_, "status"));
             offset += bytes;
         }
         return {};
@@ -219,7 +226,8 @@ private:
             const TransferDesc desc = dump::DeviceDesc(addr, bytes / 2, mode_);
             dump::ChunkMessages messages;
             if (!messages.Attach([this](uint32_t chunk) { Chunk(chunk); }))
-                failure_ = NoMemory("the window of the library's progress messages (" + ErrorText() + ")");
+                failure_ = Failed("can't make the window for the library's progress messages: " +
+                                  messages.Problem());
             else if (Error stopped = op_.Step(
                          [&] {
                              result = read_ ? uXferRead(&desc, window_.Base(), &count)
@@ -253,10 +261,22 @@ private:
             if (!failure_)
                 Ahead();
         }
-        // The library only stops at a cancel.
         if (failure_)
-            op_.cancel_.Cancel();
+            StopLibrary();
     }
+
+    // Stops the library before its next chunk, whatever another process
+    // holds.  A cancel can't: its reset goes to the shared instance index,
+    // which only the instance lock makes ours, and without that the library
+    // would go on into blocks never committed (a write: never filled).
+    // Closing the connection here, on the transfer's thread between two
+    // chunks, fails the next pipe call at once: the library sends nothing
+    // more (its own reset neither, the connection is gone) and returns.  A
+    // write's range then holds the source up to the failure and what it held
+    // after it, never bytes the source didn't give; the next call's reset
+    // command starts the device afresh.  The window stays as committed until
+    // Request gives it back, after the library returned.
+    void StopLibrary() { op_.connection_.Close(); }
 
     // Commits (and for a write, fills) the blocks ahead of the library.
     void Ahead()
@@ -322,15 +342,16 @@ Error FitSource(const char* command, Range& range, const Source& source, bool ra
     return problem.empty() ? Error{} : Fail(Kind::Usage, problem);
 }
 
-Error Open(dump::Connection& connection, uint32_t instance, uint32_t loaderVersion, uint32_t flags)
+Error Open(dump::Connection& connection, uint32_t instance, uint32_t loaderVersion, uint32_t flags,
+           const Names& names)
 {
     std::string problem;
-    if (!dump::OpenInstance(connection, instance, loaderVersion, flags, problem))
-        return Fail(Kind::NoDevice, problem);
+    if (!dump::OpenInstance(connection, instance, loaderVersion, flags, Advised(names, "list"), problem))
+        return Fail(Kind::NoDevice, problem + WhyNoSimulatedDevice(names.simulate));
     return {};
 }
 
-Error SendResetRequest(uint32_t instance, uint32_t code)
+Error SendResetRequest(uint32_t instance, uint32_t code, const Names& names)
 {
     uint32_t result = RESULT_OK;
     std::string problem;
@@ -339,10 +360,16 @@ Error SendResetRequest(uint32_t instance, uint32_t code)
         return Fail(Kind::NoDevice, "can't select instance " + index + ": " + problem);
     if (result == RESULT_OPEN_FAILED)
         return Fail(Kind::NoDevice, "can't open instance " + index + " for the reset request: " +
-                                        dump::ResultText(result) + "; run 'uxfer list'");
+                                        dump::ResultText(result) + "; run " + Advised(names, "list") +
+                                        WhyNoSimulatedDevice(names.simulate));
     if (result != RESULT_OK)
         return Fail(Kind::Device, "the reset request to instance " + index + " failed: " + dump::ResultText(result));
     return {};
+}
+
+std::string Operation::StatusAndReset() const
+{
+    return Advised(names_, "status") + " and " + Advised(names_, "reset");
 }
 
 Operation::Operation(dump::CancelSwitch& cancel, dump::Connection& connection, uint32_t instance,
@@ -350,6 +377,46 @@ Operation::Operation(dump::CancelSwitch& cancel, dump::Connection& connection, u
     : cancel_(cancel), call_(cancel, instance), connection_(connection), instance_(instance), settings_(settings),
       names_(names)
 {
+}
+
+Error Operation::Open(uint32_t flags)
+{
+    if (Error error = Claim())
+        return error;
+    return ops::Open(connection_, instance_, settings_.loaderVersion, flags, names_);
+}
+
+Error Operation::Claim()
+{
+    if (claimed_)
+        return {};
+    const std::string path =
+        dump::InstancePath(dump::InterfaceClass(settings_.loaderVersion), instance_, settings_.simulated);
+    // No such instance: the open or the first request says so.
+    if (path.empty())
+        return {};
+    const int64_t seconds = settings_.timeoutSeconds < 0 ? kDefaultWaitSeconds : settings_.timeoutSeconds;
+    const DWORD waitMs = seconds == 0 ? INFINITE : static_cast<DWORD>(seconds * 1000);
+    const std::string until = seconds == 0 ? "for it to end" : "up to " + std::to_string(seconds) + " s";
+    std::string problem;
+    switch (device_.Take(
+        path, instance_, waitMs, [this] { return cancel_.Stopped() != dump::CancelSwitch::Outcome::Ran; },
+        [&](const std::string& holder) {
+            if (settings_.waiting)
+                settings_.waiting(holder + "; waiting " + until);
+        },
+        problem)) {
+    case dump::DeviceLock::Outcome::Held:
+        claimed_ = true;
+        return {};
+    case dump::DeviceLock::Outcome::Busy:
+        return Fail(Kind::Busy, problem);
+    case dump::DeviceLock::Outcome::Stopped:
+        return Fail(Kind::Cancelled, "cancelled");
+    case dump::DeviceLock::Outcome::Failed:
+        break;
+    }
+    return Fail(Kind::NoDevice, problem);
 }
 
 void Operation::Advance(uint64_t fileBytes)
@@ -384,7 +451,7 @@ Error Operation::Step(const std::function<bool()>& step, const char* when)
     }
     Error error = Fail(Kind::Timeout, "no answer from the device in " + std::to_string(timeoutSeconds_) +
                                           " s, so the transfer was stopped" + when +
-                                          "; try 'uxfer status' and 'uxfer reset', or a longer timeout (0: no limit)");
+                                          "; try " + StatusAndReset() + ", or a longer timeout (0: no limit)");
     error.moved = moved_;
     return error;
 }
@@ -412,7 +479,7 @@ Error Operation::SendResetCommand(const char* when)
         return stopped;
     if (result != RESULT_OK)
         return Fail(Kind::Device, "the reset command to instance " + std::to_string(instance_) + " failed: " +
-                                      dump::ResultText(result) + "; try 'uxfer status' and 'uxfer reset'" +
+                                      dump::ResultText(result) + "; try " + StatusAndReset() +
                                       (names_.noReset ? ", or " + std::string(names_.noReset) : std::string()));
     return {};
 }
@@ -429,6 +496,8 @@ Error Operation::Read(const Range& range, Sink& sink)
     if (!sink.Streams())
         if (Error error = CreateScratchFile(scratch))
             return error;
+    if (Error error = Claim())
+        return error;
     Window window;
     total_ = FileBytes(size, raw);
     if (Error error = Prepare(uint64_t{words} * 2, 1, window))
@@ -480,6 +549,8 @@ Error Operation::Write(const Range& fitted, Source& source, bool pad, std::optio
     const uint32_t size = *range.size;
     const bool raw = settings_.raw;
     const uint32_t transfers = readBackMode ? 2 : 1;
+    if (Error error = Claim())
+        return error;
     Window window;
     total_ = FileBytes(size, raw) * transfers;
     if (Error error = Prepare(uint64_t{size} * 2, transfers, window))
@@ -512,6 +583,8 @@ Error Operation::Compare(const Range& fitted, Source& source)
 {
     Range range = fitted;
     if (Error error = FitSource("compare", range, source, settings_.raw, false, names_))
+        return error;
+    if (Error error = Claim())
         return error;
     Window window;
     total_ = FileBytes(*range.size, settings_.raw);
@@ -558,6 +631,8 @@ Error Operation::Verify(const Range& range, uint8_t (&value)[4])
 {
     if (Error error = CheckRange(range, names_, false))
         return error;
+    if (Error error = Claim())
+        return error;
     const TransferDesc desc = dump::DeviceDesc(range.addr, *range.size, range.mode);
     if (Error error = StartTimer(desc.length, 1))
         return error;
@@ -569,12 +644,14 @@ Error Operation::Verify(const Range& range, uint8_t (&value)[4])
         return stopped;
     if (result != RESULT_OK)
         return Fail(Kind::Device, "the verify request to instance " + std::to_string(instance_) + " failed: " +
-                                      dump::ResultText(result) + "; try 'uxfer status' and 'uxfer reset'");
+                                      dump::ResultText(result) + "; try " + StatusAndReset());
     return {};
 }
 
 Error Operation::Status(uint8_t (&status)[8])
 {
+    if (Error error = Claim())
+        return error;
     if (Error error = StartTimer(0, 1))
         return error;
     uint32_t count = 0;
@@ -586,10 +663,10 @@ Error Operation::Status(uint8_t (&status)[8])
         return stopped;
     const std::string what = "the status request to instance " + std::to_string(instance_);
     if (result != RESULT_OK)
-        return Fail(Kind::Device, what + " failed: " + dump::ResultText(result) + "; try 'uxfer reset'");
+        return Fail(Kind::Device, what + " failed: " + dump::ResultText(result) + "; try " + Advised(names_, "reset"));
     if (count != sizeof status)
         return Fail(Kind::Device, what + " was answered with " + std::to_string(count) + " of its " +
-                                      std::to_string(sizeof status) + " bytes; try 'uxfer reset'");
+                                      std::to_string(sizeof status) + " bytes; try " + Advised(names_, "reset"));
     return {};
 }
 

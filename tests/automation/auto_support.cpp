@@ -18,6 +18,11 @@ std::string AutoDll()
     return ProgramFolder() + "uXferAuto.dll";
 }
 
+std::string HooksDll()
+{
+    return ProgramFolder() + "uXferAutoHooks.dll";
+}
+
 // A program of this bitness started by one of this bitness finds the
 // system folder of its bitness.
 int Regsvr32(const std::string& switches, const std::string& dll, const std::string& folder)

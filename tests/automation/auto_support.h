@@ -28,6 +28,9 @@ extern const char* const kAutoKeys[9];
 // The registry view and the programs of this test's bitness.
 REGSAM OwnView();
 std::string AutoDll();
+// The test edition of uXferAuto.dll, with the seams of the registration
+// tests (UXFERAUTO_TEST_FAIL_AT, UXFERAUTO_TEST_FOLDER_SDDL).
+std::string HooksDll();
 // regsvr32 /s of this bitness with `switches` on `dll`, run in `folder`; its
 // exit code (-1: it did not run).
 int Regsvr32(const std::string& switches, const std::string& dll = AutoDll(), const std::string& folder = "");

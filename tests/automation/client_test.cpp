@@ -4,13 +4,17 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <cwctype>
+#include <optional>
 #include <thread>
 
 #include "automation/auto_support.h"
 #include "common/com_ref.h"
 #include "common/device_log.h"
+#include "common/held_mutex.h"
 #include "uXfer.h"
 #include "usb_protocol.h"
+#include "win/device_interfaces.h"
 #include "win/text.h"
 // The identifiers of the type library, defined here.
 #include <initguid.h>
@@ -127,6 +131,17 @@ const ErrorCase kErrorCases[] = {
          return Call(dev, L"ReadToFile", {Text((folder + L"dump.bin").c_str()), Text(L"zz"), Number(16)});
      },
      UXA_E_ARGUMENT, "'zz' is not a number"},
+    // What VBScript makes of &H8000: the Integer -32768.
+    {"VBScriptHexInteger", Nothing,
+     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
+         VARIANT address;
+         V_VT(&address) = VT_I2;
+         V_I2(&address) = -32768;
+         return Call(dev, L"ReadToFile", {Text((folder + L"dump.bin").c_str()), address, Number(16)});
+     },
+     UXA_E_ARGUMENT,
+     "address: -32768 is negative: give 0 to 0x7FFFFFFF; VBScript and VBA read &H8000 as the Integer -32768: write "
+     "&H8000& (a Long) or \"0x8000\""},
     {"FolderMissing", Nothing,
      [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
          return Call(dev, L"ReadToFile", {Text((folder + L"none\\dump.bin").c_str()), Number(0), Number(16)});
@@ -184,30 +199,13 @@ const ErrorCase kErrorCases[] = {
      },
      UXA_E_CANCELLED, "cancel"},
 #ifndef _WIN64
-    // The largest array this 32-bit process can hold: no copy of it fits beside it.
+    // The array of a raw read of the whole range (4 GiB) can't be had in a 32-bit process.
     {"LargeArrayIsNoMemory", Nothing,
      [](IDispatch* dev, IDispatch*, const std::wstring&) {
-         SAFEARRAY* array = nullptr;
-         for (ULONG mib = 1600; !array && mib >= 256; mib -= 16)
-             array = SafeArrayCreateVector(VT_UI1, 0, mib << 20);
-         if (!array)
-             return Outcome{E_UNEXPECTED, VT_EMPTY, "the test's array can't be had"};
-         VARIANT data, sent;
-         V_VT(&data) = VT_ARRAY | VT_UI1;
-         V_ARRAY(&data) = array;
-         VariantInit(&sent);
-         // Through the interface: IDispatch::Invoke would copy the array first.
          Ref<IXferDevice> typed;
          dev->QueryInterface(IID_IXferDevice, typed.OutVoid());
-         Outcome outcome{typed->Write(Number(0), data, Missing(), &sent), VT_EMPTY, ""};
-         SafeArrayDestroy(array);
-         if (Ref<IErrorInfo> info; GetErrorInfo(0, info.Out()) == S_OK) {
-             BSTR text = nullptr;
-             info->GetDescription(&text);
-             outcome.description = win::Narrow(text ? text : L"", CP_UTF8);
-             SysFreeString(text);
-         }
-         return outcome;
+         typed->put_Raw(VARIANT_TRUE);
+         return Call(dev, L"Read", {Number(0), Text(L"0x7FFFFFFE")});
      },
      UXA_E_NO_MEMORY, "memory"},
 #endif
@@ -279,7 +277,18 @@ struct ParityCase {
     DWORD exitCode;
     HRESULT expected;
     bool holdDump = false;  // open without sharing, as another program may hold it
+    bool holdDevice = false;  // its lock taken, as another program's operation takes it
 };
+
+// The lock of instance 0 as the reference names it.
+std::wstring DeviceLockName()
+{
+    std::wstring path = win::Widen(win::DeviceInterfacePath(win::DeviceInterfaces(vdev::kDefaultClass), 0), CP_ACP);
+    for (wchar_t& c : path)
+        c = c == L'\\' ? L'/' : static_cast<wchar_t>(towlower(c));
+    return L"Global\\uXferDevice:" + path;
+}
+
 
 void PrintTo(const ParityCase& c, std::ostream* os)
 {
@@ -315,6 +324,14 @@ const ParityCase kParityCases[] = {
      },
      5, UXA_E_MISMATCH},
     {"OutputThatCantBeReplaced", Nothing, "read dump.bin --addr 0x1000 --size 4K", ReadDump, 4, UXA_E_FILE, true},
+    {"DeviceInUseByAnotherProgram", Nothing, "read dump.bin --addr 0x1000 --size 4K --timeout 1",
+     [](IDispatch* dev, IDispatch*, const std::wstring& folder) {
+         Ref<IXferDevice> typed;
+         dev->QueryInterface(IID_IXferDevice, typed.OutVoid());
+         typed->put_Timeout(1);
+         return ReadDump(dev, nullptr, folder);
+     },
+     7, UXA_E_BUSY, false, true},
 };
 
 class FrontEndParity : public AutoObjects, public testing::WithParamInterface<ParityCase> {};
@@ -331,6 +348,9 @@ TEST_P(FrontEndParity, SameFaultSameSentence)
                                OPEN_EXISTING, 0, nullptr));
     ASSERT_EQ(c.holdDump, held.valid());
 
+    std::optional<MutexHeldElsewhere> lock;
+    if (c.holdDevice)
+        lock.emplace(DeviceLockName());
     ASSERT_TRUE(c.arm(device));
     const CommandResult run = RunLaunched(Quoted(ProgramFolder() + "uxfer.exe") + " " + c.uxfer, scratch.File(""));
     ASSERT_TRUE(device.Reset());
@@ -338,6 +358,7 @@ TEST_P(FrontEndParity, SameFaultSameSentence)
     const Outcome outcome = c.call(dev.Get(), other.Get(), win::Widen(scratch.File(""), CP_ACP));
     device.SetPlugged(true);
     held.reset();
+    lock.reset();
 
     EXPECT_EQ(c.exitCode, run.exitCode) << run.output;
     EXPECT_EQ(c.expected, outcome.result) << std::hex << outcome.result << " " << outcome.description;

@@ -4,12 +4,14 @@
 #include <objbase.h>
 #include <ocidl.h>
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 #include <thread>
 
 #include "automation/auto_support.h"
 #include "common/com_ref.h"
+#include "common/device_log.h"
 #include "uXferAuto.h"
 #include "win/text.h"
 #include "win/unique_any.h"
@@ -229,5 +231,31 @@ TEST_P(AutoReentry, HandlerCallsTheObjectDuringItsTransfer)
 
 INSTANTIATE_TEST_SUITE_P(Calls, AutoReentry, testing::ValuesIn(kReentryCases),
                          [](const testing::TestParamInfo<ReentryCase>& info) { return std::string(info.param.name); });
+
+// Write sends from the caller's array where it lies: a handler that would
+// free it (a script's ReDim or Erase) finds it locked, and the write goes on
+// from the array as it was.
+TEST_F(AutoEvents, HandlerCantFreeTheArrayBeingWritten)
+{
+    Connect(COINIT_MULTITHREADED, false);
+    const std::vector<uint8_t> data = Pattern(128 << 10, 23);  // four chunks on the wire
+    VARIANT array;
+    V_VT(&array) = VT_ARRAY | VT_UI1;
+    V_ARRAY(&array) = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(data.size()));
+    void* items = nullptr;
+    ASSERT_EQ(S_OK, SafeArrayAccessData(V_ARRAY(&array), &items));
+    std::copy(data.begin(), data.end(), static_cast<uint8_t*>(items));
+    SafeArrayUnaccessData(V_ARRAY(&array));
+    HRESULT freed = E_UNEXPECTED;
+    recorder->act = [&] { freed = SafeArrayDestroyData(V_ARRAY(&array)); };
+    const Outcome outcome = Call(dev.Get(), L"Write", {Number(0), array});
+    EXPECT_EQ(S_OK, outcome.result) << outcome.description;
+    EXPECT_EQ(DISP_E_ARRAYISLOCKED, freed);
+    EXPECT_EQ(4u, recorder->threads.size());
+    std::vector<uint8_t> wire(2 * data.size());
+    ASSERT_TRUE(device.ReadMemory(0, wire.data(), wire.size()));
+    for (size_t i = 0; i < data.size(); ++i)
+        ASSERT_EQ(data[i], wire[2 * i]) << "at " << i;
+}
 
 }  // namespace

@@ -84,23 +84,29 @@ TEST_P(AutoBoth, EachClassCallsItsOwnLibraryInOneProcess)
     for (size_t i = 0; i < (GetParam().simBeside ? 4u : 3u); ++i)
         ASSERT_TRUE(CopyFileA((ProgramFolder() + files[i]).c_str(), server.File(files[i]).c_str(), FALSE))
             << files[i];
-    // Both objects held at once; each calls into its library.
+    // Both objects held at once; each calls into its library, which lists its
+    // devices: the simulated one lists the one device of a fresh folder.
     const char text[] = "var held = [], names = ['uXfer.Device', 'uXfer.SimDevice'];\r\n"
                         "for (var i = 0; i < 2; i++) try {\r\n"
-                        "  held[i] = new ActiveXObject(names[i]); held[i].Devices();\r\n"
-                        "  WScript.Echo(names[i] + ': created');\r\n"
+                        "  held[i] = new ActiveXObject(names[i]);\r\n"
+                        "  var d = new VBArray(held[i].Devices()).toArray();\r\n"
+                        "  WScript.Echo(names[i] + ': created' + (i ? ', ' + d.length + ' ' + d[0].substr(0, 25) : ''));\r\n"
                         "} catch (e) { WScript.Echo(names[i] + ': not created'); }\r\nWScript.Echo('done');\r\n";
     ASSERT_TRUE(dumptest::WriteAll(server.File("both.js"), std::vector<uint8_t>(text, text + sizeof text - 1)));
     ASSERT_EQ(0, Regsvr32("", server.File("uXferAuto.dll")));
     ASSERT_EQ(0, Regsvr32("", server.File("uXferAutoSim.dll")));
+    dumptest::ScratchFolder simulated;
+    SetEnvironmentVariableA("UXFERSIM_HOME", simulated.Path().c_str());
     const CommandResult run = RunLaunched("cscript.exe //nologo " + Quoted(server.File("both.js")), server.File(""));
+    SetEnvironmentVariableA("UXFERSIM_HOME", nullptr);
     EXPECT_EQ(0, Regsvr32("/u", server.File("uXferAutoSim.dll")));
     EXPECT_EQ(GetParam().expected, run.output);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Servers, AutoBoth,
-    testing::Values(BothCase{"SimLibraryBeside", true, "uXfer.Device: created\nuXfer.SimDevice: created\ndone\n"},
+    testing::Values(BothCase{"SimLibraryBeside", true,
+                             "uXfer.Device: created\nuXfer.SimDevice: created, 1 \\\\?\\uxfersim#device#0000#\ndone\n"},
                     BothCase{"SimLibraryMissing", false,
                              "uXfer.Device: created\nuXfer.SimDevice: not created\ndone\n"}),
     [](const testing::TestParamInfo<BothCase>& info) { return std::string(info.param.name); });

@@ -75,7 +75,8 @@ INSTANTIATE_TEST_SUITE_P(Scopes, AutoRegistration,
                          [](const testing::TestParamInfo<Scope>& info) { return std::string(info.param.name); });
 
 // Both bitnesses registered and unregistered one after the other by their
-// regsvr32, some steps failing part way (UXFERAUTO_TEST_FAIL_AT): after each
+// regsvr32, some steps of the test edition failing part way
+// (UXFERAUTO_TEST_FAIL_AT): after each
 // step, whose class is registered and whether the ProgIDs, which both share,
 // lead to it.  A failed step also leaves the shared type library's HELPDIR,
 // which it had overwritten, as the other bitness wrote it; the keys it made
@@ -110,7 +111,8 @@ TEST_P(BothBitnesses, ShareTheProgIdsUntilTheLastGoes)
     for (const Step& step : GetParam().steps) {
         const std::string before = ClassesValue(machine, helpDir);
         SetEnvironmentVariableA("UXFERAUTO_TEST_FAIL_AT", step.failAt);
-        const int exitCode = step.own ? Regsvr32(step.switches) : OtherRegsvr32(step.switches);
+        const int exitCode = step.own ? Regsvr32(step.switches, step.failAt ? HooksDll() : AutoDll())
+                                      : OtherRegsvr32(step.switches);
         SetEnvironmentVariableA("UXFERAUTO_TEST_FAIL_AT", nullptr);
         const std::string what = std::string(step.own ? "own " : "other ") + step.switches;
         EXPECT_EQ(!step.failAt, exitCode == 0) << what;
@@ -195,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(Pairs, TwoClasses,
                                          Pair{"DeviceGoesFirstForTheUser", "/n /i:user", HKEY_CURRENT_USER, false}),
                          [](const testing::TestParamInfo<Pair>& info) { return std::string(info.param.name); });
 
-// DllInstall of a copy of the DLL in a folder of its own, as regsvr32 calls
+// DllInstall of a copy of the test edition in a folder of its own, as regsvr32 calls
 // it: a machine registration from a folder others than administrators can
 // change is refused and writes nothing; one for the user is not.  The
 // folder's own rights where the test bed can give them (Everyone's, which
@@ -220,8 +222,8 @@ TEST_P(FolderTrust, MachineRegistrationOnlyFromAFolderOfAdministrators)
 {
     const FolderCase& c = GetParam();
     dumptest::ScratchFolder folder;
-    const std::string dll = folder.File("uXferAuto.dll");
-    ASSERT_TRUE(CopyFileA(AutoDll().c_str(), dll.c_str(), FALSE));
+    const std::string dll = folder.File("uXferAutoHooks.dll");
+    ASSERT_TRUE(CopyFileA(HooksDll().c_str(), dll.c_str(), FALSE));
     if (c.everyoneWrites) {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
         ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;OICI;FA;;;WD)", SDDL_REVISION_1,
@@ -264,5 +266,40 @@ INSTANTIATE_TEST_SUITE_P(
         FolderCase{"InteractiveChangesRights", false, "O:BAD:(A;;WD;;;IU)", L"machine", UXA_E_UNSAFE_FOLDER},
         FolderCase{"OwnedByAUser", false, "O:S-1-5-21-1-2-3-1001D:(A;;FA;;;BA)", L"machine", UXA_E_UNSAFE_FOLDER}),
     [](const testing::TestParamInfo<FolderCase>& info) { return std::string(info.param.name); });
+
+// The test edition's seams read settings from the environment: no shipped
+// DLL may even hold their names.
+struct Edition {
+    const char* dll;
+    bool hooks;
+};
+
+void PrintTo(const Edition& edition, std::ostream* os)
+{
+    *os << edition.dll;
+}
+
+class Editions : public testing::TestWithParam<Edition> {};
+
+TEST_P(Editions, OnlyTheTestEditionReadsTestSettings)
+{
+    std::vector<uint8_t> image = dumptest::ReadAll(ProgramFolder() + GetParam().dll);
+    ASSERT_FALSE(image.empty()) << GetParam().dll;
+    const std::string text(image.begin(), image.end());
+    for (const char* name : {"UXFERAUTO_TEST_FAIL_AT", "UXFERAUTO_TEST_FOLDER_SDDL"}) {
+        std::string wide;  // as GetEnvironmentVariableW is given it
+        for (const char* c = name; *c; ++c)
+            wide += std::string(1, *c) + '\0';
+        EXPECT_EQ(GetParam().hooks, text.find(wide) != std::string::npos) << GetParam().dll << ": " << name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Dlls, Editions,
+                         testing::Values(Edition{"uXferAuto.dll", false}, Edition{"uXferAutoSim.dll", false},
+                                         Edition{"uXferAutoHooks.dll", true}),
+                         [](const testing::TestParamInfo<Edition>& info) {
+                             const std::string dll = info.param.dll;
+                             return dll.substr(0, dll.find('.'));
+                         });
 
 }  // namespace

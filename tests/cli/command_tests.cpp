@@ -24,8 +24,10 @@ TEST_F(CommandTest, VersionAndHelpForTheToolAndEveryCommand)
 
     UxferResult help = RunUxfer("--help");
     EXPECT_EQ(0u, help.exitCode);
-    for (const char* text : {"list", "read", "write", "verify", "status", "reset", "watch", "130"})
+    for (const char* text : {"list", "read", "write", "verify", "status", "reset", "watch", "130",
+                             "Usage: uxfer COMMAND [OPTIONS]", "Commands:"})
         EXPECT_NE(help.out.find(text), std::string::npos) << text << " missing from\n" << help.out;
+    EXPECT_EQ(help.out.find("SUBCOMMAND"), std::string::npos) << help.out;
     for (const char* command : {"list", "read", "write", "verify", "status", "reset", "watch"}) {
         UxferResult commandHelp = RunUxfer(std::string(command) + " --help");
         EXPECT_EQ(0u, commandHelp.exitCode) << command;
@@ -62,6 +64,11 @@ TEST_F(CommandTest, ListWithoutDeviceOfTheClassSaysWhichClassWasSearched)
     EXPECT_EQ("", list.out);
     EXPECT_NE(list.err.find("uxfer: no device of interface class {"), std::string::npos) << list.err;
     EXPECT_EQ(std::string::npos, list.err.find("{F826D4FB")) << list.err;
+    EXPECT_NE(list.err.find("is the device plugged in, and its driver installed?"), std::string::npos) << list.err;
+    EXPECT_NE(list.err.find("'uxfer list --simulate'"), std::string::npos) << list.err;
+    UxferResult json = RunUxfer("list --loader-version 272 --json");
+    EXPECT_EQ(2u, json.exitCode);
+    EXPECT_NE(json.out.find("\"count\":0,"), std::string::npos) << json.out;
     EXPECT_NE(RunUxfer("list --loader-version 288").exitCode, 2u);
 }
 

@@ -95,6 +95,9 @@ TEST_F(TransferTest, BothFileFormatsRoundTrip)
     EXPECT_EQ(dump, ReadAll(File("back.bin")));
     EXPECT_NE(read.out.find("\"wire_bytes\":140000"), std::string::npos) << read.out;
     EXPECT_NE(read.out.find("\"raw\":false"), std::string::npos) << read.out;
+    // An odd size moves one word more.
+    read = RunUxfer("read " + Quoted(File("back.bin")) + " --size 777 --json");
+    EXPECT_NE(read.out.find("\"wire_bytes\":1556"), std::string::npos) << read.out;
 
     // Raw: the words as they are, two file bytes each; the file's length gives the size.
     const std::vector<uint8_t> raw = Pattern(2 * 5000, 3);
@@ -115,6 +118,64 @@ TEST_F(TransferTest, BothFileFormatsRoundTrip)
     EXPECT_EQ(0u, read.exitCode) << read.err;
     EXPECT_EQ(std::string(raw.begin(), raw.begin() + 32), read.out);
 }
+
+// A verified write from standard input, a pipe whose writer stays: uxfer reads
+// what --size needs and no more, or stops at Ctrl+C while it waits for more.
+struct StdinCase {
+    const char* name;
+    uint32_t given;  // bytes in the pipe before uxfer waits; it needs 8
+    DWORD exitCode;
+    const char* err;
+};
+
+void PrintTo(const StdinCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class StdinTest : public UxferTest, public testing::WithParamInterface<StdinCase> {};
+
+TEST_P(StdinTest, ReadsNoFurtherThanTheSizeAndStopsAtCtrlC)
+{
+    const StdinCase& c = GetParam();
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE reader = nullptr, writer = nullptr;
+    ASSERT_TRUE(CreatePipe(&reader, &writer, &inherit, 0));
+    win::unique_handle readEnd(reader), writeEnd(writer);
+    SetHandleInformation(writer, HANDLE_FLAG_INHERIT, 0);
+    const std::vector<uint8_t> image = Pattern(c.given, 9);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(writer, image.data(), c.given, &written, nullptr));
+
+    // A console of its own without a window, for the control event.
+    UxferProcess write;
+    ASSERT_TRUE(write.StartFromPipe("write - --size 8 --verify", reader, CREATE_NO_WINDOW));
+    DWORD left = c.given;
+    if (c.exitCode == 130) {
+        // Once the pipe is empty, uxfer waits for the rest.
+        for (int i = 0; i < 1200 && PeekNamedPipe(reader, nullptr, 0, nullptr, &left, nullptr) && left; ++i)
+            Sleep(50);
+        ASSERT_EQ(0u, left) << "uxfer never took what the pipe held";
+        EXPECT_EQ(0u, RunProgram("cli_ctrl_c.exe", std::to_string(write.Id()), 60000).exitCode);
+    }
+    const UxferResult result = write.Wait(60000);
+    ASSERT_TRUE(result.finished) << "uxfer still waits for standard input";
+    EXPECT_EQ(c.exitCode, result.exitCode) << result.err;
+    EXPECT_EQ(c.err, result.err);
+    if (c.exitCode == 0) {
+        EXPECT_EQ(WireOf(std::vector<uint8_t>(image.begin(), image.begin() + 8)), DeviceBytes(0, 16));
+        ASSERT_TRUE(PeekNamedPipe(reader, nullptr, 0, nullptr, &left, nullptr));
+        EXPECT_EQ(c.given - 8, left) << "what the write doesn't need stays in the pipe";
+    } else {
+        EXPECT_TRUE(device.Log().empty()) << Dump(device.Log());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StdinTest,
+                         testing::Values(StdinCase{"MoreThanTheSize", 12, 0, ""},
+                                         StdinCase{"CtrlCWhileWaitingForMore", 4, 130,
+                                                   "uxfer: cancelled while reading standard input\n"}),
+                         [](const testing::TestParamInfo<StdinCase>& info) { return std::string(info.param.name); });
 
 TEST_F(TransferTest, ReadReplacesTheOldFileOnlyWhenItSucceeded)
 {

@@ -14,12 +14,25 @@ std::string Quoted(const std::string& path)
 bool UxferProcess::Start(const std::string& arguments, const std::string& input, DWORD flags,
                          const std::string& folder)
 {
-    // Every program this test starts gets the pipe shim, as vdevrun's programs do.
-    if (!VdevShimFollowChildren((ProgramFolder() + "vdevshim.dll").c_str()))
-        return false;
     ChildOptions options;
     options.input = input;
     options.flags = flags;
+    return Launch(arguments, options, folder);
+}
+
+bool UxferProcess::StartFromPipe(const std::string& arguments, HANDLE pipe, DWORD flags)
+{
+    ChildOptions options;
+    options.inputPipe = pipe;
+    options.flags = flags;
+    return Launch(arguments, options, ProgramFolder());
+}
+
+bool UxferProcess::Launch(const std::string& arguments, ChildOptions options, const std::string& folder)
+{
+    // Every program this test starts gets the pipe shim, as vdevrun's programs do.
+    if (!VdevShimFollowChildren((ProgramFolder() + "vdevshim.dll").c_str()))
+        return false;
     options.folder = win::Widen(folder, CP_ACP);
     // The program folder is ANSI, the arguments UTF-8.
     return child_.Start(win::Widen(Quoted(folder + "uxfer.exe"), CP_ACP) + L" " + win::Widen(arguments, CP_UTF8),

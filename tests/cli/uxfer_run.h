@@ -27,6 +27,8 @@ public:
     // (default: the program folder's).
     bool Start(const std::string& arguments, const std::string& input = "", DWORD flags = 0,
                const std::string& folder = ProgramFolder());
+    // Standard input from `pipe`, the inheritable read end of a pipe.
+    bool StartFromPipe(const std::string& arguments, HANDLE pipe, DWORD flags = 0);
     DWORD Id() const { return child_.Id(); }
     // Standard error so far, while the program runs.
     std::string ErrorsSoFar() const { return child_.ErrorsSoFar(); }
@@ -34,6 +36,7 @@ public:
     UxferResult Wait(DWORD timeoutMs = 120000) { return child_.Wait(timeoutMs); }
 
 private:
+    bool Launch(const std::string& arguments, ChildOptions options, const std::string& folder);
     ChildProcess child_;
 };
 

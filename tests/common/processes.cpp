@@ -79,7 +79,8 @@ bool ChildProcess::Start(const std::wstring& commandLine, const ChildOptions& op
     startup.cb = sizeof startup;
     win::unique_file in, out, err;
     if (options.output != Output::Inherited) {
-        in.reset(Inheritable(options.input.empty() ? "NUL" : options.input, false));
+        if (!options.inputPipe)
+            in.reset(Inheritable(options.input.empty() ? "NUL" : options.input, false));
         if (options.output == Output::Discarded) {
             out.reset(Inheritable("NUL", true));
         } else {
@@ -90,10 +91,10 @@ bool ChildProcess::Start(const std::wstring& commandLine, const ChildOptions& op
             errFile_ = CaptureFile("err");
             err.reset(Inheritable(errFile_, true));
         }
-        if (!in || !out || (options.output == Output::Separate && !err))
+        if ((!in && !options.inputPipe) || !out || (options.output == Output::Separate && !err))
             return false;
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = in.get();
+        startup.hStdInput = options.inputPipe ? options.inputPipe : in.get();
         startup.hStdOutput = out.get();
         // Merged or discarded: one file object, so both streams share its position.
         startup.hStdError = err ? err.get() : out.get();

@@ -32,6 +32,7 @@ struct ChildOptions {
     };
     Output output = Output::Separate;
     std::string input;    // file for standard input; NUL when empty (not with Inherited)
+    HANDLE inputPipe = nullptr;  // instead of `input`: the inheritable read end of a pipe
     std::wstring folder;  // current folder of the program; this process's when empty
     DWORD flags = 0;      // creation flags (CREATE_NO_WINDOW gives it a console of its own)
 };

@@ -3,11 +3,15 @@
 // kind and sentence of each failure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/device_log.h"
+#include "common/held_mutex.h"
 #include "dump/file.h"
 #include "dumptool/test_files.h"
 #include "ops/operation.h"
@@ -99,6 +103,37 @@ BOOL WINAPI DiskFull(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED)
     SetLastError(ERROR_DISK_FULL);
     return FALSE;
 }
+
+
+// A source whose reads fail past its first `good` bytes.
+class FailingSource : public ops::Source {
+public:
+    FailingSource(std::vector<uint8_t> bytes, uint64_t good) : bytes_(std::move(bytes)), good_(good)
+    {
+        name_ = "in.bin";
+        length_ = bytes_.size();
+    }
+    bool Read(uint8_t* buffer, uint32_t bytes) override
+    {
+        if (at_ + bytes > good_) {
+            SetLastError(ERROR_READ_FAULT);
+            return false;
+        }
+        std::memcpy(buffer, bytes_.data() + at_, bytes);
+        at_ += bytes;
+        return true;
+    }
+    bool Rewind() override
+    {
+        at_ = 0;
+        return true;
+    }
+
+private:
+    std::vector<uint8_t> bytes_;
+    uint64_t good_;
+    uint64_t at_ = 0;
+};
 
 // The reads' stage: mode, word address, 2-word units.
 void ExpectRead(const VendorCall& call, uint32_t addr, uint32_t units, uint16_t mode)
@@ -245,6 +280,45 @@ const Case kCases[] = {
          EXPECT_EQ(ReadAll(f.File("out.bin")), ByteList({9, 9}));
          EXPECT_EQ(f.Names().size(), 1u);
      }},
+    // A failure in the progress handler stops the library even where no
+    // cancel can be sent: at once, with nothing more on the pipe.
+    {"FullDiskWithTheInstanceLockHeldElsewhereStopsAtOnce", nullptr,
+     [](ops::Operation& op, const ScratchFolder& f) {
+         WriteAll(f.File("out.bin"), {9, 9});
+         const MutexHeldElsewhere elsewhere(L"Global\\uXferInstanceSelect");
+         const dump::WriteFunction previous = dump::systemWrite;
+         dump::systemWrite = DiskFull;
+         ops::Error error = ReadFile(op, f, 0, 0x200000);
+         dump::systemWrite = previous;
+         return error;
+     },
+     ops::Kind::File, "can't write the dump to ",
+     [](const std::vector<VdevLogRecord>& log, vdev::Device&, const ScratchFolder& f) {
+         // The first block, 16 chunks, and no reset request.
+         EXPECT_EQ(CountType(log, VDEV_LOG_READ), 16u) << Dump(log);
+         EXPECT_EQ(CountType(log, VDEV_LOG_RESET), 0u) << Dump(log);
+         EXPECT_EQ(ReadAll(f.File("out.bin")), ByteList({9, 9}));
+         EXPECT_EQ(f.Names().size(), 1u);
+     }},
+    {"SourceFailingMidWayWithTheInstanceLockHeldElsewhereSendsNoMore", nullptr,
+     [](ops::Operation& op, const ScratchFolder&) {
+         // Two blocks are filled before the library starts; the third fails.
+         FailingSource source(Pattern(0x200000, 7), 0x100000);
+         const MutexHeldElsewhere elsewhere(L"Global\\uXferInstanceSelect");
+         return op.Write({0, std::nullopt, 0}, source, false, 0);
+     },
+     ops::Kind::File, "can't read in.bin (",
+     [](const std::vector<VdevLogRecord>& log, vdev::Device& d, const ScratchFolder&) {
+         // The reset command, then the first block, 16 chunks.
+         EXPECT_EQ(CountType(log, VDEV_LOG_WRITE), 17u) << Dump(log);
+         EXPECT_EQ(CountType(log, VDEV_LOG_RESET), 0u) << Dump(log);
+         // The source's first block, then what the device held: no zeros of blocks never filled.
+         std::vector<uint8_t> wire(0x400000);
+         d.ReadMemory(0, wire.data(), wire.size());
+         const std::vector<uint8_t> source = Pattern(0x200000, 7);
+         EXPECT_TRUE(DumpOf(wire, 0, 0x80000) == std::vector<uint8_t>(source.begin(), source.begin() + 0x80000));
+         EXPECT_TRUE(std::equal(wire.begin() + 0x100000, wire.end(), memory.begin() + 0x100000));
+     }},
 };
 
 TEST_P(OperationTest, MeetsTheTable)
@@ -253,7 +327,7 @@ TEST_P(OperationTest, MeetsTheTable)
     if (c.arm)
         c.arm(device);
     dump::Connection connection(dump::Connection::AfterFailure::Close);
-    ASSERT_FALSE(ops::Open(connection, 0, 0, OPEN_ALL));
+    ASSERT_FALSE(ops::Open(connection, 0, 0, OPEN_ALL, kNames));
     dump::CancelSwitch cancel;
     ops::Error error;
     {
@@ -317,12 +391,46 @@ private:
 
 }  // namespace
 
+// The largest range, 0x7FFFFFFE words (a wire length of 0xFFFFFFFC), is one
+// request where the address space holds it: its read command asks for all of
+// it.  The read is cancelled at its first chunk.
+TEST(OperationSplitTest, LargestRangeIsOneRequest)
+{
+    if (sizeof(void*) == 4)
+        GTEST_SKIP() << "a 32-bit process has no 4 GiB of address space in one piece";
+    vdev::Device device;
+    ASSERT_TRUE(device.Open(0));
+    ASSERT_TRUE(device.Reset());
+    dump::Connection connection(dump::Connection::AfterFailure::Close);
+    ASSERT_FALSE(ops::Open(connection, 0, 0, OPEN_ALL, kNames));
+    dump::CancelSwitch cancel;
+    ops::Settings settings;
+    settings.progress = [&](uint64_t, uint64_t) { cancel.Cancel(); };
+    class Discard : public ops::Sink {
+        bool Streams() const override { return true; }
+        bool Append(const uint8_t*, uint32_t) override { return true; }
+        ops::Error WriteFailed(DWORD) const override { return {}; }
+    } sink;
+    ops::Error error;
+    {
+        ops::Operation op(cancel, connection, 0, settings, kNames);
+        error = op.Read({0, 0x7FFFFFFE, 0}, sink);
+    }
+    EXPECT_EQ(error.kind, ops::Kind::Cancelled) << error.text;
+    std::vector<VendorCall> reads;
+    for (const VendorCall& call : VendorCalls(device.Log()))
+        if (call.request == REQ_READ)
+            reads.push_back(call);
+    ASSERT_EQ(reads.size(), 1u);
+    ExpectRead(reads[0], 0, 0x3FFFFFFF, 0);
+}
+
 // Where the address space holds no whole range, the range goes as consecutive
 // requests under one call, and the dump comes out whole and in order.
 TEST(OperationSplitTest, CrowdedAddressSpaceSendsConsecutiveRequests)
 {
     if (sizeof(void*) == 8)
-        GTEST_SKIP() << "a 64-bit process reserves any range whole";
+        GTEST_SKIP() << "a 64-bit process reserves any range whole: one request up to 0x7FFFFFFE words";
     constexpr uint32_t kWords = 384u << 20;  // 768 MiB on the wire
     vdev::Device device;
     ASSERT_TRUE(device.Open(0));
@@ -335,7 +443,7 @@ TEST(OperationSplitTest, CrowdedAddressSpaceSendsConsecutiveRequests)
         ASSERT_TRUE(device.LoadMemory(static_cast<uint32_t>(word * 2), mark, 2));
     }
     dump::Connection connection(dump::Connection::AfterFailure::Close);
-    ASSERT_FALSE(ops::Open(connection, 0, 0, OPEN_ALL));
+    ASSERT_FALSE(ops::Open(connection, 0, 0, OPEN_ALL, kNames));
     dump::CancelSwitch cancel;
     // The log holds fewer records than the range has chunks: it is taken as it grows.
     std::vector<VendorCall> reads;

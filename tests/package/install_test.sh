@@ -307,9 +307,10 @@ diff -r "$expected" "$inst" -x uninstall.exe || fail "the installed files differ
 note "upgrade over the earlier 32-bit installer's installation: its folder, its settings, one entry"
 # That installer kept its entry in the 32-bit view.
 run reg delete "$uninstall_key" /f /reg:64 >/dev/null || fail "deleting the uninstall entry failed"
-run reg add "$uninstall_key" /v DisplayName /d "uXfer Tools" /f /reg:32 >/dev/null &&
-    run reg add "$uninstall_key" /v InstallLocation /d "$inst_win" /f /reg:32 >/dev/null ||
-    fail "writing the earlier installer's entry failed"
+for value in "DisplayName=uXfer Tools" "InstallLocation=$inst_win"; do
+    out=$(run reg add "$uninstall_key" /v "${value%%=*}" /d "${value#*=}" /f /reg:32 2>&1) ||
+        fail "writing the earlier installer's entry failed (exit $?): $out"
+done
 echo "[Dump]" >>"$inst/x64/DumpSet.ini"
 cp "$inst/x64/DumpSet.ini" "$work/DumpSet.edited.x64"
 run "$(winpath "$setup")" /S || fail "the upgrade failed"

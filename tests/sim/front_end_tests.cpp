@@ -24,8 +24,8 @@ namespace {
 constexpr DWORD kWaitMs = 120000;
 
 // uxfer.exe and Vantor.exe of a build's program folder `bin` (this tree's by
-// default) in a folder of their own with the simulated library as uXfer.dll;
-// made once a folder.  Empty when they can't be copied.
+// default) in a folder of their own with the simulated library as uXfer.dll,
+// and as uXferSim.dll for --simulate; made once a folder.  Empty when they can't be copied.
 std::string Programs(const std::string& bin = ProgramFolder())
 {
     static std::map<std::string, std::unique_ptr<ScratchFolder>> made;
@@ -34,7 +34,8 @@ std::string Programs(const std::string& bin = ProgramFolder())
         folder.reset(new ScratchFolder);
         if (!CopyFileA((bin + "uxfer.exe").c_str(), folder->File("uxfer.exe").c_str(), FALSE) ||
             !CopyFileA((bin + "Vantor.exe").c_str(), folder->File("Vantor.exe").c_str(), FALSE) ||
-            !CopyFileA((bin + "uXferSim.dll").c_str(), folder->File("uXfer.dll").c_str(), FALSE))
+            !CopyFileA((bin + "uXferSim.dll").c_str(), folder->File("uXfer.dll").c_str(), FALSE) ||
+            !CopyFileA((bin + "uXferSim.dll").c_str(), folder->File("uXferSim.dll").c_str(), FALSE))
             return std::string();
     }
     return folder->Path();
@@ -124,6 +125,10 @@ protected:
         return false;
     }
     std::string File(const std::string& name) const { return scratch.File(name); }
+    void Devices(const std::string& text)
+    {
+        ASSERT_TRUE(WriteAll(home.File("devices.ini"), std::vector<uint8_t>(text.begin(), text.end())));
+    }
 
     ScratchFolder home;
     ScratchFolder scratch;
@@ -349,6 +354,154 @@ TEST_F(SimFrontEndTest, WatchSeesUnplugAndPlug)
     EXPECT_NE(std::string::npos, removal) << watched.out;
     EXPECT_NE(std::string::npos, arrival) << watched.out;
     EXPECT_LT(removal, arrival) << watched.out;
+}
+
+}  // namespace
+
+namespace {
+
+// Two devices of 256 KiB and 1.5 MiB, as in the guide: the second of the
+// older loader's class, unplugged.
+const char kTwoClasses[] = "[device]\r\nmemory_bytes = 0x40000\r\n[device]\r\ninterface = 272\r\n"
+                           "memory_bytes = 0x180000\r\nplugged = 0\r\n";
+
+// Every command says what is wrong with devices.ini, by its line, when it finds no device for it.
+TEST_F(SimFrontEndTest, BadSettingsAreNamedByTheirLine)
+{
+    const struct {
+        const char* devices;
+        const char* command;
+        DWORD exitCode;
+        const char* sentence;  // in what the command prints
+    } cases[] = {
+        {"[device]\r\nfail_raed = 1\r\n", "status --simulate", 2,
+         "run 'uxfer list --simulate'; no simulated device is there: devices.ini line 2: no setting is named "
+         "fail_raed ('uxfer sim help' lists them)"},
+        {"[device]\r\nfail_raed = 1\r\n", "list --simulate", 2,
+         "is present; no simulated device is there: devices.ini line 2: no setting is named fail_raed"},
+        {"[device]\r\nfail_raed = 1\r\n", "sim plug", 2, "no simulated device: devices.ini line 2: "},
+        {"[device]\r\nfail_raed = 1\r\n", "sim help", 0, "\n  fail_read           k\n"},
+        {"#\r\n[device]\r\nmemory_bytes = 131073\r\n", "read FILE --size 16 --simulate", 2,
+         "no simulated device is there: devices.ini line 3: device 0 refuses memory_bytes = 131073 (it takes an "
+         "even size from 2 to 0xFFFFFFFE)"},
+        {"#\r\n[device]\r\nmemory_bytes = 131073\r\n", "sim info", 0,
+         "\ndevices.ini line 3: device 0 refuses memory_bytes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.devices) + " / " + c.command);
+        Devices(c.devices);
+        std::string command = c.command;
+        if (command.find("FILE") != std::string::npos)
+            command.replace(command.find("FILE"), 4, Quoted(File("out.bin")));
+        const ChildResult r = Uxfer(command);
+        EXPECT_EQ(c.exitCode, r.exitCode) << r.err;
+        EXPECT_TRUE(Has(r.out + r.err, c.sentence)) << r.out << r.err;
+        EXPECT_FALSE(Has(r.out + r.err, "devices.ini: devices.ini")) << r.out << r.err;
+    }
+}
+
+// --instance counts the devices of the class --loader-version selects, for sim as for every other command;
+// what sim info lists as set is what still acts.
+TEST_F(SimFrontEndTest, OneNumberingAndKnobsInForce)
+{
+    Devices(kTwoClasses);
+    const struct {
+        const char* sim;      // a sim action that must succeed, or "" for none
+        const char* command;  // then this one
+        DWORD exitCode;
+        const char* sentence;      // in what it prints
+        const char* notSentence;   // not in what it prints
+    } cases[] = {
+        {"", "sim info", 0, "--instance 0 --loader-version 272: unplugged", "plugged="},
+        {"plug --instance 0 --loader-version 272", "sim info", 0, "--loader-version 272: plugged", "plugged="},
+        {"", "status --simulate --instance 0 --loader-version 272", 0, "status: ", "no device"},
+        {"", "sim plug --instance 1", 2,
+         "no simulated device at instance 1 of interface class {", "plugged"},
+        {"set fail_read 1", "sim info", 0, "fail_read=1", "unplugged"},
+        {"", "read FILE --size 16 --simulate", 3, "RESULT_IO_FAILED", "moved only"},
+        {"", "sim info", 0, "knobs: memory_bytes=262144\n", "fail_read"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.sim) + " / " + c.command);
+        if (*c.sim)
+            Sim(c.sim);
+        std::string command = c.command;
+        if (command.find("FILE") != std::string::npos)
+            command.replace(command.find("FILE"), 4, Quoted(File("out.bin")));
+        const ChildResult r = Uxfer(command);
+        EXPECT_EQ(c.exitCode, r.exitCode) << r.err;
+        EXPECT_TRUE(Has(r.out + r.err, c.sentence)) << r.out << r.err;
+        EXPECT_FALSE(Has(r.out + r.err, c.notSentence)) << r.out << r.err;
+    }
+}
+
+// Advice repeats the options that chose the device: followed as written, it reaches the same one.
+TEST_F(SimFrontEndTest, AdviceRepeatsTheDevicesOptions)
+{
+    Devices("[device]\r\n[device]\r\n[device]\r\ninterface = 272\r\n");
+    const struct {
+        const char* knob;     // sim arguments
+        const char* command;  // FILE is out.bin
+        DWORD exitCode;
+        const char* sentence;
+    } cases[] = {
+        {"set fail_read 1 --instance 1", "read FILE --size 16 --simulate --instance 1", 3,
+         "; try 'uxfer status --simulate --instance 1' and 'uxfer reset --simulate --instance 1'"},
+        {"set short_read 1 2 --instance 0 --loader-version 272",
+         "read FILE --size 16 --simulate --loader-version 272", 3,
+         "; try 'uxfer status --simulate --loader-version 272'"},
+        {"set fail_control 1 --instance 1", "status --simulate --instance 1", 3,
+         "; try 'uxfer reset --simulate --instance 1'"},
+        {"info", "status --simulate --instance 1 --loader-version 272", 2,
+         "(1 present): RESULT_OPEN_FAILED (0xC0000004); run 'uxfer list --simulate --loader-version 272'"},
+        {"info", "reset --simulate --instance 2", 2, "; run 'uxfer list --simulate'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.knob) + " / " + c.command);
+        Sim("reset");
+        Sim(c.knob);
+        std::string command = c.command;
+        if (command.find("FILE") != std::string::npos)
+            command.replace(command.find("FILE"), 4, Quoted(File("out.bin")));
+        const ChildResult r = Uxfer(command);
+        EXPECT_EQ(c.exitCode, r.exitCode) << r.err;
+        EXPECT_TRUE(Has(r.err, c.sentence)) << r.err;
+    }
+}
+
+// Each memory image holds as many bytes as the device's memory, a last page cut short included; an image
+// rounded up to whole MiB, as earlier builds made them, still serves, and the next reset cuts it.
+TEST_F(SimFrontEndTest, ImageIsTheMemorysSize)
+{
+    Devices(kTwoClasses);
+    Sim("plug --instance 0 --loader-version 272");
+    const std::vector<uint8_t> data = Bytes(4096, 9);
+    ASSERT_TRUE(WriteAll(File("in.bin"), data));
+    const struct {
+        const char* options;  // which device
+        const char* image;
+        uint32_t bytes;       // of memory
+    } cases[] = {{"", "device0.img", 0x40000}, {" --loader-version 272", "device1.img", 0x180000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.image);
+        // The last words of memory, in its last page.
+        const std::string at = " --raw --addr " + std::to_string(c.bytes / 2 - data.size() / 2) + c.options;
+        const ChildResult write = Uxfer("write " + Quoted(File("in.bin")) + at);
+        ASSERT_EQ(0u, write.exitCode) << write.err;
+        EXPECT_EQ(c.bytes, ReadAll(home.File(c.image)).size());
+        HANDLE image = CreateFileA(home.File(c.image).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, image);
+        LARGE_INTEGER rounded;
+        rounded.QuadPart = (c.bytes + 0xFFFFF) & ~0xFFFFF;
+        EXPECT_TRUE(SetFilePointerEx(image, rounded, nullptr, FILE_BEGIN) && SetEndOfFile(image));
+        CloseHandle(image);
+        const ChildResult read = Uxfer("read " + Quoted(File("out.bin")) + " --size 2048" + at);
+        ASSERT_EQ(0u, read.exitCode) << read.err;
+        EXPECT_EQ(data, ReadAll(File("out.bin")));
+    }
+    Sim("reset");
+    EXPECT_EQ(0x40000u, ReadAll(home.File("device0.img")).size());
 }
 
 }  // namespace

@@ -134,8 +134,11 @@ public:
     {
         ctx.Note("uXfer.Device Reset");
         Arg code = Arg::Missing();
-        ctx.Expect(!ctx.plugged || device_->Reset(code.v) == S_OK, "uXfer.Device Reset with the device present");
-        return ctx.plugged;
+        if (!ctx.plugged)
+            return false;
+        ctx.Expect(device_->Reset(code.v) == S_OK, "uXfer.Device Reset with the device present");
+        XferSelectedForReset();
+        return true;
     }
     bool Cancel() { return SUCCEEDED(device_->Cancel()); }
 

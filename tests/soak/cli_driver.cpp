@@ -1,8 +1,9 @@
 // uxfer.exe under faults: read, write (with --verify), compare, verify,
-// status and reset, each a process of the 32-bit or, where it runs, the x64
-// edition, started through the launcher of its bitness so that the pipe shim
-// is in it.  Judged by its exit code against what the device's log shows, and
-// its files against device memory; a command that fails leaves the old file.
+// status and reset, each a process of the soak's own edition or, for the
+// 32-bit soak where it runs, the x64 edition, started through the launcher of
+// its bitness so that the pipe shim is in it.  Judged by its exit code
+// against what the device's log shows, and its files against device memory;
+// a command that fails leaves the old file.
 #include <cstdio>
 #include <map>
 
@@ -30,9 +31,11 @@ public:
         : dump_(ctx.folder + "cli_dump.bin"), image_(ctx.folder + "cli_image.bin")
     {
         const std::string bin = ProgramFolder();
-        editions_.push_back({bin + "vdevrun.exe", bin + "uxfer.exe", "x86"});
+        editions_.push_back({bin + "vdevrun.exe", bin + "uxfer.exe", sizeof(void*) == 8 ? "x64" : "x86"});
         if (Exists(bin + "x64\\uxfer.exe") && Exists(bin + "x64\\vdevrun.exe") && Runs64())
             editions_.push_back({bin + "x64\\vdevrun.exe", bin + "x64\\uxfer.exe", "x64"});
+        // A reset may come before any step has picked one: the soak's own edition.
+        edition_ = &editions_.front();
         DeleteFileA(dump_.c_str());
     }
     ~CliDriver() override
@@ -76,8 +79,8 @@ private:
     // A held read is left to --timeout or cancelled by another program's reset.
     std::string ArmTransfer(Context& ctx, uint32_t kinds);
 
-    std::vector<Edition> editions_;
-    const Edition* edition_ = nullptr;
+    std::vector<Edition> editions_;  // not changed after construction: edition_ points into it
+    const Edition* edition_;
     std::string dump_, image_;
     uint32_t mark_ = 0;
     std::map<DWORD, unsigned> exits_;
@@ -94,6 +97,10 @@ ChildResult CliDriver::Run(Context& ctx, const std::string& arguments)
     if (!child.Start(win::Widen(line, CP_ACP), options))
         ctx.Fail("uxfer could not be started");
     ChildResult run = child.Wait(60000);
+    // uxfer of the soak's own bitness shares the library's instance index
+    // with it: unless it refused its arguments, it selected instance 0.
+    if (edition_ == &editions_.front() && run.exitCode != kUsage)
+        XferInstanceSelectedElsewhere();
     ctx.Note("-> exit %lu", run.exitCode);
     ++exits_[run.exitCode];
     ctx.Expect(run.finished, "uxfer did not end within 60 s");
@@ -250,7 +257,7 @@ void CliDriver::Step(Context& ctx)
             const std::string odd = " --addr 0 --size " + std::to_string(words + 1);
             const ChildResult run = Run(ctx, rng.Percent(50) ? "verify" + odd : "write \"" + image_ + "\"" + odd);
             ctx.Expect(run.exitCode == kUsage && ctx.LogSince(mark_).records.empty(),
-                       "uxfer of an odd size: exit %lu", run.exitCode);
+                       "uxfer of an odd size: exit %lu: %s", run.exitCode, run.err.c_str());
         } else {
             Verify(ctx, addr, words);
         }

@@ -1,4 +1,4 @@
-// The virtual device's own model (vdev/driver/model.c, built for user mode)
+// The device model (devicemodel/, the virtual device runs it too)
 // beside the device: every knob the soak arms goes to both, and the device's
 // log is replayed on the model request by request.  Where the two disagree
 // the device did something else than its rules say, and the soak, which
@@ -12,7 +12,7 @@
 
 #include "usb_protocol.h"
 #include "vdev_backchannel.h"
-#include "model.h"
+#include "devicemodel/model.h"
 
 namespace soak {
 

@@ -137,6 +137,9 @@ public:
 
 Driver* NewXferDriver(Context& ctx);
 Driver* NewVantorDriver(Context& ctx);
+// Talvix.dll is 32-bit only: the 64-bit soak has no Talvix driver (null), no
+// held read cancelled through it and no Talvix heaps or probe.
+constexpr bool kWithTalvix = sizeof(void*) == 4;
 Driver* NewTalvixDriver(Context& ctx);
 Driver* NewCliDriver(Context& ctx);
 Driver* NewAutoDriver(Context& ctx);
@@ -155,6 +158,12 @@ uint32_t ExpectXferClose();
 // uXfer.Device used this process's uXfer connection: it selected instance 0
 // of the default class, opened it, sent its progress elsewhere and closed it.
 void XferConnectionLent();
+// uXfer.Device's Reset selected instance 0 of the default class (those of its
+// last Open) for its reset request, whatever this process had selected.
+void XferSelectedForReset();
+// uxfer of this process's bitness selected instance 0 in the library's shared
+// settings (the interface class is each process's own).
+void XferInstanceSelectedElsewhere();
 // Whether uSetCancel of this process finds the device: the instance selected
 // is 0, of the class selected (the cancel connection looks for that class).
 bool XferCancelReaches(const Context& ctx);

@@ -1,11 +1,12 @@
 // soak.exe [--seed S] [--ops N | --seconds T] [--bound-ms B]
 //
-// Runs random operations of uXfer, the dump tool's flows, Talvix, uxfer.exe
-// and uXfer.Device against instance 0 of the virtual device, with random
-// faults armed on the device, and judges each one by the device's memory and
-// log, which the device's own model replays.  A failure or a call that
+// Runs random operations of uXfer, the dump tool's flows, Talvix (32-bit
+// soak only), uxfer.exe and uXfer.Device against instance 0 of the virtual
+// device, with random faults armed on the device, and judges each one by the
+// device's memory and log, which the device's own model replays.  A failure or a call that
 // blocks longer than the bound prints the seed, the operation and the ones
 // before it; the same seed and count replay the run.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include "comserver/talvix_support.h"
 #include "soak/faults.h"
 #include "soak/handle_count.h"
 #include "soak/journal.h"
@@ -274,6 +274,8 @@ void Context::CheckMemory()
 HeldReadPlan Context::ArmFaults(uint32_t allowed, uint32_t most, std::vector<HeldRead> cancels)
 {
     HeldReadPlan plan;
+    if (!kWithTalvix)
+        cancels.erase(std::remove(cancels.begin(), cancels.end(), HeldRead::CancelTalvix), cancels.end());
     const uint32_t count = rng.Percent(35) ? 0 : rng.Range(1, most);
     uint32_t armed = 0;
     for (uint32_t n = 0; n < count; ++n) {
@@ -366,9 +368,17 @@ private:
 
 void Soak::Step(uint64_t number)
 {
-    // uxfer.exe starts a process an operation: fewer of those.
-    const uint32_t pick = ctx_.rng.Below(100);
-    const int which = pick < 30 ? 0 : pick < 42 ? 1 : pick < 66 ? 2 : pick < 76 ? 3 : pick < 92 ? 4 : kDrivers;
+    // uxfer.exe starts a process an operation: fewer of those.  An absent
+    // driver (Talvix in the 64-bit soak) has no share.
+    static constexpr uint32_t kShares[kDrivers + 1] = {30, 12, 24, 10, 16, 8};
+    auto share = [this](int i) { return i == kDrivers || drivers_[i] ? kShares[i] : 0; };
+    uint32_t total = 0;
+    for (int i = 0; i <= kDrivers; ++i)
+        total += share(i);
+    uint32_t pick = ctx_.rng.Below(total);
+    int which = 0;
+    while (pick >= share(which))
+        pick -= share(which++);
     journal.Begin(number, which < kDrivers ? drivers_[which]->Name() : "device");
     ++perDriver_[which];
     ctx_.BeginOperation();
@@ -421,8 +431,10 @@ void Soak::ResetDevice()
     ++resets_;
     const uint32_t first = ctx_.rng.Below(kDrivers + 1);
     bool done = false;
-    for (int i = 0; i < kDrivers && !done && first < kDrivers; ++i)
-        done = drivers_[(first + i) % kDrivers]->ResetDevice(ctx_);
+    for (int i = 0; i < kDrivers && !done && first < kDrivers; ++i) {
+        Driver* driver = drivers_[(first + i) % kDrivers].get();
+        done = driver && driver->ResetDevice(ctx_);
+    }
     if (!done) {
         ctx_.Note("back-channel reset");
         ctx_.BackChannelReset();
@@ -451,7 +463,8 @@ void Soak::Settle()
     ++settles_;
     ctx_.Note("| settle");
     for (auto& driver : drivers_)
-        driver->Settle(ctx_);
+        if (driver)
+            driver->Settle(ctx_);
     const DWORD handles = HandleCount(ctx_);
     const size_t blocks = TalvixSettledBlocks();
     ctx_.Note("handles %lu, Talvix heap blocks %u", static_cast<unsigned long>(handles), static_cast<unsigned>(blocks));
@@ -474,8 +487,9 @@ void Soak::Summary(uint64_t ops, DWORD elapsedMs) const
     std::printf("soak: seed %u, %llu operations in %.1f s (", ctx_.seed, static_cast<unsigned long long>(ops),
                 elapsedMs / 1000.0);
     for (int i = 0; i <= kDrivers; ++i)
-        std::printf("%s%s %llu", i ? ", " : "", i < kDrivers ? drivers_[i]->Name() : "device",
-                    static_cast<unsigned long long>(perDriver_[i]));
+        if (i == kDrivers || drivers_[i])
+            std::printf("%s%s %llu", i ? ", " : "", i < kDrivers ? drivers_[i]->Name() : "device",
+                        static_cast<unsigned long long>(perDriver_[i]));
     std::printf(")\n");
     std::printf("soak: %llu faults armed:", static_cast<unsigned long long>(ctx_.faultsArmed));
     for (size_t i = 0; i < kFaultKinds; ++i)

@@ -77,12 +77,20 @@ public:
         ctx.Expect(uSetCancel(code) == RESULT_OK, "uSetCancel with the device present");
         return true;
     }
-    // uXfer.Device's progress goes to a window of its own.
+    // uXfer.Device's progress goes to a window of its own; after a transfer
+    // it leaves no window and the flag 0, as it can't read what was set before.
     void Lent()
     {
         conn_ = XferConn{};
         msgToSink_ = false;
+        msgFlag_ = 0;
     }
+    void SelectedForReset()
+    {
+        conn_.defaultClass = true;
+        conn_.instance = 0;
+    }
+    void InstanceSelectedElsewhere() { conn_.instance = 0; }
     uint32_t Create(const Context& ctx, uint32_t flags);
     uint32_t Close();
     bool CancelReaches(const Context& ctx) const { return ctx.plugged && conn_.instance == 0 && conn_.defaultClass; }
@@ -430,6 +438,16 @@ uint32_t ExpectXferClose()
 void XferConnectionLent()
 {
     theDriver->Lent();
+}
+
+void XferSelectedForReset()
+{
+    theDriver->SelectedForReset();
+}
+
+void XferInstanceSelectedElsewhere()
+{
+    theDriver->InstanceSelectedElsewhere();
 }
 
 bool XferCancelReaches(const Context& ctx)

@@ -19,7 +19,7 @@
 #include "sim/store.h"
 #include "uXfer.h"
 #include "vdev_client.h"
-#include "vdev_records.h"
+#include "devicemodel/records.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "vdev_backchannel.h"
-#include "vdev_records.h"
+#include "devicemodel/records.h"
 #include "win/unique_any.h"
 
 namespace vdev {

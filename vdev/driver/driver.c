@@ -8,7 +8,8 @@
  * scripted faults hold back. */
 #include <ntddk.h>
 
-#include "model.h"
+#include "devicemodel/model.h"
+#include "vdev_backchannel.h"
 
 typedef struct DeviceExtension {
     PDEVICE_OBJECT self;

@@ -1,9 +1,9 @@
 // vdevrun.exe <program> [arguments...]
 // Runs a program with the pipe-name shim loaded into it before its first
-// instruction, and returns the program's exit code.  The program is started
-// suspended, vdevshim.dll (beside this launcher) is loaded into it by a remote
-// LoadLibraryA, and only then does its main thread run.  The shim follows the
-// programs it starts in turn.
+// instruction, and returns the program's exit code (126: it could not be
+// started, 127: not with the shim).  The shim's following of children
+// (vdev_shim.h) starts it: suspended, vdevshim.dll (beside this launcher)
+// loaded into it, then run.  The shim follows the programs it starts in turn.
 #include <windows.h>
 
 #include <cstdio>
@@ -52,22 +52,22 @@ int main()
         return 125;
     }
     SetConsoleCtrlHandler(LeaveToProgram, TRUE);
+    // The program is created as this launcher's child, so the shim's following
+    // of children loads it there (and makes a creation the loader lost again).
+    if (!VdevShimFollowChildren(ShimPath().c_str())) {
+        std::fprintf(stderr, "vdevrun: cannot take over process creation for the shim\n");
+        return 127;
+    }
     std::wstring commandLine(child);
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &si,
-                        &pi)) {
-        std::fprintf(stderr, "vdevrun: cannot start program (error %lu)\n", GetLastError());
-        return 126;
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        const DWORD error = GetLastError();
+        std::fprintf(stderr, "vdevrun: cannot start program (error %lu)\n", error);
+        return error == ERROR_DLL_INIT_FAILED ? 127 : 126;
     }
     win::unique_handle process(pi.hProcess), thread(pi.hThread);
-    if (!VdevShimInject(process.get(), ShimPath().c_str())) {
-        std::fprintf(stderr, "vdevrun: cannot load the shim into the program\n");
-        TerminateProcess(process.get(), 127);
-        return 127;
-    }
-    ResumeThread(thread.get());
     WaitForSingleObject(process.get(), INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(process.get(), &code);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "win/hidden_window.h"
 
@@ -19,6 +20,8 @@ public:
     // Asks the library for the messages of the coming transfers, which go to
     // `handler`.  False: they can't be had (no window).
     bool Attach(Handler handler);
+    // Why Attach failed: "CreateWindowEx failed (error N: ...)".
+    std::string Problem() const;
     // Tells the library to stop sending.
     ~ChunkMessages();
 

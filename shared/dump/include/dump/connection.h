@@ -30,9 +30,9 @@ class Connection;
 // Selects the class of `loaderVersion` (0: the default) and `instance` and
 // opens it on `connection` with `flags` (OPEN_*), under the instance lock.  False when it can't be had: `problem` says why,
 // "no device at instance I of interface class {..} (N present): RESULT...;
-// run 'uxfer list'" or the like.
+// run LIST" or the like, `list` the command that lists the instances.
 bool OpenInstance(Connection& connection, uint32_t instance, uint32_t loaderVersion, uint32_t flags,
-                  std::string& problem);
+                  const std::string& list, std::string& problem);
 
 // The default timeout of a call whose transfers move `wireBytes` in
 // `requests` requests: a minute, a second for every 128 KiB on the wire (a
@@ -55,10 +55,16 @@ public:
     uint32_t Open(uint32_t flags);
     // The reset command of a dump (dump_requests.h); the library's result.
     uint32_t SendReset();
+    // uClose before the owner ends: a transfer the library runs on this
+    // thread (called from its progress message) stops at its next chunk.
+    void Close();
+    // Since Close.
+    bool Closed() const { return closed_; }
 
 private:
     AfterFailure afterFailure_;
     bool closeWhenDone_ = false;
+    bool closed_ = false;
 };
 
 }  // namespace dump

@@ -39,4 +39,11 @@ private:
 // and `problem` says why); else `result` is the library's result.
 bool SendCancel(uint32_t instance, uint32_t code, uint32_t& result, std::string& problem);
 
+// Named objects the processes of every user and session share, made open to
+// every user when they don't exist yet; null when they can't be had.  The
+// mutex `name` with the rights to take and give it back:
+HANDLE OpenSharedMutex(const std::wstring& name);
+// the section `name` of `bytes`, to read and write.
+HANDLE OpenSharedSection(const std::wstring& name, DWORD bytes);
+
 }  // namespace dump

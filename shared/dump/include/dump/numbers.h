@@ -23,7 +23,8 @@ extern const char kLimitTimeout[];
 
 // `text`, the value of `name`, as a number of at most `max`, whose reason is
 // `limit`.  Empty when it is one (then in `value`), else why not:
-// "NAME: 'zz' is not a number (decimal or 0x hexadecimal)", "... is too large (LIMIT)".
+// "NAME: 'zz' is not a number (decimal or 0x hexadecimal)", "NAME: -5 is
+// negative: give 0 to MAX", "... is too large (LIMIT)".
 std::string NumberProblem(const std::string& name, const std::string& text, bool allowUnit, uint64_t max,
                           const char* limit, uint64_t& value);
 

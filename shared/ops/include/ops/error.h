@@ -19,6 +19,7 @@ enum class Kind {
     Mismatch,   // a compare or a verified write found a difference
     NoMemory,   // no memory, address space or timer for the call
     Cancelled,  // stopped by the user
+    Busy,       // another program kept the device for longer than the call waits
 };
 
 // Where a compare or the read-back of a verified write differs first.
@@ -52,6 +53,25 @@ struct Names {
     const char* size;     // "--size", "size"
     const char* pad;      // "--pad"; null: short sources can't be padded
     const char* noReset;  // "--no-reset"; null: the reset command can't be left out
+    // What chose the device, which the uxfer commands a sentence advises
+    // repeat, so that followed as written they reach the same device.
+    bool simulate = false;       // --simulate: the simulated devices
+    uint32_t instance = 0;       // --instance N, given when not 0
+    uint32_t loaderVersion = 0;  // --loader-version V; 0: not given
 };
+
+// "'uxfer COMMAND --simulate --instance 1'": `command` with the options of
+// `names` that chose the device (list covers every instance: no --instance).
+inline std::string Advised(const Names& names, const std::string& command)
+{
+    std::string text = "'uxfer " + command;
+    if (names.simulate)
+        text += " --simulate";
+    if (names.instance && command != "list")
+        text += " --instance " + std::to_string(names.instance);
+    if (names.loaderVersion)
+        text += " --loader-version " + std::to_string(names.loaderVersion);
+    return text + "'";
+}
 
 }  // namespace ops

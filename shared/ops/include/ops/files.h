@@ -8,7 +8,9 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "dump/file.h"
@@ -53,9 +55,13 @@ Error CheckName(const std::wstring& path, const std::string& name);
 // The file at `path` (as the user gave it, relative or full), checked before
 // the device is touched.
 Error OpenFileSource(const std::wstring& path, const std::string& name, std::unique_ptr<Source>& source);
-// Standard input, read to its end into a scratch file that goes away with the
-// source, so that its length is known and a verified write can read it again.
-Error OpenStdinSource(std::unique_ptr<Source>& source);
+// Standard input, read into a scratch file that goes away with the source, so
+// that its length is known and a verified write can read it again: to its end,
+// or no further than `most` bytes, which leaves the rest to whoever reads it
+// next.  `stopped` is asked after each read of the input, which may block for
+// as long as the writer sends nothing: whoever stops it cuts that read short.
+Error OpenStdinSource(std::unique_ptr<Source>& source, std::optional<uint64_t> most,
+                      const std::function<bool()>& stopped);
 // `length` bytes the caller holds for as long as the source lives.
 std::unique_ptr<Source> MemorySource(const uint8_t* data, uint64_t length, std::string name);
 

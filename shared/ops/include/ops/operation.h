@@ -21,9 +21,11 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "dump/cancel_switch.h"
 #include "dump/connection.h"
+#include "dump/device_lock.h"
 #include "ops/error.h"
 #include "ops/files.h"
 
@@ -44,6 +46,13 @@ struct Settings {
     // File bytes of the whole operation, moved and in all (a verified write
     // counts its write and its read-back).
     std::function<void(uint64_t done, uint64_t total)> progress;
+    // The instance's class (0: the default) and library (uXferSim.dll: the
+    // simulated devices), which name the device the call locks.
+    uint32_t loaderVersion = 0;
+    bool simulated = false;
+    // Told once, "instance I is in use by P, process N; waiting ...", when
+    // the call begins to wait for a device another program holds.
+    std::function<void(const std::string& sentence)> waiting;
 };
 
 // Why `range` can't be moved; no error when it can.  `oddReadable`: a read
@@ -56,18 +65,26 @@ Error FitSource(const char* command, Range& range, const Source& source, bool ra
 
 // Selects the class of `loaderVersion` (0: the default) and `instance` and
 // opens it with `flags` (OPEN_*), under the instance lock.
-Error Open(dump::Connection& connection, uint32_t instance, uint32_t loaderVersion, uint32_t flags);
+Error Open(dump::Connection& connection, uint32_t instance, uint32_t loaderVersion, uint32_t flags,
+           const Names& names);
 // The library's reset request with `code`, on a connection of its own.
-Error SendResetRequest(uint32_t instance, uint32_t code);
+Error SendResetRequest(uint32_t instance, uint32_t code, const Names& names);
 
+// One program at a time on a device: from its first request (or Open) to
+// its end, an Operation holds the device's lock (dump/device_lock.h); another
+// one waits for it within the timeout of its settings (-1: a minute, 0: no
+// limit), then fails Busy.
 class Operation {
 public:
     // The call runs from here to the end of the Operation; `connection` is
-    // open on `instance`.
+    // open on `instance`, or opened by Open.
     Operation(dump::CancelSwitch& cancel, dump::Connection& connection, uint32_t instance, const Settings& settings,
               const Names& names);
     Operation(const Operation&) = delete;
     Operation& operator=(const Operation&) = delete;
+
+    // ops::Open of the connection with `flags`, once the device is the call's.
+    Error Open(uint32_t flags);
 
     // The range into `sink`: one byte a word, or two when raw.
     Error Read(const Range& range, Sink& sink);
@@ -85,6 +102,8 @@ private:
     class Transfer;
     friend class Transfer;
 
+    // Takes the device for the rest of the call, unless the call has it.
+    Error Claim();
     // Reserves the window for transfers of `wireBytes` each (`transfers` of
     // them) and starts the call's timer.
     Error Prepare(uint64_t wireBytes, uint32_t transfers, Window& window);
@@ -95,6 +114,8 @@ private:
     // `when` follows "cancelled" and the timeout's "in N s".
     Error Step(const std::function<bool()>& step, const char* when = "");
     Error SendResetCommand(const char* when);
+    // "'uxfer status ...' and 'uxfer reset ...'", with the options that chose the device.
+    std::string StatusAndReset() const;
     // Reads the range with `mode` and compares it with `source` from its
     // start; a difference is what `finding` ("comparison found") reports.
     Error CompareWith(const Range& range, Source& source, uint32_t mode, Window& window, const char* finding,
@@ -110,6 +131,8 @@ private:
     uint64_t total_ = 0;  // file bytes of the operation
     uint64_t done_ = 0;
     uint64_t moved_ = 0;  // file bytes, both ways
+    dump::DeviceLock device_;
+    bool claimed_ = false;
 };
 
 }  // namespace ops

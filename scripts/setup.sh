@@ -27,14 +27,19 @@ if [[ " ${missing[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | 
 fi
 export DEBIAN_FRONTEND=noninteractive
 # A mirror caught mid-sync serves indexes that don't match their release file
-# for a while: try the update again before giving up.
+# for a while: try the update again before giving up.  An index that stays
+# inconsistent may be one the install doesn't need (another architecture's
+# security updates): the install then goes on with what the update fetched.
+updated=no
 for attempt in 1 2 3 4 5; do
-    apt-get update -q && break
-    if [ "$attempt" -eq 5 ]; then
-        echo "setup: apt-get update failed five times; the package mirror is unreachable or inconsistent (a mirror sync in progress?): try again later" >&2
-        exit 100
-    fi
+    apt-get update -q && { updated=yes; break; }
+    [ "$attempt" -eq 5 ] && break
     echo "setup: apt-get update failed (attempt $attempt of 5); trying again in 30 s" >&2
     sleep 30
 done
-apt-get install -y -q --no-install-recommends "${missing[@]}"
+if ! apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+    if [ "$updated" = no ]; then
+        echo "setup: apt-get update failed five times and the packages can't be installed without it; the package mirror is unreachable or inconsistent (a mirror sync in progress?): try again later" >&2
+    fi
+    exit 100
+fi

@@ -26,7 +26,7 @@ public:
     Failure Create(uint64_t bytes);
     bool Streams() const override { return true; }
     bool Append(const uint8_t* data, uint32_t bytes) override;
-    ops::Error WriteFailed(DWORD) const override { return {}; }
+    ops::Error WriteFailed(ops::SystemError) const override { return {}; }
     // Moves the whole array into `result` (no copy); the sink holds none after.
     void Give(VARIANT* result);
 

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "dump/connection.h"
-#include "ops/operation.h"
+#include "ops/xfer_link.h"
 #include "server_class.h"
 #include "uXfer.h"
 #include "uXferAuto.h"

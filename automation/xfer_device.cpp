@@ -16,6 +16,7 @@
 #include "loader_versions.h"
 #include "module.h"
 #include "ops/devices.h"
+#include "ops/xfer_link.h"
 #include "server_class.h"
 #include "uXfer.h"
 #include "win/device_interfaces.h"
@@ -34,7 +35,7 @@ const NumberRule kLoaderVersion = {"loaderVersion", false, UINT32_MAX, dump::kLi
 const NumberRule kResetCode = {"code", false, dump::kMax16, dump::kLimit16};
 constexpr uint32_t kDefaultResetCode = 2;
 
-const wchar_t kTempPrefix[] = L"uxa";
+const char kTempPrefix[] = "uxa";
 // How the object names what the dump operations' sentences mention.
 const ops::Names kNames = {"address", "size", "Pad = True", "NoReset = True"};
 
@@ -280,7 +281,8 @@ HRESULT XferDevice::Run(VARIANT* result, const Failure& arguments, Member member
             settings.noReset = noReset_;
             settings.progress = [this](uint64_t done, uint64_t total) { events_.Fire(done, total); };
             const ops::Names names = NamesOf(kNames, connection.Instance(), LastLoaderVersion());
-            ops::Operation operation(cancel_, connection.Connection(), connection.Instance(), settings, names);
+            ops::XferLink link(cancel_, connection.Connection(), connection.Instance(), settings, names);
+            ops::Operation operation(link, connection.Instance(), settings, names);
             failure = member(operation);
         }
     }

@@ -6,7 +6,7 @@
 
 #include "commands.h"
 #include "errors.h"
-#include "ops/operation.h"
+#include "ops/xfer_link.h"
 #include "output.h"
 #include "uXfer.h"
 

@@ -259,7 +259,7 @@ int Save(sim::Store& store, const CommonOptions& common, const std::string& name
             return Fail(kExitUsage, Named(common) + " holds " + std::to_string(access.model(device).memoryBytes) +
                                         " bytes");
     }
-    ops::DumpFile file(L"usm");
+    ops::DumpFile file("usm");
     if (const int code = Exit(file.Prepare(win::Widen(name, CP_UTF8), name)))
         return code;
     std::vector<uint8_t> block(kMoveBytes);
@@ -273,7 +273,7 @@ int Save(sim::Store& store, const CommonOptions& common, const std::string& name
             ModelGetMemory(&access.model(device), offset + done, block.data(), n);
         }
         if (!file.Append(block.data(), n))
-            return Exit(file.WriteFailed(GetLastError()));
+            return Exit(file.WriteFailed(ops::LastSystemError()));
         done += n;
     }
     if (const int code = Exit(file.Finish()))

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "cancel.h"
+#include "dump/file.h"
 #include "errors.h"
 #include "win/text.h"
 #include "output.h"
@@ -14,7 +15,7 @@ namespace cli {
 
 namespace {
 
-const wchar_t kTempPrefix[] = L"uxf";
+const char kTempPrefix[] = "uxf";
 // A hex dump is made and written a slice at a time: its text is about five
 // times the bytes.  A multiple of the 16 bytes of a line.
 constexpr uint32_t kHexSlice = 64u << 10;
@@ -64,7 +65,7 @@ bool DumpOutput::Append(const uint8_t* data, uint32_t bytes)
     return true;
 }
 
-ops::Error DumpOutput::WriteFailed(DWORD error) const
+ops::Error DumpOutput::WriteFailed(ops::SystemError error) const
 {
     if (file_)
         return file_->WriteFailed(error);

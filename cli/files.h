@@ -39,7 +39,7 @@ public:
     // Prints nothing: it may run during the transfer, whose progress line
     // owns standard error.
     bool Append(const uint8_t* data, uint32_t bytes) override;
-    ops::Error WriteFailed(DWORD error) const override;
+    ops::Error WriteFailed(ops::SystemError error) const override;
     ops::Error Finish() override;
 
 private:

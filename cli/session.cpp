@@ -23,7 +23,8 @@ DeviceCall::DeviceCall(const CommonOptions& common, std::optional<uint32_t> time
 
 int DeviceCall::Open(uint32_t flags)
 {
-    operation_.emplace(ConsoleBreak::Switch(), connection_, common_.instance, settings_, names_);
+    link_.emplace(ConsoleBreak::Switch(), connection_, common_.instance, settings_, names_);
+    operation_.emplace(*link_, common_.instance, settings_, names_);
     // An event before the call began found nothing to stop.
     if (ConsoleBreak::Requested())
         return Exit(ops::Fail(ops::Kind::Cancelled, "cancelled"));

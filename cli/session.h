@@ -9,6 +9,7 @@
 
 #include "dump/connection.h"
 #include "ops/operation.h"
+#include "ops/xfer_link.h"
 #include "progress.h"
 
 namespace cli {
@@ -33,6 +34,7 @@ private:
     ops::Settings settings_;
     const ops::Names names_;
     dump::Connection connection_{dump::Connection::AfterFailure::Close};
+    std::optional<ops::XferLink> link_;
     std::optional<ops::Operation> operation_;
 };
 

@@ -18,5 +18,7 @@ add_library(protocol INTERFACE)
 target_include_directories(protocol INTERFACE ${CMAKE_SOURCE_DIR}/protocol)
 add_subdirectory(devicemodel)
 add_subdirectory(usblink)
+add_subdirectory(shared/dump)
+add_subdirectory(shared/ops)
 
 add_subdirectory(tests/linux)

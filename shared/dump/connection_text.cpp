@@ -16,11 +16,6 @@ namespace dump {
 
 namespace {
 
-constexpr uint32_t kBaseTimeoutSeconds = 60;
-constexpr uint32_t kWireBytesPerSecond = 128 * 1024;
-// Before and after its command, a request waits for the device: on the
-// oldest Windows, up to 1000 status polls 10 ms apart each time.
-constexpr uint32_t kRequestWaitSeconds = 2 * 10;
 
 }  // namespace
 
@@ -82,12 +77,6 @@ bool OpenInstance(Connection& connection, uint32_t instance, uint32_t loaderVers
         problem = "can't open instance " + std::to_string(instance) + " of interface class " + cls + ": " +
                   ResultText(result) + "; is another program using the device? run " + list;
     return false;
-}
-
-uint32_t DefaultTimeoutSeconds(uint64_t wireBytes, uint32_t requests)
-{
-    const uint32_t further = requests > 1 ? requests - 1 : 0;
-    return kBaseTimeoutSeconds + static_cast<uint32_t>(wireBytes / kWireBytesPerSecond) + further * kRequestWaitSeconds;
 }
 
 }  // namespace dump

@@ -140,4 +140,15 @@ std::string ShortSourceProblem(const std::string& name, const char* command, uin
            " bytes the " + command + " needs; " + remedy;
 }
 
+uint32_t DefaultTimeoutSeconds(uint64_t wireBytes, uint32_t requests)
+{
+    constexpr uint32_t kBaseTimeoutSeconds = 60;
+    constexpr uint32_t kWireBytesPerSecond = 128 * 1024;
+    // Before and after its command, a request waits for the device: on the
+    // oldest Windows, up to 1000 status polls 10 ms apart each time.
+    constexpr uint32_t kRequestWaitSeconds = 2 * 10;
+    const uint32_t further = requests > 1 ? requests - 1 : 0;
+    return kBaseTimeoutSeconds + static_cast<uint32_t>(wireBytes / kWireBytesPerSecond) + further * kRequestWaitSeconds;
+}
+
 }  // namespace dump

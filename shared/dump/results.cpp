@@ -2,7 +2,12 @@
 
 #include <cstdio>
 
+#ifdef _WIN32
 #include "uXfer.h"
+static_assert(dump::kResultOk == RESULT_OK && dump::kResultNoMemory == RESULT_NO_MEMORY &&
+                  dump::kResultOpenFailed == RESULT_OPEN_FAILED && dump::kResultIoFailed == RESULT_IO_FAILED,
+              "the library's results");
+#endif
 
 namespace dump {
 
@@ -10,16 +15,16 @@ std::string ResultText(uint32_t result)
 {
     const char* name = nullptr;
     switch (result) {
-    case RESULT_OK:
+    case kResultOk:
         name = "RESULT_OK";
         break;
-    case RESULT_NO_MEMORY:
+    case kResultNoMemory:
         name = "RESULT_NO_MEMORY";
         break;
-    case RESULT_OPEN_FAILED:
+    case kResultOpenFailed:
         name = "RESULT_OPEN_FAILED";
         break;
-    case RESULT_IO_FAILED:
+    case kResultIoFailed:
         name = "RESULT_IO_FAILED";
         break;
     }

@@ -5,45 +5,22 @@
 #include <cstring>
 #include <new>
 
-#include "dump/chunk_messages.h"
-#include "dump/dump_requests.h"
-#include "dump/instance_lock.h"
 #include "dump/numbers.h"
 #include "dump/results.h"
 #include "dump/wire.h"
-#include "ops/devices.h"
-#include "uXfer.h"
-#include "win/text.h"
 
 namespace ops {
 
 namespace {
 
-// Committed, converted and decommitted a block at a time: fewer calls to the
-// memory manager and the file system than a chunk at a time.
-constexpr uint32_t kBlock = 16 * XFER_CHUNK;
-// Committed ahead of the library: it never reaches memory that isn't there.
-constexpr uint32_t kBlocksAhead = 2;
-// A request's wire bytes: a 32-bit length of whole 2-word units.  So the
-// largest range, 0x7FFFFFFE words, is one request; only an odd read of
-// 0x7FFFFFFF words, which moves 0x80000000, needs a second.
-constexpr uint64_t kMostRequest = 0xFFFFFFFCull;
 // How long a call waits for a device another program holds, by default.
 constexpr int64_t kDefaultWaitSeconds = 60;
-// Where the address space can't reserve a whole range, it goes as requests of
-// at least this many wire bytes.
-constexpr uint64_t kLeastRequest = 256ull << 20;
 
 const char kUnverified[] = " after the write, before its verification: the device holds the data unverified";
 
-std::string ErrorText(DWORD error = GetLastError())
+std::string ErrorText()
 {
-    return win::SystemErrorText(error);
-}
-
-uint64_t RoundUp(uint64_t value, uint64_t unit)
-{
-    return (value + unit - 1) / unit * unit;
+    return SystemErrorText(LastSystemError());
 }
 
 // The words a range of `size` moves: a whole number of the device's 2-word units.
@@ -128,56 +105,15 @@ private:
 
 }  // namespace
 
-// Address space for one request's wire image, committed a few blocks at a time.
-class Operation::Window {
-public:
-    // Room for requests of `wanted` wire bytes (whole blocks, of which a
-    // request fills at most kMostRequest), or as many as the address space
-    // has in one piece, but at least kLeastRequest.
-    bool Reserve(uint64_t wanted)
-    {
-        uint64_t size = RoundUp(std::min(wanted, kMostRequest), kBlock);
-        for (;;) {
-            if (size <= SIZE_MAX) {
-                region_.reset(VirtualAlloc(nullptr, static_cast<SIZE_T>(size), MEM_RESERVE, PAGE_READWRITE));
-                if (region_) {
-                    size_ = static_cast<uint32_t>(std::min(size, kMostRequest));
-                    return true;
-                }
-            }
-            if (size <= kLeastRequest)
-                return false;
-            size = std::max(size / 2 / kBlock * kBlock, kLeastRequest);
-        }
-    }
-    uint8_t* Base() const { return static_cast<uint8_t*>(region_.get()); }
-    uint32_t Size() const { return size_; }
-    bool Commit(uint32_t from, uint32_t to)
-    {
-        return VirtualAlloc(Base() + from, to - from, MEM_COMMIT, PAGE_READWRITE) != nullptr;
-    }
-    void Decommit(uint32_t from, uint32_t to)
-    {
-        if (to > from)
-            VirtualFree(Base() + from, to - from, MEM_DECOMMIT);
-    }
-
-private:
-    win::unique_region region_;
-    uint32_t size_ = 0;
-};
-
-// One read or write of a range as consecutive requests through the window.
-// `work` gets the wire image a block at a time, in order: a write's fills it
-// before the library sends it, a read's takes it once it is in.
+// One read or write of a range as consecutive requests of the link.  `work`
+// gets the wire image a block at a time, in order: a write's fills it before
+// it goes, a read's takes it once it is in.
 class Operation::Transfer {
 public:
     using Work = std::function<Error(uint8_t* wire, uint32_t bytes)>;
 
-    Transfer(Operation& operation, Window& window, bool read, uint32_t addr, uint32_t words, uint32_t mode,
-             Work work)
-        : op_(operation), window_(window), read_(read), addr_(addr), words_(words), mode_(mode),
-          work_(std::move(work))
+    Transfer(Operation& operation, bool read, uint32_t addr, uint32_t words, uint32_t mode, Work work)
+        : op_(operation), read_(read), addr_(addr), words_(words), mode_(mode), work_(std::move(work))
     {
     }
 
@@ -185,12 +121,12 @@ public:
     {
         const uint64_t wire = uint64_t{words_} * 2;
         for (uint64_t offset = 0; offset < wire;) {
-            const uint32_t bytes = static_cast<uint32_t>(std::min<uint64_t>(window_.Size(), wire - offset));
+            const uint32_t bytes = static_cast<uint32_t>(std::min<uint64_t>(op_.requestBytes_, wire - offset));
             uint32_t count = 0;
-            uint32_t result = RESULT_OK;
+            uint32_t result = dump::kResultOk;
             if (Error stopped = Request(addr_ + static_cast<uint32_t>(offset / 2), bytes, count, result, when))
                 return stopped;
-            if (result != RESULT_OK)
+            if (result != dump::kResultOk)
                 return Failed(what() + " failed after " + std::to_string(moved_) + " bytes: " +
                               dump::ResultText(result) + "; try " + op_.StatusAndReset());
             if (count != bytes)
@@ -218,97 +154,29 @@ private:
 
     Error Request(uint32_t addr, uint32_t bytes, uint32_t& count, uint32_t& result, const char* when)
     {
-        length_ = bytes;
-        position_ = committed_ = released_ = 0;
-        failure_ = {};
-        Ahead();
-        if (!failure_) {
-            const TransferDesc desc = dump::DeviceDesc(addr, bytes / 2, mode_);
-            dump::ChunkMessages messages;
-            if (!messages.Attach([this](uint32_t chunk) { Chunk(chunk); }))
-                failure_ = Failed("can't make the window for the library's progress messages: " +
-                                  messages.Problem());
-            else if (Error stopped = op_.Step(
-                         [&] {
-                             result = read_ ? uXferRead(&desc, window_.Base(), &count)
-                                            : uXferWrite(&desc, window_.Base(), &count);
-                             return result == RESULT_OK && count == bytes && !failure_;
-                         },
-                         when);
-                     stopped && !failure_)
-                failure_ = stopped;
-        }
-        window_.Decommit(released_, committed_);
+        const bool raw = op_.settings_.raw;
+        Blocks blocks;
+        (read_ ? blocks.take : blocks.fill) = work_;
+        blocks.advanced = [this, raw](uint32_t chunk) { op_.Advance(FileBytes(chunk / 2, raw)); };
+        Error failure;
+        const Outcome outcome = op_.link_.Move(read_, addr, bytes, mode_, blocks, failure);
+        count = outcome.count;
+        result = outcome.result;
+        if (!failure)
+            failure = op_.Stopped(outcome.stop, when);
         moved_ += count;
-        op_.moved_ += FileBytes(count / 2, op_.settings_.raw);
-        failure_.moved = op_.moved_;
-        return failure_;
-    }
-
-    // The library is done with the chunk of `bytes` at position_.
-    void Chunk(uint32_t bytes)
-    {
-        if (failure_)
-            return;
-        position_ = std::min(length_, position_ + bytes);
-        op_.Advance(FileBytes(bytes / 2, op_.settings_.raw));
-        const uint32_t done = position_ == length_ ? length_ : position_ - position_ % kBlock;
-        if (done > released_) {
-            if (read_)
-                failure_ = work_(window_.Base() + released_, done - released_);
-            window_.Decommit(released_, done);
-            released_ = done;
-            if (!failure_)
-                Ahead();
-        }
-        if (failure_)
-            StopLibrary();
-    }
-
-    // Stops the library before its next chunk, whatever another process
-    // holds.  A cancel can't: its reset goes to the shared instance index,
-    // which only the instance lock makes ours, and without that the library
-    // would go on into blocks never committed (a write: never filled).
-    // Closing the connection here, on the transfer's thread between two
-    // chunks, fails the next pipe call at once: the library sends nothing
-    // more (its own reset neither, the connection is gone) and returns.  A
-    // write's range then holds the source up to the failure and what it held
-    // after it, never bytes the source didn't give; the next call's reset
-    // command starts the device afresh.  The window stays as committed until
-    // Request gives it back, after the library returned.
-    void StopLibrary() { op_.connection_.Close(); }
-
-    // Commits (and for a write, fills) the blocks ahead of the library.
-    void Ahead()
-    {
-        const uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(length_, uint64_t{released_} + kBlocksAhead * kBlock));
-        if (wanted <= committed_)
-            return;
-        if (!window_.Commit(committed_, wanted)) {
-            failure_ = NoMemory("the transfer's next " + std::to_string(wanted - committed_) + " bytes (" +
-                                ErrorText() + ")");
-            return;
-        }
-        if (!read_)
-            failure_ = work_(window_.Base() + committed_, wanted - committed_);
-        committed_ = wanted;
+        op_.moved_ += FileBytes(count / 2, raw);
+        failure.moved = op_.moved_;
+        return failure;
     }
 
     Operation& op_;
-    Window& window_;
     bool read_;
     uint32_t addr_;
     uint32_t words_;
     uint32_t mode_;
     Work work_;
     uint64_t moved_ = 0;  // wire bytes of all requests
-    // Of the request running: its wire bytes, the library's position, and
-    // the blocks committed and given back.
-    uint32_t length_ = 0;
-    uint32_t position_ = 0;
-    uint32_t committed_ = 0;
-    uint32_t released_ = 0;
-    Error failure_;
 };
 
 Error CheckRange(const Range& range, const Names& names, bool oddReadable)
@@ -342,40 +210,13 @@ Error FitSource(const char* command, Range& range, const Source& source, bool ra
     return problem.empty() ? Error{} : Fail(Kind::Usage, problem);
 }
 
-Error Open(dump::Connection& connection, uint32_t instance, uint32_t loaderVersion, uint32_t flags,
-           const Names& names)
-{
-    std::string problem;
-    if (!dump::OpenInstance(connection, instance, loaderVersion, flags, Advised(names, "list"), problem))
-        return Fail(Kind::NoDevice, problem + WhyNoSimulatedDevice(names.simulate));
-    return {};
-}
-
-Error SendResetRequest(uint32_t instance, uint32_t code, const Names& names)
-{
-    uint32_t result = RESULT_OK;
-    std::string problem;
-    const std::string index = std::to_string(instance);
-    if (!dump::SendCancel(instance, code, result, problem))
-        return Fail(Kind::NoDevice, "can't select instance " + index + ": " + problem);
-    if (result == RESULT_OPEN_FAILED)
-        return Fail(Kind::NoDevice, "can't open instance " + index + " for the reset request: " +
-                                        dump::ResultText(result) + "; run " + Advised(names, "list") +
-                                        WhyNoSimulatedDevice(names.simulate));
-    if (result != RESULT_OK)
-        return Fail(Kind::Device, "the reset request to instance " + index + " failed: " + dump::ResultText(result));
-    return {};
-}
-
 std::string Operation::StatusAndReset() const
 {
     return Advised(names_, "status") + " and " + Advised(names_, "reset");
 }
 
-Operation::Operation(dump::CancelSwitch& cancel, dump::Connection& connection, uint32_t instance,
-                     const Settings& settings, const Names& names)
-    : cancel_(cancel), call_(cancel, instance), connection_(connection), instance_(instance), settings_(settings),
-      names_(names)
+Operation::Operation(Link& link, uint32_t instance, const Settings& settings, const Names& names)
+    : link_(link), instance_(instance), settings_(settings), names_(names)
 {
 }
 
@@ -383,37 +224,31 @@ Error Operation::Open(uint32_t flags)
 {
     if (Error error = Claim())
         return error;
-    return ops::Open(connection_, instance_, settings_.loaderVersion, flags, names_);
+    return link_.Open(flags);
 }
 
 Error Operation::Claim()
 {
     if (claimed_)
         return {};
-    const std::string path =
-        dump::InstancePath(dump::InterfaceClass(settings_.loaderVersion), instance_, settings_.simulated);
-    // No such instance: the open or the first request says so.
-    if (path.empty())
-        return {};
     const int64_t seconds = settings_.timeoutSeconds < 0 ? kDefaultWaitSeconds : settings_.timeoutSeconds;
-    const DWORD waitMs = seconds == 0 ? INFINITE : static_cast<DWORD>(seconds * 1000);
     const std::string until = seconds == 0 ? "for it to end" : "up to " + std::to_string(seconds) + " s";
     std::string problem;
-    switch (device_.Take(
-        path, instance_, waitMs, [this] { return cancel_.Stopped() != dump::CancelSwitch::Outcome::Ran; },
+    switch (link_.Lock(
+        seconds,
         [&](const std::string& holder) {
             if (settings_.waiting)
                 settings_.waiting(holder + "; waiting " + until);
         },
         problem)) {
-    case dump::DeviceLock::Outcome::Held:
+    case Link::Claim::Held:
         claimed_ = true;
         return {};
-    case dump::DeviceLock::Outcome::Busy:
+    case Link::Claim::Busy:
         return Fail(Kind::Busy, problem);
-    case dump::DeviceLock::Outcome::Stopped:
+    case Link::Claim::Stopped:
         return Fail(Kind::Cancelled, "cancelled");
-    case dump::DeviceLock::Outcome::Failed:
+    case Link::Claim::Failed:
         break;
     }
     return Fail(Kind::NoDevice, problem);
@@ -430,38 +265,32 @@ Error Operation::StartTimer(uint64_t wireBytes, uint32_t requests)
 {
     timeoutSeconds_ = settings_.timeoutSeconds < 0 ? dump::DefaultTimeoutSeconds(wireBytes, requests)
                                                    : static_cast<uint32_t>(settings_.timeoutSeconds);
-    if (cancel_.StartTimer(timeoutSeconds_) == dump::CancelSwitch::Outcome::NoTimer)
-        return NoMemory("the timer of the call's timeout (" + ErrorText() + ")");
+    std::string problem;
+    if (!link_.StartTimer(timeoutSeconds_, problem))
+        return NoMemory("the timer of the call's timeout (" + problem + ")");
     return {};
 }
 
-Error Operation::Step(const std::function<bool()>& step, const char* when)
+Error Operation::Stopped(Stop stop, const char* when) const
 {
-    switch (cancel_.Run(step)) {
-    case dump::CancelSwitch::Outcome::Ran:
-    case dump::CancelSwitch::Outcome::NoTimer:
+    if (stop == Stop::None)
         return {};
-    case dump::CancelSwitch::Outcome::Cancelled: {
-        Error error = Fail(Kind::Cancelled, std::string("cancelled") + when);
-        error.moved = moved_;
-        return error;
-    }
-    case dump::CancelSwitch::Outcome::TimedOut:
-        break;
-    }
-    Error error = Fail(Kind::Timeout, "no answer from the device in " + std::to_string(timeoutSeconds_) +
-                                          " s, so the transfer was stopped" + when +
-                                          "; try " + StatusAndReset() + ", or a longer timeout (0: no limit)");
+    Error error = stop == Stop::Cancelled
+                      ? Fail(Kind::Cancelled, std::string("cancelled") + when)
+                      : Fail(Kind::Timeout, "no answer from the device in " + std::to_string(timeoutSeconds_) +
+                                                " s, so the transfer was stopped" + when + "; try " +
+                                                StatusAndReset() + ", or a longer timeout (0: no limit)");
     error.moved = moved_;
     return error;
 }
 
-Error Operation::Prepare(uint64_t wireBytes, uint32_t transfers, Window& window)
+Error Operation::Prepare(uint64_t wireBytes, uint32_t transfers)
 {
-    if (!window.Reserve(wireBytes))
-        return NoMemory("a transfer window of " + std::to_string(kLeastRequest) +
-                        " bytes of address space; close other programs, or use the x64 edition");
-    const uint32_t requests = static_cast<uint32_t>((wireBytes + window.Size() - 1) / window.Size());
+    std::string problem;
+    requestBytes_ = link_.Reserve(wireBytes, problem);
+    if (requestBytes_ == 0)
+        return NoMemory(problem);
+    const uint32_t requests = static_cast<uint32_t>((wireBytes + requestBytes_ - 1) / requestBytes_);
     return StartTimer(wireBytes * transfers, requests * transfers);
 }
 
@@ -469,17 +298,12 @@ Error Operation::SendResetCommand(const char* when)
 {
     if (settings_.noReset)
         return {};
-    uint32_t result = RESULT_OK;
-    if (Error stopped = Step(
-            [&] {
-                result = connection_.SendReset();
-                return result == RESULT_OK;
-            },
-            when))
+    const Outcome outcome = link_.ResetCommand();
+    if (Error stopped = Stopped(outcome.stop, when))
         return stopped;
-    if (result != RESULT_OK)
+    if (outcome.result != dump::kResultOk)
         return Fail(Kind::Device, "the reset command to instance " + std::to_string(instance_) + " failed: " +
-                                      dump::ResultText(result) + "; try " + StatusAndReset() +
+                                      dump::ResultText(outcome.result) + "; try " + StatusAndReset() +
                                       (names_.noReset ? ", or " + std::string(names_.noReset) : std::string()));
     return {};
 }
@@ -492,49 +316,46 @@ Error Operation::Read(const Range& range, Sink& sink)
     const uint32_t words = WordsMoved(size);
     const bool raw = settings_.raw;
     // A sink that waits for the whole dump gets it from a scratch file.
-    win::unique_file scratch;
+    std::unique_ptr<Scratch> scratch;
     if (!sink.Streams())
-        if (Error error = CreateScratchFile(scratch))
+        if (Error error = CreateScratch(scratch))
             return error;
     if (Error error = Claim())
         return error;
-    Window window;
     total_ = FileBytes(size, raw);
-    if (Error error = Prepare(uint64_t{words} * 2, 1, window))
+    if (Error error = Prepare(uint64_t{words} * 2, 1))
         return error;
     if (Error error = SendResetCommand(""))
         return error;
     uint32_t kept = 0;  // words stored
-    Transfer transfer(*this, window, true, range.addr, words, range.mode, [&](uint8_t* wire, uint32_t bytes) {
+    Transfer transfer(*this, true, range.addr, words, range.mode, [&](uint8_t* wire, uint32_t bytes) {
         const uint32_t count = std::min(bytes / 2, size - kept);
         kept += count;
         if (!raw)
             dump::DumpInPlace(wire, count);
         const uint32_t fileBytes = static_cast<uint32_t>(FileBytes(count, raw));
         if (scratch) {
-            if (!dump::WriteAll(scratch.get(), wire, fileBytes))
+            if (!scratch->Write(wire, fileBytes))
                 return Fail(Kind::File, "can't keep the dump in a scratch file (" + ErrorText() + "); is the disk full?");
         } else if (!sink.Append(wire, fileBytes)) {
-            return sink.WriteFailed(GetLastError());
+            return sink.WriteFailed(LastSystemError());
         }
         return Error{};
     });
     if (Error error = transfer.Run(""))
         return error;
     if (scratch) {
-        LARGE_INTEGER start = {};
-        const std::unique_ptr<uint8_t[]> slice(new (std::nothrow) uint8_t[kBlock]);
+        const std::unique_ptr<uint8_t[]> slice(new (std::nothrow) uint8_t[kBlockBytes]);
         if (!slice)
             return NoMemory("the dump's way out");
-        if (!SetFilePointerEx(scratch.get(), start, nullptr, FILE_BEGIN))
+        if (!scratch->Rewind())
             return Fail(Kind::File, "can't read the dump back from its scratch file (" + ErrorText() + ")");
         for (uint64_t left = FileBytes(size, raw); left > 0;) {
-            const uint32_t bytes = static_cast<uint32_t>(std::min<uint64_t>(left, kBlock));
-            uint32_t got = 0;
-            if (!dump::ReadAll(scratch.get(), slice.get(), bytes, got) || got != bytes)
+            const uint32_t bytes = static_cast<uint32_t>(std::min<uint64_t>(left, kBlockBytes));
+            if (!scratch->Read(slice.get(), bytes))
                 return Fail(Kind::File, "can't read the dump back from its scratch file (" + ErrorText() + ")");
             if (!sink.Append(slice.get(), bytes))
-                return sink.WriteFailed(GetLastError());
+                return sink.WriteFailed(LastSystemError());
             left -= bytes;
         }
     }
@@ -551,14 +372,13 @@ Error Operation::Write(const Range& fitted, Source& source, bool pad, std::optio
     const uint32_t transfers = readBackMode ? 2 : 1;
     if (Error error = Claim())
         return error;
-    Window window;
     total_ = FileBytes(size, raw) * transfers;
-    if (Error error = Prepare(uint64_t{size} * 2, transfers, window))
+    if (Error error = Prepare(uint64_t{size} * 2, transfers))
         return error;
     if (Error error = SendResetCommand(""))
         return error;
     SourceReader reader(source);
-    Transfer write(*this, window, false, range.addr, size, range.mode, [&](uint8_t* wire, uint32_t bytes) {
+    Transfer write(*this, false, range.addr, size, range.mode, [&](uint8_t* wire, uint32_t bytes) {
         const uint32_t words = bytes / 2;
         if (Error error = reader.Next(wire, static_cast<uint32_t>(FileBytes(words, raw))))
             return error;
@@ -576,7 +396,7 @@ Error Operation::Write(const Range& fitted, Source& source, bool pad, std::optio
         return error;
     if (!source.Rewind())
         return Fail(Kind::File, "can't read " + source.Name() + " again for the verification (" + ErrorText() + ")");
-    return CompareWith(range, source, *readBackMode, window, "verification found", kUnverified);
+    return CompareWith(range, source, *readBackMode, "verification found", kUnverified);
 }
 
 Error Operation::Compare(const Range& fitted, Source& source)
@@ -586,27 +406,26 @@ Error Operation::Compare(const Range& fitted, Source& source)
         return error;
     if (Error error = Claim())
         return error;
-    Window window;
     total_ = FileBytes(*range.size, settings_.raw);
-    if (Error error = Prepare(uint64_t{WordsMoved(*range.size)} * 2, 1, window))
+    if (Error error = Prepare(uint64_t{WordsMoved(*range.size)} * 2, 1))
         return error;
     if (Error error = SendResetCommand(""))
         return error;
-    return CompareWith(range, source, range.mode, window, "comparison found", "");
+    return CompareWith(range, source, range.mode, "comparison found", "");
 }
 
-Error Operation::CompareWith(const Range& range, Source& source, uint32_t mode, Window& window, const char* finding,
+Error Operation::CompareWith(const Range& range, Source& source, uint32_t mode, const char* finding,
                              const char* when)
 {
     SourceReader expected(source);
     const uint32_t size = *range.size;
     const bool raw = settings_.raw;
-    const std::unique_ptr<uint8_t[]> slice(new (std::nothrow) uint8_t[kBlock]);
+    const std::unique_ptr<uint8_t[]> slice(new (std::nothrow) uint8_t[kBlockBytes]);
     if (!slice)
         return NoMemory("the comparison");
     Comparison comparison;
     uint32_t compared = 0;  // words
-    Transfer read(*this, window, true, range.addr, WordsMoved(size), mode, [&](uint8_t* wire, uint32_t bytes) {
+    Transfer read(*this, true, range.addr, WordsMoved(size), mode, [&](uint8_t* wire, uint32_t bytes) {
         const uint32_t count = std::min(bytes / 2, size - compared);
         if (Error error = expected.Next(slice.get(), static_cast<uint32_t>(FileBytes(count, raw))))
             return error;
@@ -633,18 +452,15 @@ Error Operation::Verify(const Range& range, uint8_t (&value)[4])
         return error;
     if (Error error = Claim())
         return error;
-    const TransferDesc desc = dump::DeviceDesc(range.addr, *range.size, range.mode);
-    if (Error error = StartTimer(desc.length, 1))
+    // The request's length: 2 bytes a word, in 32 bits.
+    if (Error error = StartTimer(*range.size << 1, 1))
         return error;
-    uint32_t result = RESULT_OK;
-    if (Error stopped = Step([&] {
-            result = uXferVerify(&desc, value);
-            return result == RESULT_OK;
-        }))
+    const Outcome outcome = link_.Verify(range.addr, *range.size, range.mode, value);
+    if (Error stopped = Stopped(outcome.stop, ""))
         return stopped;
-    if (result != RESULT_OK)
+    if (outcome.result != dump::kResultOk)
         return Fail(Kind::Device, "the verify request to instance " + std::to_string(instance_) + " failed: " +
-                                      dump::ResultText(result) + "; try " + StatusAndReset());
+                                      dump::ResultText(outcome.result) + "; try " + StatusAndReset());
     return {};
 }
 
@@ -654,18 +470,15 @@ Error Operation::Status(uint8_t (&status)[8])
         return error;
     if (Error error = StartTimer(0, 1))
         return error;
-    uint32_t count = 0;
-    uint32_t result = RESULT_OK;
-    if (Error stopped = Step([&] {
-            result = uGetStatus(status, &count);
-            return result == RESULT_OK && count == sizeof status;
-        }))
+    const Outcome outcome = link_.Status(status);
+    if (Error stopped = Stopped(outcome.stop, ""))
         return stopped;
     const std::string what = "the status request to instance " + std::to_string(instance_);
-    if (result != RESULT_OK)
-        return Fail(Kind::Device, what + " failed: " + dump::ResultText(result) + "; try " + Advised(names_, "reset"));
-    if (count != sizeof status)
-        return Fail(Kind::Device, what + " was answered with " + std::to_string(count) + " of its " +
+    if (outcome.result != dump::kResultOk)
+        return Fail(Kind::Device,
+                    what + " failed: " + dump::ResultText(outcome.result) + "; try " + Advised(names_, "reset"));
+    if (outcome.count != sizeof status)
+        return Fail(Kind::Device, what + " was answered with " + std::to_string(outcome.count) + " of its " +
                                       std::to_string(sizeof status) + " bytes; try " + Advised(names_, "reset"));
     return {};
 }

@@ -14,7 +14,7 @@
 #include "common/held_mutex.h"
 #include "dump/file.h"
 #include "dumptool/test_files.h"
-#include "ops/operation.h"
+#include "ops/xfer_link.h"
 #include "uXfer.h"
 #include "usb_protocol.h"
 #include "vdev_client.h"
@@ -86,7 +86,7 @@ protected:
 
 ops::Error ReadFile(ops::Operation& op, const ScratchFolder& folder, uint32_t addr, uint32_t size)
 {
-    ops::DumpFile file(L"uxt");
+    ops::DumpFile file("uxt");
     if (ops::Error error = file.Prepare(Wide(folder.File("out.bin")), "out.bin"))
         return error;
     return op.Read({addr, size, 0}, file);
@@ -331,7 +331,8 @@ TEST_P(OperationTest, MeetsTheTable)
     dump::CancelSwitch cancel;
     ops::Error error;
     {
-        ops::Operation op(cancel, connection, 0, c.settings, kNames);
+        ops::XferLink link(cancel, connection, 0, c.settings, kNames);
+        ops::Operation op(link, 0, c.settings, kNames);
         error = c.run(op, folder);
     }
     EXPECT_EQ(error.kind, c.kind) << error.text;
@@ -358,7 +359,7 @@ public:
                 ++wrong_;
         return true;
     }
-    ops::Error WriteFailed(DWORD) const override { return {}; }
+    ops::Error WriteFailed(ops::SystemError) const override { return {}; }
     static constexpr uint64_t kMarkEvery = 64u << 20;  // words, one a 128 MiB of the wire
     static uint8_t Mark(uint64_t word) { return static_cast<uint8_t>(0x40 + word / kMarkEvery); }
     uint64_t at_ = 0;
@@ -409,11 +410,12 @@ TEST(OperationSplitTest, LargestRangeIsOneRequest)
     class Discard : public ops::Sink {
         bool Streams() const override { return true; }
         bool Append(const uint8_t*, uint32_t) override { return true; }
-        ops::Error WriteFailed(DWORD) const override { return {}; }
+        ops::Error WriteFailed(ops::SystemError) const override { return {}; }
     } sink;
     ops::Error error;
     {
-        ops::Operation op(cancel, connection, 0, settings, kNames);
+        ops::XferLink link(cancel, connection, 0, settings, kNames);
+        ops::Operation op(link, 0, settings, kNames);
         error = op.Read({0, 0x7FFFFFFE, 0}, sink);
     }
     EXPECT_EQ(error.kind, ops::Kind::Cancelled) << error.text;
@@ -466,7 +468,8 @@ TEST(OperationSplitTest, CrowdedAddressSpaceSendsConsecutiveRequests)
     ops::Error error;
     {
         const CrowdedAddressSpace crowded(320u << 20);
-        ops::Operation op(cancel, connection, 0, settings, kNames);
+        ops::XferLink link(cancel, connection, 0, settings, kNames);
+        ops::Operation op(link, 0, settings, kNames);
         error = op.Read({0, kWords, 0}, sink);
     }
     collect();

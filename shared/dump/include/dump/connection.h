@@ -34,12 +34,6 @@ class Connection;
 bool OpenInstance(Connection& connection, uint32_t instance, uint32_t loaderVersion, uint32_t flags,
                   const std::string& list, std::string& problem);
 
-// The default timeout of a call whose transfers move `wireBytes` in
-// `requests` requests: a minute, a second for every 128 KiB on the wire (a
-// healthy device moves far more than that), and the longest the library waits
-// for the device around each request after the first.
-uint32_t DefaultTimeoutSeconds(uint64_t wireBytes, uint32_t requests = 1);
-
 class Connection {
 public:
     // What becomes of a connection whose uCreate or reset command failed:

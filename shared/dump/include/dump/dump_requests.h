@@ -5,7 +5,9 @@
 
 #include <cstdint>
 
+#ifdef _WIN32
 #include "uXfer.h"
+#endif
 
 namespace dump {
 
@@ -16,9 +18,11 @@ inline constexpr uint8_t kResetCommand[12] = {0x05, 0x00, 0x00, 0x00, 0xFF, 0xFF
 constexpr uint32_t kUnitSize = 4;
 constexpr uint16_t kCmdValue = 1;
 
-inline TransferDesc ResetCommandDesc()
+// `Desc`: the library's TransferDesc, or a link's request with its fields.
+template <class Desc>
+Desc ResetCommandDescOf()
 {
-    TransferDesc desc = {};
+    Desc desc = {};
     desc.length = sizeof(kResetCommand);
     desc.unitSize = kUnitSize;
     desc.cmdValue = kCmdValue;
@@ -29,9 +33,10 @@ inline TransferDesc ResetCommandDesc()
 // A read, write or verify of `size` file bytes at device word `addr`: the
 // descriptor counts host bytes, so both double (wrapping, as 32-bit shifts
 // do).  `mode` is the index word of the request; only its low 16 bits go.
-inline TransferDesc DeviceDesc(uint32_t addr, uint32_t size, uint32_t mode)
+template <class Desc>
+Desc DeviceDescOf(uint32_t addr, uint32_t size, uint32_t mode)
 {
-    TransferDesc desc = {};
+    Desc desc = {};
     desc.address = addr << 1;
     desc.length = size << 1;
     desc.unitSize = kUnitSize;
@@ -39,5 +44,17 @@ inline TransferDesc DeviceDesc(uint32_t addr, uint32_t size, uint32_t mode)
     desc.cmdIndex = static_cast<uint16_t>(mode);
     return desc;
 }
+
+#ifdef _WIN32
+inline TransferDesc ResetCommandDesc()
+{
+    return ResetCommandDescOf<TransferDesc>();
+}
+
+inline TransferDesc DeviceDesc(uint32_t addr, uint32_t size, uint32_t mode)
+{
+    return DeviceDescOf<TransferDesc>(addr, size, mode);
+}
+#endif
 
 }  // namespace dump

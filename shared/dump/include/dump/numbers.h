@@ -53,4 +53,10 @@ std::string SizeFromLength(const std::string& name, const char* command, uint64_
 std::string ShortSourceProblem(const std::string& name, const char* command, uint64_t length, uint64_t needed,
                                const std::string& remedy);
 
+// The default timeout of a call whose transfers move `wireBytes` in
+// `requests` requests: a minute, a second for every 128 KiB on the wire (a
+// healthy device moves far more than that), and the longest the library waits
+// for the device around each request after the first.
+uint32_t DefaultTimeoutSeconds(uint64_t wireBytes, uint32_t requests = 1);
+
 }  // namespace dump

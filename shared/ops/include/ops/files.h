@@ -2,10 +2,10 @@
 // (a file, standard input or the caller's bytes), read in order a block at a
 // time, and the dump file a read writes, which replaces its target only once
 // the whole dump is in.  Paths are UTF-16; names are as the user gave them,
-// in UTF-8, for the sentences.
+// in UTF-8, for the sentences.  What touches the file system is the
+// system's (files.cpp on Windows, posix_files.cpp elsewhere); the operations
+// see only these classes.
 #pragma once
-
-#include <windows.h>
 
 #include <cstdint>
 #include <functional>
@@ -13,11 +13,21 @@
 #include <optional>
 #include <string>
 
-#include "dump/file.h"
 #include "ops/error.h"
-#include "win/unique_any.h"
 
 namespace ops {
+
+// A failure's code as the system gives it (GetLastError, errno), and its text.
+using SystemError = uint32_t;
+SystemError LastSystemError();
+std::string SystemErrorText(SystemError error);
+
+// Paths as the system takes them: UTF-16 on Windows, bytes elsewhere.
+#ifdef _WIN32
+using Path = std::wstring;
+#else
+using Path = std::string;
+#endif
 
 // Where a read's dump goes.
 class Sink {
@@ -29,7 +39,7 @@ public:
     // Adds `bytes` of the dump; on failure the last error says why.
     virtual bool Append(const uint8_t* data, uint32_t bytes) = 0;
     // Why Append failed with `error`.
-    virtual Error WriteFailed(DWORD error) const = 0;
+    virtual Error WriteFailed(SystemError error) const = 0;
     // Once the whole dump is in.
     virtual Error Finish() { return {}; }
 };
@@ -51,10 +61,10 @@ protected:
 
 // Why `path` (as the user gave it: `name`) can't be used as a file at all;
 // no error when it can.
-Error CheckName(const std::wstring& path, const std::string& name);
+Error CheckName(const Path& path, const std::string& name);
 // The file at `path` (as the user gave it, relative or full), checked before
 // the device is touched.
-Error OpenFileSource(const std::wstring& path, const std::string& name, std::unique_ptr<Source>& source);
+Error OpenFileSource(const Path& path, const std::string& name, std::unique_ptr<Source>& source);
 // Standard input, read into a scratch file that goes away with the source, so
 // that its length is known and a verified write can read it again: to its end,
 // or no further than `most` bytes, which leaves the rest to whoever reads it
@@ -66,27 +76,37 @@ Error OpenStdinSource(std::unique_ptr<Source>& source, std::optional<uint64_t> m
 std::unique_ptr<Source> MemorySource(const uint8_t* data, uint64_t length, std::string name);
 
 // A file nobody else sees, in the user's temporary folder, that goes away
-// when it is closed or the process ends.
-Error CreateScratchFile(win::unique_file& file);
+// when it is closed or the process ends.  Read and Write move all `bytes` or
+// fail; on failure the last error says why.
+class Scratch {
+public:
+    virtual ~Scratch() = default;
+    virtual bool Write(const uint8_t* data, uint32_t bytes) = 0;
+    virtual bool Rewind() = 0;
+    virtual bool Read(uint8_t* buffer, uint32_t bytes) = 0;
+};
+Error CreateScratch(std::unique_ptr<Scratch>& scratch);
 
 class DumpFile : public Sink {
 public:
     // `tempPrefix`: the first three letters of the temporary file's name.
-    explicit DumpFile(const wchar_t* tempPrefix) : tempPrefix_(tempPrefix) {}
+    explicit DumpFile(const char* tempPrefix);
+    ~DumpFile() override;
 
     // Checks that `path` (as the user gave it) can be replaced and makes the
     // temporary file beside it, before the device is touched.
-    Error Prepare(const std::wstring& path, const std::string& name);
+    Error Prepare(const Path& path, const std::string& name);
     bool Streams() const override { return true; }
-    bool Append(const uint8_t* data, uint32_t bytes) override { return file_->Write(data, bytes); }
-    Error WriteFailed(DWORD error) const override;
+    bool Append(const uint8_t* data, uint32_t bytes) override;
+    Error WriteFailed(SystemError error) const override;
     // Puts the complete dump in place of the target.
     Error Finish() override;
 
 private:
-    const wchar_t* tempPrefix_;
+    class Target;  // the system's file that replaces the target
+    const char* tempPrefix_;
     std::string name_;
-    std::unique_ptr<dump::ReplacementFile> file_;
+    std::unique_ptr<Target> file_;
 };
 
 }  // namespace ops

@@ -5,17 +5,15 @@
 // end only maps an Error to its own code.
 //
 // One Operation is one call of the device: a cancel or the end of the timeout
-// (dump::CancelSwitch) stops it at any point, and no later step starts.
+// stops it at any point, and no later step starts.
 //
-// Memory stays the same at any size.  The library moves a range into or out
-// of one buffer, a 64 KiB chunk at a time, and after each chunk sends its
-// progress message on the caller's thread before it touches the next.  So the
-// buffer is address space reserved for the whole request, of which only a few
-// blocks ahead of the library are committed: a block the library is done with
-// is converted and stored (or, for a write, the block ahead is filled) in the
-// message handler, then decommitted.  Where the address space can't hold a
-// whole range (a 32-bit process), the range goes as consecutive requests as
-// large as it can reserve, under one progress total, cancel and timeout.
+// Memory stays the same at any size: the link hands a transfer's wire image
+// over a block at a time (ops/link.h), which is converted and stored (or, for
+// a write, made) as it goes.  Where the link can't take a whole range in one
+// request (the address space of a 32-bit process), the range goes as
+// consecutive requests, under one progress total, cancel and timeout.  The
+// operations are the same on every system; only the link and the files
+// (ops/files.h) are the system's.
 #pragma once
 
 #include <cstdint>
@@ -23,11 +21,9 @@
 #include <optional>
 #include <string>
 
-#include "dump/cancel_switch.h"
-#include "dump/connection.h"
-#include "dump/device_lock.h"
 #include "ops/error.h"
 #include "ops/files.h"
+#include "ops/link.h"
 
 namespace ops {
 
@@ -63,27 +59,19 @@ Error CheckRange(const Range& range, const Names& names, bool oddReadable);
 // shorter than the range unless `pad` (then zeros make up the rest).
 Error FitSource(const char* command, Range& range, const Source& source, bool raw, bool pad, const Names& names);
 
-// Selects the class of `loaderVersion` (0: the default) and `instance` and
-// opens it with `flags` (OPEN_*), under the instance lock.
-Error Open(dump::Connection& connection, uint32_t instance, uint32_t loaderVersion, uint32_t flags,
-           const Names& names);
-// The library's reset request with `code`, on a connection of its own.
-Error SendResetRequest(uint32_t instance, uint32_t code, const Names& names);
-
 // One program at a time on a device: from its first request (or Open) to
-// its end, an Operation holds the device's lock (dump/device_lock.h); another
-// one waits for it within the timeout of its settings (-1: a minute, 0: no
+// its end, an Operation holds the device's lock (Link::Lock); another one
+// waits for it within the timeout of its settings (-1: a minute, 0: no
 // limit), then fails Busy.
 class Operation {
 public:
-    // The call runs from here to the end of the Operation; `connection` is
-    // open on `instance`, or opened by Open.
-    Operation(dump::CancelSwitch& cancel, dump::Connection& connection, uint32_t instance, const Settings& settings,
-              const Names& names);
+    // The call runs on `link` from here to the end of the Operation; the
+    // link's device is `instance` (for the sentences), open or opened by Open.
+    Operation(Link& link, uint32_t instance, const Settings& settings, const Names& names);
     Operation(const Operation&) = delete;
     Operation& operator=(const Operation&) = delete;
 
-    // ops::Open of the connection with `flags`, once the device is the call's.
+    // Opens the link's device with `flags`, once the device is the call's.
     Error Open(uint32_t flags);
 
     // The range into `sink`: one byte a word, or two when raw.
@@ -98,32 +86,28 @@ public:
     Error Status(uint8_t (&status)[8]);
 
 private:
-    class Window;
     class Transfer;
     friend class Transfer;
 
     // Takes the device for the rest of the call, unless the call has it.
     Error Claim();
-    // Reserves the window for transfers of `wireBytes` each (`transfers` of
-    // them) and starts the call's timer.
-    Error Prepare(uint64_t wireBytes, uint32_t transfers, Window& window);
+    // Makes room for transfers of `wireBytes` each (`transfers` of them) and
+    // starts the call's timer.
+    Error Prepare(uint64_t wireBytes, uint32_t transfers);
     Error StartTimer(uint64_t wireBytes, uint32_t requests);
     // Tells the progress of `fileBytes` more.
     void Advance(uint64_t fileBytes);
-    // Runs `step` of the call; an error says why the call was stopped.
+    // Why a step that ended with `stop` stopped the call; no error for none.
     // `when` follows "cancelled" and the timeout's "in N s".
-    Error Step(const std::function<bool()>& step, const char* when = "");
+    Error Stopped(Stop stop, const char* when) const;
     Error SendResetCommand(const char* when);
     // "'uxfer status ...' and 'uxfer reset ...'", with the options that chose the device.
     std::string StatusAndReset() const;
     // Reads the range with `mode` and compares it with `source` from its
     // start; a difference is what `finding` ("comparison found") reports.
-    Error CompareWith(const Range& range, Source& source, uint32_t mode, Window& window, const char* finding,
-                      const char* when);
+    Error CompareWith(const Range& range, Source& source, uint32_t mode, const char* finding, const char* when);
 
-    dump::CancelSwitch& cancel_;
-    dump::CancelSwitch::Call call_;
-    dump::Connection& connection_;
+    Link& link_;
     uint32_t instance_;
     const Settings& settings_;
     const Names& names_;
@@ -131,7 +115,7 @@ private:
     uint64_t total_ = 0;  // file bytes of the operation
     uint64_t done_ = 0;
     uint64_t moved_ = 0;  // file bytes, both ways
-    dump::DeviceLock device_;
+    uint64_t requestBytes_ = 0;  // the most one request moves
     bool claimed_ = false;
 };
 

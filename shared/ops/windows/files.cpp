@@ -1,10 +1,14 @@
 #include "ops/files.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
 
+#include "dump/file.h"
 #include "win/text.h"
+#include "win/unique_any.h"
 
 namespace ops {
 
@@ -16,6 +20,25 @@ constexpr DWORD kStdinSlice = 1u << 20;
 std::string ErrorText(DWORD error = GetLastError())
 {
     return win::SystemErrorText(error);
+}
+
+// A file nobody else sees, in the user's temporary folder, that goes away
+// when it is closed or the process ends.
+Error CreateScratchFile(win::unique_file& file)
+{
+    wchar_t folder[MAX_PATH + 1];
+    wchar_t path[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH || !GetTempFileNameW(folder, kScratchPrefix, 0, path))
+        return Fail(Kind::File, "can't make a scratch file in the temporary folder (" + ErrorText() + ")");
+    file.reset(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        DeleteFileW(path);
+        return Fail(Kind::File, "can't make a scratch file in the temporary folder (" + ErrorText(error) + ")");
+    }
+    return {};
 }
 
 class FileSource : public Source {
@@ -43,8 +66,21 @@ public:
         return SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN);
     }
 
+    bool Write(const uint8_t* data, uint32_t bytes) { return dump::WriteAll(file_.get(), data, bytes); }
+
 private:
     win::unique_file file_;
+};
+
+class ScratchFile : public Scratch {
+public:
+    explicit ScratchFile(win::unique_file file) : file_(std::move(file), "", 0) {}
+    bool Write(const uint8_t* data, uint32_t bytes) override { return file_.Write(data, bytes); }
+    bool Rewind() override { return file_.Rewind(); }
+    bool Read(uint8_t* buffer, uint32_t bytes) override { return file_.Read(buffer, bytes); }
+
+private:
+    FileSource file_;
 };
 
 class BytesSource : public Source {
@@ -73,7 +109,26 @@ private:
 
 }  // namespace
 
-Error CheckName(const std::wstring& path, const std::string& name)
+SystemError LastSystemError()
+{
+    return GetLastError();
+}
+
+std::string SystemErrorText(SystemError error)
+{
+    return ErrorText(error);
+}
+
+Error CreateScratch(std::unique_ptr<Scratch>& scratch)
+{
+    win::unique_file file;
+    if (Error error = CreateScratchFile(file))
+        return error;
+    scratch = std::make_unique<ScratchFile>(std::move(file));
+    return {};
+}
+
+Error CheckName(const Path& path, const std::string& name)
 {
     const std::string problem = dump::NameProblem(path);
     if (problem.empty())
@@ -85,7 +140,7 @@ Error CheckName(const std::wstring& path, const std::string& name)
     return Fail(Kind::File, "can't use " + shown + ": " + problem);
 }
 
-Error OpenFileSource(const std::wstring& path, const std::string& name, std::unique_ptr<Source>& source)
+Error OpenFileSource(const Path& path, const std::string& name, std::unique_ptr<Source>& source)
 {
     if (Error error = CheckName(path, name))
         return error;
@@ -95,23 +150,6 @@ Error OpenFileSource(const std::wstring& path, const std::string& name, std::uni
     if (!dump::OpenSource(win::FullPath(path), name, file, length, problem))
         return Fail(Kind::File, problem);
     source = std::make_unique<FileSource>(std::move(file), name, length);
-    return {};
-}
-
-Error CreateScratchFile(win::unique_file& file)
-{
-    wchar_t folder[MAX_PATH + 1];
-    wchar_t path[MAX_PATH + 1];
-    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-    if (length == 0 || length > MAX_PATH || !GetTempFileNameW(folder, kScratchPrefix, 0, path))
-        return Fail(Kind::File, "can't make a scratch file in the temporary folder (" + ErrorText() + ")");
-    file.reset(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-    if (!file) {
-        const DWORD error = GetLastError();
-        DeleteFileW(path);
-        return Fail(Kind::File, "can't make a scratch file in the temporary folder (" + ErrorText(error) + ")");
-    }
     return {};
 }
 
@@ -159,7 +197,31 @@ std::unique_ptr<Source> MemorySource(const uint8_t* data, uint64_t length, std::
     return std::make_unique<BytesSource>(data, length, std::move(name));
 }
 
-Error DumpFile::Prepare(const std::wstring& path, const std::string& name)
+namespace {
+// Made before the replacement file, which keeps a pointer to its text.
+struct WidePrefix {
+    std::wstring text;
+};
+}  // namespace
+
+class DumpFile::Target : private WidePrefix, public dump::ReplacementFile {
+public:
+    Target(const std::wstring& target, const char* prefix)
+        : WidePrefix{win::Widen(prefix, CP_UTF8)}, ReplacementFile(target, text.c_str())
+    {
+    }
+};
+
+DumpFile::DumpFile(const char* tempPrefix) : tempPrefix_(tempPrefix) {}
+
+DumpFile::~DumpFile() = default;
+
+bool DumpFile::Append(const uint8_t* data, uint32_t bytes)
+{
+    return file_->Write(data, bytes);
+}
+
+Error DumpFile::Prepare(const Path& path, const std::string& name)
 {
     name_ = name;
     if (Error error = CheckName(path, name))
@@ -174,14 +236,14 @@ Error DumpFile::Prepare(const std::wstring& path, const std::string& name)
         return Fail(Kind::File,
                     "can't replace " + name + " (" + ErrorText() + "); is it read-only or open in another program?");
     }
-    file_ = std::make_unique<dump::ReplacementFile>(full, tempPrefix_);
+    file_ = std::make_unique<Target>(full, tempPrefix_);
     if (!file_->Open())
         return Fail(Kind::File, "can't create a file beside " + name + " (" + ErrorText() +
                                     "); does its folder exist, and may you write there?");
     return {};
 }
 
-Error DumpFile::WriteFailed(DWORD error) const
+Error DumpFile::WriteFailed(SystemError error) const
 {
     return Fail(Kind::File, "can't write the dump to " + win::Narrow(win::ShownPath(file_->Path()), CP_UTF8) + " (" +
                                 ErrorText(error) + "); is the disk full?");

@@ -18,5 +18,7 @@ add_library(protocol INTERFACE)
 target_include_directories(protocol INTERFACE ${CMAKE_SOURCE_DIR}/protocol)
 add_subdirectory(devicemodel)
 add_subdirectory(usblink)
+# After the programs it installs and packs (uxfer_exe).
+add_subdirectory(packaging/linux)
 
 add_subdirectory(tests/linux)

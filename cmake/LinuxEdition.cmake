@@ -20,5 +20,7 @@ add_subdirectory(devicemodel)
 add_subdirectory(usblink)
 add_subdirectory(shared/dump)
 add_subdirectory(shared/ops)
+# After the programs it installs and packs (uxfer_exe).
+add_subdirectory(packaging/linux)
 
 add_subdirectory(tests/linux)

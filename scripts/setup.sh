@@ -7,7 +7,7 @@ packages=(cmake make googletest libwine-dev g++-mingw-w64-i686-posix g++-mingw-w
     wine wine64
     xvfb xauth x11-utils fonts-wqy-microhei fonts-wine imagemagick clang libclang-rt-14-dev
     libcli11-dev nlohmann-json3-dev nsis lld llvm cmark-gfm zip faketime
-    pkg-config libusb-1.0-0-dev umockdev libumockdev-dev libglib2.0-dev)
+    pkg-config libusb-1.0-0-dev umockdev libumockdev-dev libglib2.0-dev dpkg-dev file groff-base)
 # The 32-bit Wine only where 32-bit x86 code runs: a static i386 program that
 # exits 0 (elsewhere execve refuses it), so such a machine needs no i386 packages.
 probe=$(mktemp)

@@ -9,7 +9,8 @@
 # second prefix, which has no virtual device: uxfer and Vantor of the tree's
 # bitness over uXferSim.dll.  They are part of the presets win32 and win64.
 # Then the Linux edition natively (preset linux: the USB link and the device
-# model over umockdev, no Wine, no 32-bit code), and the native parser tests
+# model over umockdev, the Debian package and its install rules, no Wine, no
+# 32-bit code), and the native parser tests
 # and a bounded fuzzing run.  On a machine that
 # runs no 32-bit x86 code (or with UXFER_NO_32BIT=1) the 32-bit suite and the
 # 32-bit Windows can't run: each such part is reported in one line with its

@@ -6,6 +6,20 @@
 # and defines wine_cmd, wineserver_cmd, wineboot_cmd, winepath_cmd, regedit_cmd.
 # UXFER_NO_32BIT=1 takes the 64-bit-only path on any machine.  A parent that
 # already decided passes its choice down in these variables.
+
+# Whether this machine runs 32-bit x86 code at all: a static i386 program that
+# exits 0 (elsewhere execve refuses it).
+runs_32bit_code() {
+    local probe status=0
+    probe=$(mktemp)
+    echo 'f0VMRgEBAQAAAAAAAAAAAAIAAwABAAAAVIAECDQAAAAAAAAAAAAAADQAIAABAAAAAAAAAAEAAAAAAAAAAIAECACABAhdAAAAXQAAAAUAAAAAEAAAuAEAAAAx282A' |
+        base64 -d >"$probe"
+    chmod +x "$probe"
+    "$probe" 2>/dev/null || status=1
+    rm -f "$probe"
+    return $status
+}
+
 if [ -z "${UXFER_RUNS_32BIT:-}" ]; then
     if [ -n "${UXFER_NO_32BIT:-}" ] && [ "$UXFER_NO_32BIT" != 0 ]; then
         UXFER_RUNS_32BIT=0
@@ -13,6 +27,9 @@ if [ -z "${UXFER_RUNS_32BIT:-}" ]; then
     elif [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
         UXFER_RUNS_32BIT=1
         UXFER_WHY_NO_32BIT=""
+    elif runs_32bit_code; then
+        UXFER_RUNS_32BIT=0
+        UXFER_WHY_NO_32BIT="the 32-bit Wine (package wine32:i386) is not installed: scripts/setup.sh could not install it"
     else
         UXFER_RUNS_32BIT=0
         UXFER_WHY_NO_32BIT="this machine runs no 32-bit x86 code"

@@ -11,6 +11,7 @@
 #include "usblink/link.h"
 #include "usblink/result.h"
 #include "usblink/usb_ids.h"
+#include "usblink/watch.h"
 
 namespace usblink {
 
@@ -28,6 +29,9 @@ public:
     // with one sentence when it can't be had: no such device, no permission
     // on its node (with the command that configures its id), in use.
     Result OpenLink(const IdSet& ids, const Selector& which, const Timeouts& timeouts, std::unique_ptr<Link>& link);
+    // A watch of the devices List would list: with libusb's hotplug when
+    // `wanted` is Hotplug and libusb has it, else by polling.
+    Result StartWatch(const IdSet& ids, WatchMethod wanted, std::unique_ptr<Watch>& watch);
 
     struct Impl;
 

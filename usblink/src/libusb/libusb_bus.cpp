@@ -1,10 +1,13 @@
 // The link's USB stack on libusb: enumeration from the descriptors the system
-// keeps, and a transport whose bulk transfers run asynchronously, so that a
-// cancel can end one the device holds.
+// keeps, a watch of its changes, and a transport whose bulk transfers run
+// asynchronously, so that a cancel can end one the device holds.
 #include <libusb.h>
 
+#include <algorithm>
 #include <chrono>
 #include <new>
+#include <optional>
+#include <thread>
 
 #include "transport.h"
 #include "usblink/bus.h"
@@ -18,6 +21,10 @@ namespace {
 constexpr long kCancelTickMicroseconds = 10000;
 // Past its own timeout a transfer is cancelled from here as well.
 constexpr auto kTimeoutGrace = std::chrono::seconds(1);
+// How long a watch waits before it looks at its stop flag again, and how
+// many such waits a polling watch makes between two looks at the list.
+constexpr long kWatchTickMicroseconds = 100000;
+constexpr unsigned kPollTicks = 5;
 
 struct Context {
     libusb_context* context = nullptr;
@@ -205,6 +212,144 @@ private:
     libusb_transfer* transfer_;
 };
 
+Result ListDevices(libusb_context* context, const IdSet& ids, std::vector<DeviceInfo>& devices)
+{
+    devices.clear();
+    DeviceList list(context);
+    if (list.Count() < 0)
+        return Result{Code::IoFailed, "can't list the USB devices: " + Describe(static_cast<int>(list.Count()))};
+    for (ssize_t i = 0; i < list.Count(); ++i) {
+        DeviceInfo info;
+        Endpoints endpoints;
+        if (Inspect(list[i], ids, info, endpoints))
+            devices.push_back(std::move(info));
+    }
+    SortDevices(devices);
+    return Ok();
+}
+
+// The same connection of the same device: a replug gets a new address.
+bool SameDevice(const DeviceInfo& a, const DeviceInfo& b)
+{
+    return a.bus == b.bus && a.address == b.address && a.ports == b.ports && a.id == b.id;
+}
+
+bool Holds(const std::vector<DeviceInfo>& devices, const DeviceInfo& device)
+{
+    return std::any_of(devices.begin(), devices.end(), [&](const DeviceInfo& d) { return SameDevice(d, device); });
+}
+
+// The devices present, kept from the start on; the changes are reported
+// while Run runs.  The hotplug callback is registered for the watch's life.
+class LibusbWatch : public Watch {
+public:
+    LibusbWatch(std::shared_ptr<Context> context, const IdSet& ids) : context_(std::move(context)), ids_(ids) {}
+    ~LibusbWatch() override
+    {
+        if (hotplug_)
+            libusb_hotplug_deregister_callback(context_->context, *hotplug_);
+    }
+
+    Result Start(bool hotplug)
+    {
+        if (!hotplug || !libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG))
+            return Poll();
+        const auto events =
+            static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT);
+        libusb_hotplug_callback_handle handle;
+        // With ENUMERATE the devices present arrive during the call, unreported.
+        if (libusb_hotplug_register_callback(context_->context, events, LIBUSB_HOTPLUG_ENUMERATE,
+                                             LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+                                             LIBUSB_HOTPLUG_MATCH_ANY, OnHotplug, this, &handle) != LIBUSB_SUCCESS)
+            return Poll();
+        hotplug_ = handle;
+        return outOfMemory_ ? OutOfMemory() : Ok();
+    }
+
+    WatchMethod Method() const override { return hotplug_ ? WatchMethod::Hotplug : WatchMethod::Polling; }
+
+    Result Run(const std::atomic<bool>& stop, const ChangeHandler& report) override
+    {
+        report_ = &report;
+        Result result;
+        try {
+            for (unsigned tick = 1; result.ok() && !stop.load(); ++tick) {
+                if (hotplug_) {
+                    timeval wait{0, kWatchTickMicroseconds};
+                    const int handled = libusb_handle_events_timeout_completed(context_->context, &wait, nullptr);
+                    if (handled < 0 && handled != LIBUSB_ERROR_INTERRUPTED)
+                        result = Result{Code::IoFailed, "can't wait for USB events: " + Describe(handled)};
+                    else if (outOfMemory_)
+                        result = OutOfMemory();
+                } else {
+                    std::this_thread::sleep_for(std::chrono::microseconds(kWatchTickMicroseconds));
+                    if (tick % kPollTicks == 0)
+                        result = Poll();
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            result = OutOfMemory();
+        }
+        report_ = nullptr;
+        return result;
+    }
+
+private:
+    // Runs within libusb's calls, which a C++ exception must not cross.
+    static int LIBUSB_CALL OnHotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event, void* data)
+    {
+        LibusbWatch& watch = *static_cast<LibusbWatch*>(data);
+        try {
+            DeviceInfo info;
+            Endpoints endpoints;
+            if (Inspect(device, watch.ids_, info, endpoints)) {
+                std::vector<DeviceInfo> present = watch.present_;
+                present.erase(std::remove_if(present.begin(), present.end(),
+                                             [&](const DeviceInfo& d) { return SameDevice(d, info); }),
+                              present.end());
+                if (event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED)
+                    present.push_back(std::move(info));
+                watch.Update(std::move(present));
+            }
+        } catch (const std::bad_alloc&) {
+            watch.outOfMemory_ = true;
+        }
+        return 0;  // stays registered
+    }
+
+    Result Poll()
+    {
+        std::vector<DeviceInfo> listed;
+        const Result result = ListDevices(context_->context, ids_, listed);
+        if (result.ok())
+            Update(std::move(listed));
+        return result;
+    }
+
+    // `present` is what is there now: what left and what came are reported,
+    // the removals first.  A removed device is reported as it was listed:
+    // once it is gone, the system has no active configuration for it.
+    void Update(std::vector<DeviceInfo> present)
+    {
+        if (report_) {
+            for (const DeviceInfo& device : present_)
+                if (!Holds(present, device))
+                    (*report_)(DeviceChange{Change::Removal, device});
+            for (const DeviceInfo& device : present)
+                if (!Holds(present_, device))
+                    (*report_)(DeviceChange{Change::Arrival, device});
+        }
+        present_ = std::move(present);
+    }
+
+    std::shared_ptr<Context> context_;
+    IdSet ids_;
+    std::optional<libusb_hotplug_callback_handle> hotplug_;
+    std::vector<DeviceInfo> present_;
+    const ChangeHandler* report_ = nullptr;  // while Run runs
+    bool outOfMemory_ = false;               // in a hotplug callback
+};
+
 std::string Naming(const DeviceInfo& device)
 {
     return NodePath(device) + " (" + IdText(device.id) + " at port " + PortPathText(device) + ")";
@@ -237,18 +382,7 @@ Result Bus::Open(std::unique_ptr<Bus>& bus)
 Result Bus::List(const IdSet& ids, std::vector<DeviceInfo>& devices)
 {
     try {
-        devices.clear();
-        DeviceList list(impl_->context->context);
-        if (list.Count() < 0)
-            return Result{Code::IoFailed, "can't list the USB devices: " + Describe(static_cast<int>(list.Count()))};
-        for (ssize_t i = 0; i < list.Count(); ++i) {
-            DeviceInfo info;
-            Endpoints endpoints;
-            if (Inspect(list[i], ids, info, endpoints))
-                devices.push_back(std::move(info));
-        }
-        SortDevices(devices);
-        return Ok();
+        return ListDevices(impl_->context->context, ids, devices);
     } catch (const std::bad_alloc&) {
         return OutOfMemory();
     }
@@ -308,6 +442,19 @@ Result Bus::OpenLink(const IdSet& ids, const Selector& which, const Timeouts& ti
         }
         link.reset(new Link(device, std::move(transport), std::move(buffer), timeouts));
         return Ok();
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
+    }
+}
+
+Result Bus::StartWatch(const IdSet& ids, WatchMethod wanted, std::unique_ptr<Watch>& watch)
+{
+    try {
+        auto started = std::make_unique<LibusbWatch>(impl_->context, ids);
+        const Result result = started->Start(wanted == WatchMethod::Hotplug);
+        if (result.ok())
+            watch = std::move(started);
+        return result;
     } catch (const std::bad_alloc&) {
         return OutOfMemory();
     }

@@ -10,7 +10,6 @@
 #include "files.h"
 #include "session.h"
 #include "transfer.h"
-#include "uXfer.h"
 
 namespace cli {
 
@@ -42,9 +41,9 @@ int RunCompare(const CommonOptions& common)
     const uint32_t size = *plan.size;
 
     DeviceCall call(common, options.range.timeoutSeconds, options.raw, options.noReset, options.progress);
-    if (const int code = call.Open(OPEN_ALL))
+    if (const int code = call.Open(Opens::AllPipes))
         return code;
-    const LARGE_INTEGER start = Now();
+    const Clock::time_point start = Clock::now();
     if (const int code = Exit(call->Compare(range, *source)))
         return code;
     const double seconds = Seconds(start);

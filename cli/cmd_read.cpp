@@ -10,7 +10,6 @@
 #include "files.h"
 #include "session.h"
 #include "transfer.h"
-#include "uXfer.h"
 
 namespace cli {
 
@@ -55,9 +54,9 @@ int RunRead(const CommonOptions& common)
     if (options.hex)
         output.AsHexDump(plan.addr, options.raw);
     DeviceCall call(common, options.range.timeoutSeconds, options.raw, options.noReset, options.progress);
-    if (const int code = call.Open(OPEN_ALL))
+    if (const int code = call.Open(Opens::AllPipes))
         return code;
-    const LARGE_INTEGER start = Now();
+    const Clock::time_point start = Clock::now();
     if (const int code = Exit(call->Read(RangeOf(plan), output)))
         return code;
     const double seconds = Seconds(start);

@@ -6,7 +6,6 @@
 #include "errors.h"
 #include "output.h"
 #include "session.h"
-#include "uXfer.h"
 #include "usb_protocol.h"
 
 namespace cli {
@@ -15,7 +14,7 @@ int RunStatus(const CommonOptions& common)
 {
     ConsoleBreak consoleBreak;
     DeviceCall call(common, std::nullopt, false, false, std::nullopt);
-    if (const int code = call.Open(OPEN_CONTROL))
+    if (const int code = call.Open(Opens::ControlOnly))
         return code;
     StatusBlock status = {};
     if (const int code = Exit(call->Status(status.bytes)))

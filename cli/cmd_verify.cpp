@@ -7,7 +7,6 @@
 #include "output.h"
 #include "session.h"
 #include "transfer.h"
-#include "uXfer.h"
 
 namespace cli {
 
@@ -31,7 +30,7 @@ int RunVerify(const CommonOptions& common)
     if (const int code = Exit(ops::CheckRange(range, kNames, false)))
         return code;
     DeviceCall call(common, options.timeoutSeconds, false, false, std::nullopt);
-    if (const int code = call.Open(OPEN_ALL))
+    if (const int code = call.Open(Opens::AllPipes))
         return code;
     uint8_t value[4] = {};
     if (const int code = Exit(call->Verify(range, value)))

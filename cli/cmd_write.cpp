@@ -10,7 +10,6 @@
 #include "files.h"
 #include "session.h"
 #include "transfer.h"
-#include "uXfer.h"
 
 namespace cli {
 
@@ -50,9 +49,9 @@ int RunWrite(const CommonOptions& common)
     const uint32_t fileBytes = options.raw ? size * 2 : size;
 
     DeviceCall call(common, options.range.timeoutSeconds, options.raw, options.noReset, options.progress);
-    if (const int code = call.Open(OPEN_ALL))
+    if (const int code = call.Open(Opens::AllPipes))
         return code;
-    const LARGE_INTEGER start = Now();
+    const Clock::time_point start = Clock::now();
     // Read back the way a read does, with the read mode word.
     const std::optional<uint32_t> readBackMode =
         options.verify ? std::optional<uint32_t>(settings.readMode) : std::nullopt;

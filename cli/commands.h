@@ -39,5 +39,7 @@ void AddWatchOptions(CLI::App& command, NumberOptions& numbers);
 int RunWatch(const CommonOptions& common);
 void AddSimOptions(CLI::App& command, NumberOptions& numbers);
 int RunSim(const CommonOptions& common);
+void AddUsbOptions(CLI::App& command, NumberOptions& numbers);
+int RunUsb(const CommonOptions& common);
 
 }  // namespace cli

@@ -1,7 +1,5 @@
 #include "errors.h"
 
-#include <windows.h>
-
 #include <cstdio>
 
 #include "options.h"

@@ -6,13 +6,13 @@
 
 #include "dump/results.h"
 #include "ops/error.h"
+#include "ops/files.h"
 #include "output.h"
-#include "win/text.h"
 
 namespace cli {
 
 using dump::ResultText;
-using win::SystemErrorText;
+using ops::SystemErrorText;
 
 // The one table of the exit codes: name, value and what it means, as the
 // help text says it.

@@ -1,6 +1,6 @@
 // The files of a read, write or compare.  "-" stands for standard output
 // (read) or standard input (write, compare), both binary.  Names come in
-// UTF-8 and go to the wide file functions.
+// UTF-8 and go to the system's file functions (platform.h).
 #pragma once
 
 #include <cstdint>
@@ -11,14 +11,6 @@
 #include "ops/files.h"
 
 namespace cli {
-
-// win::FullPath of a UTF-8 name.
-std::wstring FullPath(const std::string& path);
-// win::ShownPath in UTF-8.
-std::string Shown(const std::wstring& path);
-
-// True when `path` names an existing file (not a folder).
-bool FileExists(const std::wstring& path);
 
 // The destination of a dump: a file (ops::DumpFile), or standard output,
 // which gets the dump only once it is all in.

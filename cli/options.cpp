@@ -9,10 +9,9 @@
 #include <vector>
 
 #include "commands.h"
-#include "dump/connection.h"
 #include "dump/numbers.h"
 #include "errors.h"
-#include "loader_versions.h"
+#include "platform.h"
 
 namespace cli {
 
@@ -94,7 +93,8 @@ public:
 
     ParseResult Parse(int argc, char** argv)
     {
-        CLI::App app("uxfer: device memory to and from files, device status and monitoring, over uXfer.dll",
+        CLI::App app(std::string("uxfer: device memory to and from files, device status and monitoring, over ") +
+                         kDeviceAccess,
                      "uxfer");
         app.formatter(std::make_shared<HelpFormat>());
         app.set_version_flag("--version", "uxfer " UXFER_VERSION, "print the version and exit");
@@ -155,8 +155,8 @@ private:
                          instance_);
         else  // taken only to be refused with a clear message
             numbers_.Add(*cmd, "--instance", "", "N", false, UINT32_MAX, kLimit32, strayInstance_)->group("");
-        numbers_.Add(*cmd, "--loader-version", ("the loader driver version: " + dump::LoaderVersionList()).c_str(), "V",
-                     false, UINT32_MAX, kLimit32, common_.loaderVersion);
+        numbers_.Add(*cmd, "--loader-version", LoaderVersionHelp().c_str(), "V", false, UINT32_MAX, kLimit32,
+                     common_.loaderVersion);
         numbers_.Add(*cmd, "--delay",
                      "the library's wait between status polls, at most 10000; shared by every process using the "
                      "library",
@@ -164,8 +164,8 @@ private:
                      common_.delay);
         cmd->add_flag("--quiet", common_.quiet, "no progress, no informational lines; errors are still printed");
         cmd->add_flag("--json", common_.json, "print the result as one JSON object a line");
-        cmd->add_flag("--simulate", common_.simulate,
-                      "use the simulated device of uXferSim.dll (beside uxfer.exe) instead of uXfer.dll");
+        cmd->add_flag("--simulate", common_.simulate, kSimulateHelp);
+        AddDeviceOptions(*cmd, common_);
         if (command.addOptions)
             command.addOptions(*cmd, numbers_);
     }
@@ -179,10 +179,9 @@ private:
                                                   " covers every instance of the class: it takes no --instance")};
         if (instance_)
             common_.instance = *instance_;
-        if (common_.loaderVersion && !FindLoaderVersion(*common_.loaderVersion))
-            return {nullptr, Fail(kExitUsage, "--loader-version: unknown loader version " +
-                                                  std::to_string(*common_.loaderVersion) + " (" +
-                                                  dump::LoaderVersionList() + ")")};
+        if (common_.loaderVersion)
+            if (const std::string problem = LoaderVersionProblem(*common_.loaderVersion); !problem.empty())
+                return {nullptr, Fail(kExitUsage, problem)};
         return {chosen_, kExitOk};
     }
 

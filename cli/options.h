@@ -27,6 +27,10 @@ struct CommonOptions {
     bool quiet = false;
     bool json = false;
     bool simulate = false;  // uXferSim.dll instead of uXfer.dll
+    // Linux: ids used besides the configured ones (--usb), and the device by
+    // its port path (--device) instead of --instance.
+    std::vector<std::string> usb;
+    std::optional<std::string> device;
 };
 
 // What a number reaching the device may hold, and why.

@@ -1,10 +1,8 @@
 #include "output.h"
 
-#include <windows.h>
-
 #include <algorithm>
 
-#include "win/text.h"
+#include "platform.h"
 
 namespace cli {
 
@@ -26,12 +24,8 @@ void PrintInfo(const std::string& line)
 void WriteLine(FILE* stream, const std::string& line)
 {
     std::fflush(stream);
-    const HANDLE handle = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-    DWORD mode = 0;
-    if (GetConsoleMode(handle, &mode)) {
-        const std::wstring text = win::Widen(line + "\n", CP_UTF8);
-        DWORD written = 0;
-        WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    if (IsConsole(stream)) {
+        WriteConsoleLine(stream, line);
         return;
     }
     std::fputs(line.c_str(), stream);

@@ -1,21 +1,22 @@
 #include "progress.h"
 
-#include <windows.h>
-
+#include <chrono>
 #include <cstdio>
 #include <string>
 
 #include "options.h"
+#include "platform.h"
 
 namespace cli {
 
 namespace {
 
+// Microseconds of a steady clock.
 uint64_t Ticks()
 {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<uint64_t>(now.QuadPart);
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
 }
 
 }  // namespace
@@ -24,16 +25,10 @@ bool ProgressWanted(const CommonOptions& common, bool asked)
 {
     if (common.quiet || common.json)
         return false;
-    DWORD mode = 0;
-    return asked || GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
+    return asked || IsConsole(stderr);
 }
 
-ProgressLine::ProgressLine(bool shown) : shown_(shown), start_(Ticks())
-{
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    frequency_ = static_cast<uint64_t>(frequency.QuadPart);
-}
+ProgressLine::ProgressLine(bool shown) : shown_(shown), start_(Ticks()) {}
 
 ProgressLine::~ProgressLine()
 {

@@ -29,9 +29,9 @@ private:
 
     bool shown_;
     bool drawn_ = false;
-    uint64_t start_;  // performance counter ticks
-    uint64_t frequency_;
-    uint64_t lastDrawn_ = 0;  // ticks
+    static constexpr uint64_t frequency_ = 1000000;  // ticks a second
+    uint64_t start_;                                 // ticks
+    uint64_t lastDrawn_ = 0;
     size_t widest_ = 0;       // a shorter line blanks what the longer one left
 };
 

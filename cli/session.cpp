@@ -1,6 +1,5 @@
 #include "session.h"
 
-#include "cancel.h"
 #include "errors.h"
 #include "options.h"
 #include "output.h"
@@ -19,16 +18,6 @@ DeviceCall::DeviceCall(const CommonOptions& common, std::optional<uint32_t> time
     settings_.waiting = [](const std::string& sentence) { PrintInfo("uxfer: " + sentence); };
     if (progress)
         settings_.progress = [this](uint64_t done, uint64_t total) { line_.Update(done, total); };
-}
-
-int DeviceCall::Open(uint32_t flags)
-{
-    link_.emplace(ConsoleBreak::Switch(), connection_, common_.instance, settings_, names_);
-    operation_.emplace(*link_, common_.instance, settings_, names_);
-    // An event before the call began found nothing to stop.
-    if (ConsoleBreak::Requested())
-        return Exit(ops::Fail(ops::Kind::Cancelled, "cancelled"));
-    return Exit(operation_->Open(flags));
 }
 
 }  // namespace cli

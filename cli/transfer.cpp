@@ -8,7 +8,7 @@
 #include "errors.h"
 #include "files.h"
 #include "ops/files.h"
-#include "win/text.h"
+#include "platform.h"
 
 namespace cli {
 
@@ -51,13 +51,10 @@ int ResolvePlan(const char* command, const DumpOptions& options, const SettingsU
                 dump::DumpSettings& settings)
 {
     if (!options.settings.empty()) {
-        const std::wstring path = FullPath(options.settings);
-        if (!FileExists(path))
-            return Fail(kExitFile, "can't read the settings file " + Shown(path) + ": there is no such file");
-        settings = dump::LoadSettings(path);
-        // The settings file is ANSI text; the tool holds names as UTF-8.
-        plan = {win::Narrow(win::Widen(settings.*use.file, CP_ACP), CP_UTF8), settings.Addr, settings.Size,
-                settings.*use.mode};
+        std::string shown;
+        if (!LoadDumpSettings(options.settings, shown, settings))
+            return Fail(kExitFile, "can't read the settings file " + shown + ": there is no such file");
+        plan = {settings.*use.file, settings.Addr, settings.Size, settings.*use.mode};
     }
     if (options.file)
         plan.file = *options.file;
@@ -70,7 +67,7 @@ int ResolvePlan(const char* command, const DumpOptions& options, const SettingsU
     if (plan.file.empty())
         return Fail(kExitUsage, std::string(command) + " needs FILE, or --settings naming one in " + use.fileKey +
                                     "; run 'uxfer " + command + " --help'");
-    return plan.file == "-" ? kExitOk : Exit(ops::CheckName(win::Widen(plan.file, CP_UTF8), plan.file));
+    return plan.file == "-" ? kExitOk : Exit(ops::CheckName(SystemPath(plan.file), plan.file));
 }
 
 ops::Range RangeOf(const Plan& plan)
@@ -95,19 +92,9 @@ uint64_t WireBytes(uint32_t size)
 
 }  // namespace
 
-LARGE_INTEGER Now()
+double Seconds(const Clock::time_point& start)
 {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now;
-}
-
-double Seconds(const LARGE_INTEGER& start)
-{
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 Json TransferSummary(const char* command, const CommonOptions& common, const DumpOptions& options, const Plan& plan,

@@ -4,8 +4,7 @@
 // are the dump operations' (ops/operation.h).
 #pragma once
 
-#include <windows.h>
-
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -79,8 +78,8 @@ ops::Range RangeOf(const Plan& plan);
 std::optional<uint64_t> NeededBytes(const Plan& plan, bool raw);
 
 // The clock of a summary's seconds.
-LARGE_INTEGER Now();
-double Seconds(const LARGE_INTEGER& start);
+using Clock = std::chrono::steady_clock;
+double Seconds(const Clock::time_point& start);
 
 // The JSON summary of a read or write.
 Json TransferSummary(const char* command, const CommonOptions& common, const DumpOptions& options, const Plan& plan,

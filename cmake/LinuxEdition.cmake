@@ -20,6 +20,7 @@ add_subdirectory(devicemodel)
 add_subdirectory(usblink)
 add_subdirectory(shared/dump)
 add_subdirectory(shared/ops)
+add_subdirectory(cli)
 # After the programs it installs and packs (uxfer_exe).
 add_subdirectory(packaging/linux)
 

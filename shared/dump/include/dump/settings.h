@@ -23,6 +23,10 @@ struct DumpSettings {
 // Every key missing from the file takes its default.  `path` must be a full
 // path, since the profile functions look for a bare name in the Windows
 // folder.  The paths come in the ANSI code page, whole, however long.
+#ifdef _WIN32
 DumpSettings LoadSettings(const std::wstring& path);
+#else
+DumpSettings LoadSettings(const std::string& path);
+#endif
 
 }  // namespace dump

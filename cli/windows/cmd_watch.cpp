@@ -16,6 +16,7 @@
 #include "dump/connection.h"
 #include "errors.h"
 #include "output.h"
+#include "platform.h"
 #include "uXfer.h"
 #include "win/hidden_window.h"
 
@@ -66,26 +67,6 @@ std::string DevicePath(const DEV_BROADCAST_DEVICEINTERFACE_A* record)
     return std::string(name, std::find(name, name + bytes, '\0'));
 }
 
-// The local time with its offset from UTC, ISO 8601: "2024-05-01T14:03:07.250+02:00".
-std::string TimeStamp()
-{
-    FILETIME utc, local;
-    GetSystemTimeAsFileTime(&utc);
-    FileTimeToLocalFileTime(&utc, &local);
-    const auto ticks = [](const FILETIME& t) {
-        return static_cast<long long>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
-    };
-    const long long offsetMinutes = (ticks(local) - ticks(utc)) / 600000000;
-    const long long offset = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
-    SYSTEMTIME t;
-    FileTimeToSystemTime(&local, &t);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03u%c%02lld:%02lld", t.wYear, t.wMonth, t.wDay,
-                  t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, offsetMinutes < 0 ? '-' : '+', offset / 60,
-                  offset % 60);
-    return text;
-}
-
 }  // namespace
 
 void AddWatchOptions(CLI::App& command, NumberOptions& numbers)
@@ -113,7 +94,7 @@ int RunWatch(const CommonOptions& common)
             return false;
         const char* event = wParam == DBT_DEVICEARRIVAL ? "arrival" : "removal";
         const std::string path = dump::ListedPath(DevicePath(record));
-        const std::string time = TimeStamp();
+        const std::string time = LocalTimeStamp();
         if (common.json)
             PrintJson({{"command", "watch"}, {"time", time}, {"event", event}, {"path", path}});
         else

@@ -1,0 +1,21 @@
+// The devices of the Linux edition: the ids the user configured (config
+// files, UXFER_USB, --usb) and the one device a command chose.
+#pragma once
+
+#include <memory>
+
+#include "usblink/bus.h"
+#include "usblink/usb_ids.h"
+
+namespace cli {
+
+struct CommonOptions;
+
+// The configured ids; a bad entry is told on standard error and left out.
+// Prints the error and returns the exit code.
+int ConfiguredIds(const CommonOptions& common, usblink::IdSet& ids);
+// The ids, and the device --device or --instance chose.
+int ChosenDevice(const CommonOptions& common, usblink::IdSet& ids, usblink::Selector& selector);
+int OpenBus(std::unique_ptr<usblink::Bus>& bus);
+
+}  // namespace cli

@@ -3,9 +3,20 @@
 // once told the version (uSetKVVersion); uxfer takes only these versions.
 #pragma once
 
-#include <windows.h>
-
 #include <stdint.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+// The class's type elsewhere, in the layout Windows gives it: the simulated
+// devices keep classes on every system.
+struct GUID {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+};
+#endif
 
 #include "usb_protocol.h"
 

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <cstdio>
-#include <cwctype>
-
-#include "win/text.h"
 
 namespace sim {
 
@@ -14,77 +11,14 @@ namespace {
 constexpr char kMagic[8] = {'u', 'X', 'f', 'e', 'r', 'S', 'i', 'm'};
 // Changes whenever the state file's layout does: an old file is made afresh.
 constexpr uint32_t kLayout = 1 + (sizeof(StoreHeader) << 8);
-constexpr DWORD kLockWaitMs = 10000;
+constexpr uint32_t kLockWaitMs = 10000;
 constexpr uint32_t kViewSlots = 8;
 constexpr uint64_t kSettingsLimit = 1u << 20;
-const char kPathPrefix[] = "\\\\?\\UXFERSIM#DEVICE#";
+const char kLockHeld[] = "another program has held the simulated devices' lock for 10 s";
 
-// A variable of any length: a folder named by a longer one is still that folder, never another.
-std::wstring Environment(const wchar_t* name)
+bool SameStamp(const SettingsStamp& a, const SettingsStamp& b)
 {
-    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-    if (!size)
-        return std::wstring();
-    std::wstring value(size, L'\0');
-    const DWORD length = GetEnvironmentVariableW(name, &value[0], size);
-    value.resize(length < size ? length : 0);
-    return value;
-}
-
-// Names of the store's kernel objects, from its folder: two folders are two stores.
-std::wstring ObjectName(const std::wstring& folder, const wchar_t* what)
-{
-    uint32_t hash = 2166136261u;
-    for (wchar_t c : folder) {
-        hash ^= static_cast<uint32_t>(std::towlower(c));
-        hash *= 16777619u;
-    }
-    wchar_t name[64];
-    swprintf(name, 64, L"uXferSim-%08x-%ls", hash, what);
-    return name;
-}
-
-uint64_t FileSize(HANDLE file)
-{
-    LARGE_INTEGER size = {};
-    return GetFileSizeEx(file, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
-}
-
-bool SetFileSize(HANDLE file, uint64_t bytes)
-{
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(bytes);
-    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
-}
-
-// devices.ini's text and time; false when there is none.
-bool ReadSettings(const std::wstring& path, std::string& text, FILETIME& time)
-{
-    win::unique_file file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return false;
-    GetFileTime(file.get(), nullptr, nullptr, &time);
-    const uint64_t size = std::min(FileSize(file.get()), kSettingsLimit);
-    text.assign(static_cast<size_t>(size), '\0');
-    DWORD got = 0;
-    if (size && !ReadFile(file.get(), &text[0], static_cast<DWORD>(size), &got, nullptr))
-        got = 0;
-    text.resize(got);
-    return true;
-}
-
-FILETIME SettingsTime(const std::wstring& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
-        return FILETIME{};
-    return data.ftLastWriteTime;
-}
-
-bool SameTime(const FILETIME& a, const FILETIME& b)
-{
-    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+    return a.low == b.low && a.high == b.high;
 }
 
 void CopyProblem(char (&to)[256], const std::string& text)
@@ -96,17 +30,16 @@ void CopyProblem(char (&to)[256], const std::string& text)
 
 }  // namespace
 
-// A memory image: its file, a mapping of it and a few 1 MiB views.
+// A memory image: its file and a few 1 MiB views of it.
 struct Store::Image {
     Store* store = nullptr;
     uint32_t instance = 0;
-    win::unique_file file;
-    win::unique_handle mapping;
+    sys::File file;
     uint64_t mappedBytes = 0;
     struct Slot {
         uint32_t page = UINT32_MAX;
         uint32_t bytes = 0;  // of the page the view holds
-        win::unique_view view;
+        sys::View view;
     };
     Slot slots[kViewSlots];
     uint32_t next = 0;
@@ -114,38 +47,25 @@ struct Store::Image {
     void Unmap()
     {
         for (Slot& slot : slots) {
-            slot.view.reset();
+            slot.view.Reset();
             slot.page = UINT32_MAX;
         }
-        mapping.reset();
+        file.Unmap();
         mappedBytes = 0;
     }
 };
 
-std::wstring DefaultFolder()
-{
-    std::wstring folder = Environment(L"UXFERSIM_HOME");
-    if (!folder.empty())
-        return folder;
-    folder = Environment(L"LOCALAPPDATA");
-    if (folder.empty())
-        folder = Environment(L"USERPROFILE") + L"\\AppData\\Local";
-    return folder + L"\\uXferSim";
-}
-
-std::unique_ptr<Store> Store::Open(const std::wstring& folder, std::string& problem)
+std::unique_ptr<Store> Store::Open(const Path& folder, std::string& problem)
 {
     std::unique_ptr<Store> store(new Store());
     store->folder_ = folder;
-    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        problem = "can't make the simulated devices' folder " + win::Narrow(folder, CP_UTF8) + " (" +
-                  win::SystemErrorText(GetLastError()) + ")";
+    if (!sys::MakeFolder(folder)) {
+        const std::string why = sys::LastError();
+        problem = "can't make the simulated devices' folder " + sys::Text(folder) + " (" + why + ")";
         return nullptr;
     }
-    store->mutex_.reset(CreateMutexW(nullptr, FALSE, ObjectName(folder, L"lock").c_str()));
-    store->wake_.reset(CreateEventW(nullptr, FALSE, FALSE, ObjectName(folder, L"wake").c_str()));
-    if (!store->mutex_ || !store->wake_) {
-        problem = "can't make the simulated devices' lock (" + win::SystemErrorText(GetLastError()) + ")";
+    if (!store->lock_.Open(folder) || !store->wake_.Open(folder)) {
+        problem = "can't make the simulated devices' lock (" + sys::LastError() + ")";
         return nullptr;
     }
     for (uint32_t i = 0; i < kMaxInstances; ++i) {
@@ -164,12 +84,11 @@ std::unique_ptr<Store> Store::Open(const std::wstring& folder, std::string& prob
     }
     {
         // The first process makes the file whole; none reads it half made.
-        const DWORD wait = WaitForSingleObject(store->mutex_.get(), kLockWaitMs);
-        if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
-            problem = "another program has held the simulated devices' lock for 10 s";
+        sys::Hold hold;
+        if (store->lock_.Take(kLockWaitMs, hold) != sys::Lock::kTaken) {
+            problem = kLockHeld;
             return nullptr;
         }
-        win::unique_mutex_hold hold(store->mutex_.get());
         if (!store->Map(problem))
             return nullptr;
     }
@@ -183,22 +102,15 @@ std::unique_ptr<Store> Store::Open(const std::wstring& folder, std::string& prob
 
 bool Store::Map(std::string& problem)
 {
-    const std::wstring path = folder_ + L"\\state.bin";
-    file_.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file_ && FileSize(file_.get()) != sizeof(StoreHeader)) {
+    const Path path = sys::InFolder(folder_, "state.bin");
+    if (file_.Open(path) && file_.Size() != sizeof(StoreHeader)) {
         // Made afresh: another layout, or cut short.
-        if (!SetFileSize(file_.get(), 0) || !SetFileSize(file_.get(), sizeof(StoreHeader)))
-            file_.reset();
+        if (!file_.SetSize(0) || !file_.SetSize(sizeof(StoreHeader)))
+            file_.Close();
     }
-    if (file_)
-        mapping_.reset(CreateFileMappingW(file_.get(), nullptr, PAGE_READWRITE, 0, 0, nullptr));
-    if (mapping_)
-        view_.reset(MapViewOfFile(mapping_.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
-    if (!view_) {
-        problem = "can't open the simulated devices' state file " + win::Narrow(path, CP_UTF8) + " (" +
-                  win::SystemErrorText(GetLastError()) + ")";
+    if (!file_.IsOpen() || !file_.Map() || !view_.Map(file_, 0, sizeof(StoreHeader))) {
+        const std::string why = sys::LastError();
+        problem = "can't open the simulated devices' state file " + sys::Text(path) + " (" + why + ")";
         return false;
     }
     header_ = static_cast<StoreHeader*>(view_.get());
@@ -207,28 +119,28 @@ bool Store::Map(std::string& problem)
 
 Store::~Store() = default;
 
-void Store::Wake()
+Path Store::ImagePath(uint32_t instance) const
 {
-    SetEvent(wake_.get());
+    return sys::InFolder(folder_, "device" + std::to_string(instance) + ".img");
 }
 
-void Store::Wait(DWORD ms)
+void Store::Wake()
 {
-    WaitForSingleObject(wake_.get(), ms);
+    wake_.Set();
+}
+
+void Store::Wait(uint32_t ms)
+{
+    wake_.Wait(ms);
 }
 
 bool Store::OpenImage(Image& image)
 {
-    if (image.file)
+    if (image.file.IsOpen())
         return true;
-    const std::wstring path = folder_ + L"\\device" + std::to_wstring(image.instance) + L".img";
-    image.file.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!image.file)
+    if (!image.file.Open(ImagePath(image.instance)))
         return false;
-    DWORD returned = 0;  // sparse where the file system can: a large image costs what was written
-    DeviceIoControl(image.file.get(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+    image.file.MakeSparse();
     return true;
 }
 
@@ -249,11 +161,8 @@ uint8_t* Store::Page(uint32_t instance, uint32_t index, bool create)
     if (image.mappedBytes < end) {
         // Another process may have grown the image since it was mapped here.
         image.Unmap();
-        const uint64_t size = FileSize(image.file.get());
-        if (size < end)
-            return nullptr;
-        image.mapping.reset(CreateFileMappingW(image.file.get(), nullptr, PAGE_READWRITE, 0, 0, nullptr));
-        if (!image.mapping)
+        const uint64_t size = image.file.Size();
+        if (size < end || !image.file.Map())
             return nullptr;
         image.mappedBytes = size;
     }
@@ -262,9 +171,7 @@ uint8_t* Store::Page(uint32_t instance, uint32_t index, bool create)
     if (slot == std::end(image.slots)) {
         slot = &image.slots[image.next++ % kViewSlots];
         slot->page = UINT32_MAX;
-        slot->view.reset(MapViewOfFile(image.mapping.get(), FILE_MAP_READ | FILE_MAP_WRITE,
-                                       static_cast<DWORD>(offset >> 32), static_cast<DWORD>(offset), bytes));
-        if (!slot->view)
+        if (!slot->view.Map(image.file, offset, bytes))
             return nullptr;
         slot->page = index;
         slot->bytes = bytes;
@@ -287,39 +194,41 @@ ModelStatus Store::Resize(uint32_t instance, uint32_t bytes)
         std::memset(record.written, 0, sizeof record.written);
         // Emptied where no other process maps it, so that the file shows what the device holds.
         image.Unmap();
-        SetFileSize(image.file.get(), 0);
+        image.file.SetSize(0);
     }
     // As many bytes as memory.  An image that is larger (memory kept while
     // the size shrank, or a store of a build that rounded images up to whole
     // pages) is cut where no process maps it, and serves as it is where one does.
-    const uint64_t size = FileSize(image.file.get());
-    if (size < bytes && !SetFileSize(image.file.get(), bytes))
+    const uint64_t size = image.file.Size();
+    if (size < bytes && !image.file.SetSize(bytes))
         return MODEL_NO_MEMORY;
     if (size > bytes) {
         image.Unmap();
-        SetFileSize(image.file.get(), bytes);
+        image.file.SetSize(bytes);
     }
     return MODEL_OK;
 }
 
 Access::Access(Store& store) : store_(store)
 {
-    const DWORD wait = WaitForSingleObject(store.mutex_.get(), kLockWaitMs);
-    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
-        problem_ = wait == WAIT_TIMEOUT ? "another program has held the simulated devices' lock for 10 s"
-                                        : "can't take the simulated devices' lock (" +
-                                              win::SystemErrorText(GetLastError()) + ")";
+    switch (store.lock_.Take(kLockWaitMs, hold_)) {
+    case sys::Lock::kTaken:
+        break;
+    case sys::Lock::kTimedOut:
+        problem_ = kLockHeld;
+        return;
+    case sys::Lock::kFailed:
+        problem_ = "can't take the simulated devices' lock (" + sys::LastError() + ")";
         return;
     }
-    hold_.reset(store.mutex_.get());
     StoreHeader& h = header();
-    const std::wstring settings = store.folder_ + L"\\devices.ini";
+    const Path settings = sys::InFolder(store.folder_, "devices.ini");
     if (std::memcmp(h.magic, kMagic, sizeof kMagic) != 0 || h.layout != kLayout) {
         std::memset(&h, 0, sizeof h);
         std::memcpy(h.magic, kMagic, sizeof kMagic);
         h.layout = kLayout;
         ApplySettings();
-    } else if (!SameTime(SettingsTime(settings), h.settingsTime)) {
+    } else if (!SameStamp(sys::StampOf(settings), h.settingsStamp)) {
         // An edited devices.ini applies at the next request; memory stays.
         store.keepMemory_ = true;
         ApplySettings();
@@ -362,15 +271,15 @@ DeviceModel& Access::model(uint32_t instance)
 std::string Access::ApplySettings()
 {
     StoreHeader& h = header();
-    const std::wstring path = store_.folder_ + L"\\devices.ini";
+    const Path path = sys::InFolder(store_.folder_, "devices.ini");
     std::string text, problem;
-    FILETIME time = {};
+    SettingsStamp stamp = {};
     std::vector<InstanceSettings> instances;
-    if (!ReadSettings(path, text, time))
+    if (!sys::ReadSettings(path, kSettingsLimit, text, stamp))
         instances = DefaultSettings();
     else
         ParseSettings(text, instances, problem);
-    h.settingsTime = time;
+    h.settingsStamp = stamp;
     for (uint32_t i = 0; i < h.instanceCount; ++i)
         if (record(i).heldRead == kHeld)
             EndHeldRead(i, kHeldCancelled);
@@ -389,7 +298,7 @@ std::string Access::ApplySettings()
             std::memcpy(r.written, written, sizeof written);
         if (ModelInitHosted(&m, i, &store_.pageStores_[i], r.log) != MODEL_OK) {
             problem = "device " + std::to_string(i) + ": can't make its memory image in " +
-                      win::Narrow(store_.folder_, CP_UTF8);
+                      sys::Text(store_.folder_);
             break;
         }
         loaded_ |= 1u << i;
@@ -406,7 +315,7 @@ std::string Access::ApplySettings()
                           ")";
             else if (status != MODEL_OK)
                 problem = SettingsLine(instances[i].lines[k]) + "device " + std::to_string(i) +
-                          ": can't make its memory image in " + win::Narrow(store_.folder_, CP_UTF8);
+                          ": can't make its memory image in " + sys::Text(store_.folder_);
         }
     }
     h.instanceCount = problem.empty() ? static_cast<uint32_t>(instances.size()) : 0;
@@ -504,27 +413,6 @@ std::vector<uint32_t> Present(Access& access, const GUID& cls)
         if (access.record(i).plugged && std::memcmp(&access.record(i).interfaceClass, &cls, sizeof cls) == 0)
             present.push_back(i);
     return present;
-}
-
-std::string DevicePath(uint32_t instance, const GUID& cls)
-{
-    char number[8];
-    std::snprintf(number, sizeof number, "%04u", instance);
-    return kPathPrefix + std::string(number) + "#" + win::GuidText(cls);
-}
-
-bool InstanceOfPath(const std::string& path, uint32_t& instance)
-{
-    const size_t prefix = sizeof kPathPrefix - 1;
-    if (path.size() < prefix + 5 || _strnicmp(path.c_str(), kPathPrefix, prefix) != 0 || path[prefix + 4] != '#')
-        return false;
-    instance = 0;
-    for (size_t i = prefix; i < prefix + 4; ++i) {
-        if (path[i] < '0' || path[i] > '9')
-            return false;
-        instance = instance * 10 + static_cast<uint32_t>(path[i] - '0');
-    }
-    return true;
 }
 
 }  // namespace sim

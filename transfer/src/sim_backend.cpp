@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "device_backend.h"
-#include "sim/store.h"
+#include "sim/requests.h"
 #include "usb_protocol.h"
 
 namespace backend {
@@ -24,8 +24,6 @@ namespace {
 
 constexpr DWORD kWaitStepMs = 50;
 constexpr uint32_t kShareBoth = FILE_SHARE_READ | FILE_SHARE_WRITE;
-constexpr ModelStatus kDeviceBusy = static_cast<ModelStatus>(0x80000011L);  // STATUS_DEVICE_BUSY
-constexpr ModelStatus kNameNotFound = static_cast<ModelStatus>(0xC0000034L);  // STATUS_OBJECT_NAME_NOT_FOUND
 
 std::mutex storeGuard;
 std::unique_ptr<sim::Store> store;
@@ -54,7 +52,7 @@ DWORD ErrorOf(ModelStatus status)
         return ERROR_INVALID_FUNCTION;
     case MODEL_NO_MEMORY:
         return ERROR_NOT_ENOUGH_MEMORY;
-    case kDeviceBusy:
+    case sim::kDeviceBusy:
         return ERROR_BUSY;
     default:
         return ERROR_GEN_FAILURE;
@@ -69,12 +67,6 @@ BOOL Finish(ModelStatus status)
     return FALSE;
 }
 
-bool ProcessEnded(DWORD id)
-{
-    win::unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, id));
-    return !process || WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
-}
-
 class SimPart : public DevicePart {
 public:
     SimPart(sim::Store& store, uint32_t instance, uint32_t pipe) : store_(store), instance_(instance), pipe_(pipe) {}
@@ -86,29 +78,9 @@ public:
 
     BOOL Control(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned) override
     {
-        *returned = 0;
-        if (code != IOCTL_VENDOR_REQUEST && code != IOCTL_DRIVER_STATE && code != IOCTL_GET_DEVICE_DESCRIPTOR)
-            return Finish(MODEL_BAD_REQUEST);
-        uint8_t block[12] = {};
-        const uint32_t given = inSize > sizeof block ? sizeof block + 1 : inSize;  // too long: the model refuses it
-        if (in)
-            std::memcpy(block, in, given > sizeof block ? sizeof block : given);
-        sim::Access access(store_);
-        if (!access.held())
-            return Finish(kDeviceBusy);
-        DeviceModel& m = access.model(instance_);
         uint32_t moved = 0;
-        const ModelStatus status = ModelControl(&m, code, block, in ? given : 0, static_cast<uint8_t*>(out),
-                                                out ? outSize : 0, &moved);
-        if (code == IOCTL_VENDOR_REQUEST && status >= 0 && block[4] == REQ_RESET) {
-            sim::InstanceRecord& record = access.record(instance_);
-            const bool held = record.heldRead == sim::kHeld;
-            ModelLog(&m, VDEV_LOG_RESET, VDEV_PIPE_CONTROL, block[8] | (block[9] << 8), held, 0, nullptr, 0, 0);
-            if (held)
-                access.EndHeldRead(instance_, sim::kHeldCancelled);
-        }
-        if (status >= 0)
-            *returned = moved;
+        const ModelStatus status = sim::Control(store_, instance_, code, in, inSize, out, outSize, moved);
+        *returned = moved;
         return Finish(status);
     }
 
@@ -117,30 +89,10 @@ public:
         *moved = 0;
         if (pipe_ != VDEV_PIPE_IN)
             return Finish(MODEL_BAD_REQUEST);
-        uint32_t hold = 0;
-        {
-            sim::Access access(store_);
-            if (!access.held())
-                return Finish(kDeviceBusy);
-            DeviceModel& m = access.model(instance_);
-            sim::InstanceRecord& record = access.record(instance_);
-            switch (ModelPlanRead(&m)) {
-            case READ_FAIL:
-                ModelLog(&m, VDEV_LOG_READ, VDEV_PIPE_IN, size, 0, static_cast<uint32_t>(MODEL_FAILED), buffer, 0, 0);
-                return Finish(MODEL_FAILED);
-            case READ_HOLD:
-                // A read held by a process that has ended holds nothing.
-                if (record.heldRead == sim::kHeld && !ProcessEnded(record.heldBy))
-                    return Finish(kDeviceBusy);
-                record.heldRead = sim::kHeld;
-                record.heldBy = GetCurrentProcessId();
-                hold = ++record.heldSeq;
-                break;
-            case READ_NORMAL:
-                return Deliver(m, buffer, size, moved);
-            }
-        }
-        return WaitHeld(hold, buffer, size, moved);
+        uint32_t done = 0;
+        const ModelStatus status = sim::Read(store_, instance_, buffer, size, done);
+        *moved = done;
+        return Finish(status);
     }
 
     BOOL Write(const void* buffer, DWORD size, DWORD* moved) override
@@ -148,15 +100,8 @@ public:
         *moved = 0;
         if (pipe_ != VDEV_PIPE_OUT)
             return Finish(MODEL_BAD_REQUEST);
-        sim::Access access(store_);
-        if (!access.held())
-            return Finish(kDeviceBusy);
-        DeviceModel& m = access.model(instance_);
         uint32_t done = 0;
-        ModelStatus status = MODEL_FAILED;
-        if (!ModelWriteFails(&m))
-            status = ModelPipeWrite(&m, static_cast<const uint8_t*>(buffer), size, &done);
-        ModelLog(&m, VDEV_LOG_WRITE, VDEV_PIPE_OUT, size, done, static_cast<uint32_t>(status), buffer, size, 0);
+        const ModelStatus status = sim::Write(store_, instance_, buffer, size, done);
         *moved = done;
         return Finish(status);
     }
@@ -164,45 +109,11 @@ public:
     BOOL Close() override
     {
         open_ = false;
-        sim::Access access(store_);
-        if (access.held() && instance_ < access.header().instanceCount)
-            ModelLog(&access.model(instance_), VDEV_LOG_CLOSE, static_cast<uint16_t>(pipe_), 0, 0, 0, nullptr, 0, 0);
+        sim::ClosePipe(store_, instance_, pipe_);
         return TRUE;
     }
 
 private:
-    BOOL Deliver(DeviceModel& m, void* buffer, DWORD size, DWORD* moved)
-    {
-        const uint32_t n = ModelPipeRead(&m, static_cast<uint8_t*>(buffer), ModelReadLimit(&m, size));
-        ModelLog(&m, VDEV_LOG_READ, VDEV_PIPE_IN, size, n, 0, buffer, n, 0);
-        *moved = n;
-        return TRUE;
-    }
-
-    // Until the held read is released (it then reads) or ended by a reset or
-    // new settings (it is then cancelled), from any process.
-    BOOL WaitHeld(uint32_t hold, void* buffer, DWORD size, DWORD* moved)
-    {
-        for (;;) {
-            store_.Wait(kWaitStepMs);
-            sim::Access access(store_);
-            if (!access.held())
-                continue;
-            sim::InstanceRecord& record = access.record(instance_);
-            const bool mine = record.heldSeq == hold;
-            if (mine && record.heldRead == sim::kHeld)
-                continue;
-            const bool released = mine && record.heldRead == sim::kHeldReleased;
-            if (mine)
-                record.heldRead = sim::kNotHeld;
-            DeviceModel& m = access.model(instance_);
-            if (released)
-                return Deliver(m, buffer, size, moved);
-            ModelLog(&m, VDEV_LOG_READ, VDEV_PIPE_IN, size, 0, static_cast<uint32_t>(MODEL_CANCELLED), nullptr, 0, 0);
-            return Finish(MODEL_CANCELLED);
-        }
-    }
-
     sim::Store& store_;
     uint32_t instance_;
     uint32_t pipe_;
@@ -411,16 +322,7 @@ std::unique_ptr<DevicePart> OpenPart(const std::string& path, DWORD access)
         pipe = VDEV_PIPE_IN;
     else if (path.compare(suffix, std::string::npos, PIPE_OUT_SUFFIX) == 0)
         pipe = VDEV_PIPE_OUT;
-    sim::Access held(*s);
-    if (!held.held() || instance >= held.header().instanceCount || !held.record(instance).plugged) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return nullptr;
-    }
-    DeviceModel& m = held.model(instance);
-    const ModelStatus status = ModelOpenFails(&m, pipe) ? kNameNotFound : MODEL_OK;
-    ModelLog(&m, VDEV_LOG_OPEN, static_cast<uint16_t>(pipe), access, kShareBoth, static_cast<uint32_t>(status),
-             path.c_str(), static_cast<uint32_t>(path.size()), 0);
-    if (status != MODEL_OK) {
+    if (sim::OpenPipe(*s, instance, pipe, path, access, kShareBoth) != MODEL_OK) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return nullptr;
     }

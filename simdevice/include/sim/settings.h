@@ -7,13 +7,12 @@
 // Numbers are decimal or 0x hexadecimal.
 #pragma once
 
-#include <windows.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "devicemodel/model_layout.h"
+#include "loader_versions.h"
 
 namespace sim {
 

@@ -4,12 +4,11 @@
 //
 // The folder holds devices.ini (what the devices are: settings.h), the state
 // file (each instance's model state, knobs and request log) and one memory
-// image a device (device<N>.img).  A named mutex serialises every request of
-// every process; a named event wakes a held read and the notification
-// watchers.  Files and names are the same for 32- and 64-bit processes.
+// image a device (device<N>.img).  A lock serialises every request of every
+// process, and a wake tells a held read and the notification watchers to look
+// again (sim/system.h: on Windows a named mutex and event, elsewhere a lock
+// file and polling).  Files and names are the same for 32- and 64-bit processes.
 #pragma once
-
-#include <windows.h>
 
 #include <cstdint>
 #include <memory>
@@ -18,7 +17,7 @@
 
 #include "devicemodel/model.h"
 #include "sim/settings.h"
-#include "win/unique_any.h"
+#include "sim/system.h"
 
 namespace sim {
 
@@ -50,13 +49,14 @@ struct StoreHeader {
     uint32_t layout;
     uint32_t instanceCount;
     uint32_t plugGeneration;  // counts plugs and unplugs, for the notification watchers
-    FILETIME settingsTime;    // devices.ini as last applied (zero: none)
+    SettingsStamp settingsStamp; // devices.ini as last applied (zero: none)
     char settingsProblem[256]; // why devices.ini could not be applied ("": it was)
     InstanceRecord instances[kMaxInstances];
 };
 
-// The folder: %UXFERSIM_HOME% where set, else %LOCALAPPDATA%\uXferSim.
-std::wstring DefaultFolder();
+// The folder: UXFERSIM_HOME where set, else on Windows %LOCALAPPDATA%\uXferSim,
+// elsewhere $XDG_STATE_HOME/uxfer-sim (~/.local/state/uxfer-sim without it).
+Path DefaultFolder();
 
 class Store;
 
@@ -69,8 +69,8 @@ public:
     Access(const Access&) = delete;
     Access& operator=(const Access&) = delete;
 
-    // False: the mutex could not be had (problem() says why); nothing else may be called.
-    bool held() const { return hold_.valid(); }
+    // False: the lock could not be had (problem() says why); nothing else may be called.
+    bool held() const { return hold_.held(); }
     const std::string& problem() const { return problem_; }
 
     StoreHeader& header();
@@ -91,7 +91,7 @@ public:
 
 private:
     Store& store_;
-    win::unique_mutex_hold hold_;
+    sys::Hold hold_;
     std::string problem_;
     uint32_t loaded_ = 0;  // bit n: model n is loaded into the store's models
 };
@@ -99,18 +99,20 @@ private:
 class Store {
 public:
     // The store of `folder`, made where missing (devices.ini applied); nullptr with `problem`.
-    static std::unique_ptr<Store> Open(const std::wstring& folder, std::string& problem);
+    static std::unique_ptr<Store> Open(const Path& folder, std::string& problem);
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
-    const std::wstring& folder() const { return folder_; }
+    const Path& folder() const { return folder_; }
+    // The memory image of `instance`.
+    Path ImagePath(uint32_t instance) const;
     // The header without the lock: for counters that are read whole (plugGeneration).
     const StoreHeader& Peek() const { return *header_; }
     // Wakes every waiter: held reads and watchers look again.
     void Wake();
     // Waits up to `ms` for a wake (a waiter looks again after it either way).
-    void Wait(DWORD ms);
+    void Wait(uint32_t ms);
 
 private:
     friend class Access;
@@ -121,13 +123,12 @@ private:
     uint8_t* Page(uint32_t instance, uint32_t index, bool create);
     ModelStatus Resize(uint32_t instance, uint32_t bytes);
 
-    std::wstring folder_;
-    win::unique_file file_;
-    win::unique_handle mapping_;
-    win::unique_view view_;
+    Path folder_;
+    sys::File file_;
+    sys::View view_;
     StoreHeader* header_ = nullptr;
-    win::unique_handle mutex_;
-    win::unique_handle wake_;
+    sys::Lock lock_;
+    sys::Wake wake_;
     std::unique_ptr<Image> images_[kMaxInstances];
     ModelPageStore pageStores_[kMaxInstances] = {};
     DeviceModel models_[kMaxInstances] = {};
@@ -145,9 +146,12 @@ std::string SettingsProblem();
 
 // The instances present in class `cls` (plugged, of that class), in the order a program numbers them.
 std::vector<uint32_t> Present(Access& access, const GUID& cls);
+
+#ifdef _WIN32
 // The device path of `instance` in class `cls`, as the library opens it.
 std::string DevicePath(uint32_t instance, const GUID& cls);
 // The instance of such a path (or of one of its pipes); false when it is none.
 bool InstanceOfPath(const std::string& path, uint32_t& instance);
+#endif
 
 }  // namespace sim

@@ -14,6 +14,18 @@ namespace cli {
 using dump::ResultText;
 using ops::SystemErrorText;
 
+// What exit codes 2 and 130 cover on this system.
+#ifdef _WIN32
+#define CLI_NO_DEVICE_MEANING                                                        \
+    "no device at the instance, or it can't be opened; uXfer.dll (with --simulate,\n" \
+    "       uXferSim.dll) can't be loaded from uxfer's folder"
+#define CLI_CANCELLED_MEANING "cancelled (Ctrl+C, Ctrl+Break, the console closed, logoff or shutdown)"
+#else
+#define CLI_NO_DEVICE_MEANING \
+    "no device at the instance, or it can't be opened (no permission, in use by another program)"
+#define CLI_CANCELLED_MEANING "cancelled (Ctrl+C, SIGTERM or SIGHUP)"
+#endif
+
 // The one table of the exit codes: name, value and what it means, as the
 // help text says it.
 #define CLI_EXIT_CODES(X)                                                                                    \
@@ -21,15 +33,13 @@ using ops::SystemErrorText;
     X(kExitUsage, 1,                                                                                         \
       "bad usage (unknown command or option, missing or bad value, a range beyond the device's address\n"    \
       "       space, short write file without --pad, short compare file, --hex without FILE '-')")          \
-    X(kExitNoDevice, 2,                                                                                      \
-      "no device at the instance, or it can't be opened; uXfer.dll (with --simulate,\n"                      \
-      "       uXferSim.dll) can't be loaded from uxfer's folder")                                             \
+    X(kExitNoDevice, 2, CLI_NO_DEVICE_MEANING)                                                               \
     X(kExitDevice, 3, "a device request or transfer failed, or the device gave no answer within --timeout")  \
     X(kExitFile, 4, "a file can't be read or written")                                                       \
     X(kExitMismatch, 5, "verification or compare found a difference")                                        \
     X(kExitNoMemory, 6, "not enough memory for the transfer")                                                \
     X(kExitBusy, 7, "another program kept the device in use for longer than --timeout")                      \
-    X(kExitCancelled, 130, "cancelled (Ctrl+C, Ctrl+Break, the console closed, logoff or shutdown)")
+    X(kExitCancelled, 130, CLI_CANCELLED_MEANING)
 
 enum ExitCode : int {
 #define CLI_EXIT_CODE_NAME(name, value, meaning) name = value,

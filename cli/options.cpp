@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "commands.h"
+#include "dump/classes.h"
 #include "dump/numbers.h"
 #include "errors.h"
+#include "loader_versions.h"
 #include "platform.h"
 
 namespace cli {
@@ -179,9 +181,14 @@ private:
                                                   " covers every instance of the class: it takes no --instance")};
         if (instance_)
             common_.instance = *instance_;
-        if (common_.loaderVersion)
-            if (const std::string problem = LoaderVersionProblem(*common_.loaderVersion); !problem.empty())
-                return {nullptr, Fail(kExitUsage, problem)};
+        if (common_.loaderVersion) {
+            if (const std::string refusal = LoaderVersionRefusal(common_.simulate); !refusal.empty())
+                return {nullptr, Fail(kExitUsage, refusal)};
+            if (!FindLoaderVersion(*common_.loaderVersion))
+                return {nullptr, Fail(kExitUsage, "--loader-version: unknown loader version " +
+                                                      std::to_string(*common_.loaderVersion) + " (" +
+                                                      dump::LoaderVersionList() + ")")};
+        }
         return {chosen_, kExitOk};
     }
 

@@ -22,11 +22,13 @@ struct CommonOptions;
 // --simulate uses.
 extern const char kDeviceAccess[];
 extern const char kSimulateHelp[];
+// Where the simulated devices live, for the help of sim.
+extern const char kSimulatedFolders[];
 // The options of the device only this system has (--usb, --device on Linux).
 void AddDeviceOptions(CLI::App& command, CommonOptions& common);
-// --loader-version's help, and why `version` can't be given ("" when it can).
+// --loader-version's help, and why it can't be given at all ("" when it can).
 std::string LoaderVersionHelp();
-std::string LoaderVersionProblem(uint32_t version);
+std::string LoaderVersionRefusal(bool simulate);
 // Makes the system ready for the command: loads the transfer library, or
 // refuses options that mean nothing here.  Prints the error and returns the
 // exit code.
@@ -43,8 +45,9 @@ void WriteConsoleLine(FILE* stream, const std::string& line);
 // Bytes to standard output, as they are; on failure the last error says why.
 bool WriteStandardOutput(const uint8_t* data, uint32_t bytes);
 
-// A name as the user gave it (UTF-8) as the system's path.
+// A name as the user gave it (UTF-8) as the system's path, and back.
 ops::Path SystemPath(const std::string& name);
+std::string SystemText(const ops::Path& path);
 // A settings file (DumpSet.ini) named as the user gave it: the name shown in
 // sentences (its full path), and its settings.  False: there is no such file.
 bool LoadDumpSettings(const std::string& name, std::string& shown, dump::DumpSettings& settings);

@@ -8,6 +8,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <string.h>
+
 // The class's type elsewhere, in the layout Windows gives it: the simulated
 // devices keep classes on every system.
 struct GUID {
@@ -16,6 +18,11 @@ struct GUID {
     uint16_t Data3;
     uint8_t Data4[8];
 };
+// As Windows names it, so that code comparing classes is the same.
+inline bool IsEqualGUID(const GUID& a, const GUID& b)
+{
+    return memcmp(&a, &b, sizeof a) == 0;
+}
 #endif
 
 #include "usb_protocol.h"

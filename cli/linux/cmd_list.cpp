@@ -11,11 +11,45 @@
 #include "linux/devices.h"
 #include "output.h"
 #include "usblink/devices.h"
+#include "usblink/sim_bus.h"
 
 namespace cli {
 
+namespace {
+
+// With --simulate: the present simulated devices of the class, each with its
+// memory image.
+int ListSimulated(const CommonOptions& common)
+{
+    std::unique_ptr<usblink::SimBus> bus;
+    std::vector<usblink::SimulatedDevice> devices;
+    usblink::Result listed = usblink::SimBus::Open(bus);
+    if (listed.ok())
+        listed = bus->List(common.loaderVersion.value_or(0), devices);
+    if (!listed.ok())
+        return Fail(kExitNoDevice, listed.detail, {{"count", 0}});
+    if (devices.empty())
+        return Fail(kExitNoDevice,
+                    "no simulated device is present in " + bus->Folder() + "; 'uxfer sim plug' plugs one in",
+                    {{"count", 0}});
+    Json instances = Json::array();
+    for (const usblink::SimulatedDevice& device : devices) {
+        const std::string image = bus->Folder() + "/device" + std::to_string(device.section) + ".img";
+        instances.push_back({{"index", device.instance}, {"path", image}});
+        if (!common.json)
+            PrintLine(std::to_string(device.instance) + "  " + image);
+    }
+    if (common.json)
+        PrintJson({{"command", "list"}, {"count", devices.size()}, {"instances", instances}});
+    return kExitOk;
+}
+
+}  // namespace
+
 int RunList(const CommonOptions& common)
 {
+    if (common.simulate)
+        return ListSimulated(common);
     usblink::IdSet ids;
     if (const int code = ConfiguredIds(common, ids))
         return code;

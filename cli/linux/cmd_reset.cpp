@@ -23,18 +23,13 @@ int RunReset(const CommonOptions& common)
 {
     ConsoleBreak consoleBreak;
     const uint32_t resetCode = code.value_or(kDefaultCode);
-    usblink::IdSet ids;
-    usblink::Selector selector;
-    if (const int exit = ChosenDevice(common, ids, selector))
-        return exit;
-    std::unique_ptr<usblink::Bus> bus;
-    if (const int exit = OpenBus(bus))
-        return exit;
+    Buses buses;
     std::unique_ptr<usblink::Link> link;
-    const usblink::Result opened = bus->OpenLink(ids, selector, usblink::Timeouts{}, link);
+    std::string problem;
     const std::string instance = std::to_string(common.instance);
-    if (!opened.ok())
-        return Fail(kExitNoDevice, "can't open instance " + instance + " for the reset request: " + opened.detail);
+    if (const int exit = OpenChosenLink(common, usblink::Timeouts{}, buses, link, problem))
+        return problem.empty() ? exit
+                               : Fail(exit, "can't open instance " + instance + " for the reset request: " + problem);
     ConsoleBreak::Stops(link.get());
     const usblink::Result reset = link->Reset(static_cast<uint16_t>(resetCode));
     ConsoleBreak::Stops(nullptr);

@@ -40,6 +40,31 @@ int ChosenDevice(const CommonOptions& common, usblink::IdSet& ids, usblink::Sele
     return kExitOk;
 }
 
+int OpenChosenLink(const CommonOptions& common, const usblink::Timeouts& timeouts, Buses& buses,
+                   std::unique_ptr<usblink::Link>& link, std::string& problem)
+{
+    usblink::Result opened;
+    if (common.simulate) {
+        if (common.device)
+            return Fail(kExitUsage, "--device picks a USB port; a simulated device is chosen with --instance");
+        opened = usblink::SimBus::Open(buses.simulated);
+        if (opened.ok())
+            opened = buses.simulated->OpenLink(common.loaderVersion.value_or(0), common.instance, timeouts, link);
+    } else {
+        usblink::IdSet ids;
+        usblink::Selector selector;
+        if (const int code = ChosenDevice(common, ids, selector))
+            return code;
+        if (const int code = OpenBus(buses.usb))
+            return code;
+        opened = buses.usb->OpenLink(ids, selector, timeouts, link);
+    }
+    if (opened.ok())
+        return kExitOk;
+    problem = opened.detail;
+    return opened.code == usblink::Code::NoMemory ? kExitNoMemory : kExitNoDevice;
+}
+
 int OpenBus(std::unique_ptr<usblink::Bus>& bus)
 {
     const usblink::Result opened = usblink::Bus::Open(bus);

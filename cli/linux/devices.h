@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "usblink/bus.h"
+#include "usblink/sim_bus.h"
 #include "usblink/usb_ids.h"
 
 namespace cli {
@@ -17,5 +18,16 @@ int ConfiguredIds(const CommonOptions& common, usblink::IdSet& ids);
 // The ids, and the device --device or --instance chose.
 int ChosenDevice(const CommonOptions& common, usblink::IdSet& ids, usblink::Selector& selector);
 int OpenBus(std::unique_ptr<usblink::Bus>& bus);
+
+// The buses a command opens, kept for as long as its link lives.
+struct Buses {
+    std::unique_ptr<usblink::Bus> usb;
+    std::unique_ptr<usblink::SimBus> simulated;
+};
+// A link on the device the options chose: a USB device, or with --simulate
+// a simulated one.  Fails with `problem`, the sentence that says why, and the
+// exit code.
+int OpenChosenLink(const CommonOptions& common, const usblink::Timeouts& timeouts, Buses& buses,
+                   std::unique_ptr<usblink::Link>& link, std::string& problem);
 
 }  // namespace cli

@@ -9,12 +9,14 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "dump/classes.h"
 #include "errors.h"
 #include "options.h"
 
 namespace cli {
 
 const char kDeviceAccess[] = "USB (libusb)";
+const char kSimulatedFolders[] = "$UXFERSIM_HOME, else $XDG_STATE_HOME/uxfer-sim, else ~/.local/state/uxfer-sim";
 const char kSimulateHelp[] = "use the simulated devices instead of USB";
 
 void AddDeviceOptions(CLI::App& command, CommonOptions& common)
@@ -30,13 +32,14 @@ void AddDeviceOptions(CLI::App& command, CommonOptions& common)
 
 std::string LoaderVersionHelp()
 {
-    return "Windows only: the loader driver's version, which means nothing here";
+    return "with --simulate, the class of the simulated devices: " + dump::LoaderVersionList() +
+           "; a USB device has no loader driver";
 }
 
-std::string LoaderVersionProblem(uint32_t)
+std::string LoaderVersionRefusal(bool simulate)
 {
-    return "--loader-version picks the interface class of a Windows loader driver, which Linux doesn't have: leave "
-           "it out";
+    return simulate ? "" : "--loader-version picks the interface class of a Windows loader driver, which Linux "
+                           "doesn't have: leave it out";
 }
 
 int PrepareSystem(const CommonOptions& common)
@@ -44,8 +47,6 @@ int PrepareSystem(const CommonOptions& common)
     if (common.delay)
         return Fail(kExitUsage, "--delay sets the Windows library's wait between status polls, which Linux doesn't "
                                 "have: leave it out");
-    if (common.simulate)
-        return Fail(kExitUsage, "--simulate: the simulated devices are not in this edition yet");
     return kExitOk;
 }
 
@@ -92,6 +93,11 @@ bool WriteStandardOutput(const uint8_t* data, uint32_t bytes)
 ops::Path SystemPath(const std::string& name)
 {
     return name;
+}
+
+std::string SystemText(const ops::Path& path)
+{
+    return path;
 }
 
 bool LoadDumpSettings(const std::string& name, std::string& shown, dump::DumpSettings& settings)

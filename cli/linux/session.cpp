@@ -1,5 +1,6 @@
-// The call's link on Linux: the configured ids, the device chosen by
-// --instance or --device among the used ones, and the USB link to it.
+// The call's link on Linux: the device chosen by --instance or --device among
+// the used ones of the configured ids (or with --simulate a simulated one),
+// and the USB link to it.
 #include "session.h"
 
 #include "cancel.h"
@@ -11,7 +12,7 @@
 namespace cli {
 
 struct DeviceCall::Device {
-    std::unique_ptr<usblink::Bus> bus;
+    Buses buses;
     std::unique_ptr<usblink::Link> usb;
     std::optional<ops::UsbLink> link;
     ~Device() { ConsoleBreak::Stops(nullptr); }
@@ -27,19 +28,14 @@ int DeviceCall::Open(Opens)
     if (ConsoleBreak::Requested())
         return Exit(ops::Fail(ops::Kind::Cancelled, "cancelled"));
     device_.reset(new Device);
-    usblink::IdSet ids;
-    usblink::Selector selector;
-    if (const int code = ChosenDevice(common_, ids, selector))
-        return code;
-    if (const int code = OpenBus(device_->bus))
-        return code;
     // A chunk may wait as long as the call: the call's timer ends it.
     const usblink::Timeouts timeouts{5000, 24 * 3600 * 1000u, 500};
-    const usblink::Result opened = device_->bus->OpenLink(ids, selector, timeouts, device_->usb);
-    if (!opened.ok())
-        return Fail(kExitNoDevice, opened.detail + (opened.detail.rfind("no device", 0) == 0
-                                                        ? "; run " + ops::Advised(names_, "list")
-                                                        : std::string()));
+    std::string problem;
+    if (const int code = OpenChosenLink(common_, timeouts, device_->buses, device_->usb, problem))
+        return problem.empty() ? code
+                               : Fail(code, problem + (problem.rfind("no ", 0) == 0
+                                                           ? "; run " + ops::Advised(names_, "list")
+                                                           : std::string()));
     ConsoleBreak::Stops(device_->usb.get());
     device_->link.emplace(*device_->usb);
     operation_.emplace(*device_->link, common_.instance, settings_, names_);

@@ -5,7 +5,6 @@
 #include "dump/connection.h"
 #include "dump/file.h"
 #include "errors.h"
-#include "loader_versions.h"
 #include "options.h"
 #include "uXfer.h"
 #include "win/text.h"
@@ -23,6 +22,7 @@ HANDLE StandardHandle(FILE* stream)
 }  // namespace
 
 const char kDeviceAccess[] = "uXfer.dll";
+const char kSimulatedFolders[] = "%UXFERSIM_HOME% or else %LOCALAPPDATA%\\uXferSim";
 const char kSimulateHelp[] = "use the simulated device of uXferSim.dll (beside uxfer.exe) instead of uXfer.dll";
 
 void AddDeviceOptions(CLI::App&, CommonOptions&) {}
@@ -32,12 +32,9 @@ std::string LoaderVersionHelp()
     return "the loader driver version: " + dump::LoaderVersionList();
 }
 
-std::string LoaderVersionProblem(uint32_t version)
+std::string LoaderVersionRefusal(bool)
 {
-    if (FindLoaderVersion(version))
-        return "";
-    return "--loader-version: unknown loader version " + std::to_string(version) + " (" + dump::LoaderVersionList() +
-           ")";
+    return "";
 }
 
 int PrepareSystem(const CommonOptions& common)
@@ -96,6 +93,11 @@ bool WriteStandardOutput(const uint8_t* data, uint32_t bytes)
 ops::Path SystemPath(const std::string& name)
 {
     return win::Widen(name, CP_UTF8);
+}
+
+std::string SystemText(const ops::Path& path)
+{
+    return win::Narrow(path, CP_UTF8);
 }
 
 bool LoadDumpSettings(const std::string& name, std::string& shown, dump::DumpSettings& settings)

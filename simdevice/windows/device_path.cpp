@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "sim/store.h"
+#include "guid_text.h"
 #include "win/text.h"
 
 namespace sim {
@@ -17,7 +18,7 @@ std::string DevicePath(uint32_t instance, const GUID& cls)
 {
     char number[8];
     std::snprintf(number, sizeof number, "%04u", instance);
-    return kPathPrefix + std::string(number) + "#" + win::GuidText(cls);
+    return kPathPrefix + std::string(number) + "#" + GuidText(cls);
 }
 
 bool InstanceOfPath(const std::string& path, uint32_t& instance)

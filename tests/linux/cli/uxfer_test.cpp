@@ -233,3 +233,23 @@ TEST_F(Uxfer, WatchSeesArrivalAndRemoval)
     EXPECT_NE(removal, std::string::npos) << o.out;
     EXPECT_LT(arrival, removal);
 }
+
+// --simulate: the same commands on the simulated devices of the user's
+// folder, shared by the processes, with the same sentences and knob names.
+TEST_F(Uxfer, SimulatedDevices)
+{
+    setenv("UXFERSIM_HOME", (dir + "/sim").c_str(), 1);
+    Store(dir + "/in.bin", Pattern(5000));
+    Outcome o = Run({"write", "in.bin", "--simulate", "--verify"});
+    EXPECT_EQ(o.exit, 0) << o.err;
+    o = Run({"read", "out.bin", "--size", "5000", "--simulate"});
+    EXPECT_EQ(o.exit, 0) << o.err;
+    EXPECT_EQ(Slurp(dir + "/out.bin"), Pattern(5000));
+    o = Run({"list", "--simulate"});
+    EXPECT_EQ(o.out, "0  " + dir + "/sim/device0.img\n");
+    EXPECT_EQ(Run({"sim", "set", "fail_read", "1"}).exit, 0);
+    o = Run({"read", "x.bin", "--size", "16", "--simulate"});
+    EXPECT_EQ(o.exit, 3);
+    EXPECT_NE(o.err.find("try 'uxfer status --simulate' and 'uxfer reset --simulate'"), std::string::npos) << o.err;
+    unsetenv("UXFERSIM_HOME");
+}

@@ -19,8 +19,6 @@ std::string Narrow(const std::wstring& text, UINT codePage);
 // gives an empty path, which no file opens.
 std::wstring WidePath(const std::string& ansiPath);
 
-// "{F826D4FB-5152-40B0-B546-A6EDF2452F05}"
-std::string GuidText(const GUID& guid);
 
 // The system's reason for `error`, as "error N: text" (the text in UTF-8).
 std::string SystemErrorText(unsigned long error);

@@ -8,15 +8,11 @@
 #include <cstdint>
 #include <string>
 
+#include "dump/classes.h"
 #include "win/text.h"
 
 namespace dump {
 
-// The interface class uXfer enumerates after uSetKVVersion(version); 0: the default.
-GUID InterfaceClass(uint32_t loaderVersion);
-// "272, 288 or 304": the loader versions there are.
-std::string LoaderVersionList();
-using win::GuidText;
 
 // A device path as lists print it: in lower case, as SetupAPI spells the
 // paths it enumerates (a notification may spell one otherwise).

@@ -1,6 +1,6 @@
-// sim: the simulated devices of uXferSim.dll (what 'uxfer --simulate' and
-// every program given that library reach): their state, plugging, knobs,
-// memory to and from files, and the log of the requests they received.
+// sim: the simulated devices (what 'uxfer --simulate' reaches, and on Windows
+// every program given uXferSim.dll): their state, plugging, knobs, memory to
+// and from files, and the log of the requests they received.
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -8,13 +8,12 @@
 #include <vector>
 
 #include "commands.h"
-#include "dump/connection.h"
-#include "errors.h"
-#include "loader_versions.h"
-#include "ops/files.h"
-#include "sim/store.h"
 #include "devicemodel/records.h"
-#include "win/text.h"
+#include "dump/classes.h"
+#include "errors.h"
+#include "ops/files.h"
+#include "platform.h"
+#include "sim/store.h"
 
 namespace cli {
 
@@ -94,7 +93,7 @@ int Info(sim::Store& store, const CommonOptions& common)
         return Fail(kExitDevice, access.problem());
     const sim::StoreHeader& h = access.header();
     Json devices = Json::array();
-    std::vector<std::string> lines{"folder " + win::Narrow(store.folder(), CP_UTF8)};
+    std::vector<std::string> lines{"folder " + SystemText(store.folder())};
     if (h.settingsProblem[0])
         lines.push_back(h.settingsProblem);
     for (uint32_t i = 0; i < h.instanceCount; ++i) {
@@ -114,7 +113,7 @@ int Info(sim::Store& store, const CommonOptions& common)
         }
         const std::string image = "device" + std::to_string(i) + ".img";
         devices.push_back({{"instance", instance},
-                           {"interface", win::GuidText(r.interfaceClass)},
+                           {"interface", GuidText(r.interfaceClass)},
                            {"options", "--instance " + std::to_string(instance) + ClassOption(r.interfaceClass)},
                            {"image", image},
                            {"plugged", r.plugged != 0},
@@ -124,7 +123,7 @@ int Info(sim::Store& store, const CommonOptions& common)
                            {"log_next", m.logNext},
                            {"knobs", knobs}});
         lines.push_back("--instance " + std::to_string(instance) + ClassOption(r.interfaceClass) + ": " +
-                        (r.plugged ? "plugged" : "unplugged") + ", " + win::GuidText(r.interfaceClass) + ", " +
+                        (r.plugged ? "plugged" : "unplugged") + ", " + GuidText(r.interfaceClass) + ", " +
                         std::to_string(m.memoryBytes) + " bytes in " + image +
                         (r.heldRead == sim::kHeld ? ", a read held" : "") +
                         (m.errorLatched ? ", status error until a reset" : "") + ", " +
@@ -134,7 +133,7 @@ int Info(sim::Store& store, const CommonOptions& common)
     if (common.json) {
         PrintJson({{"command", "sim"},
                    {"action", "info"},
-                   {"folder", win::Narrow(store.folder(), CP_UTF8)},
+                   {"folder", SystemText(store.folder())},
                    {"settings_problem", h.settingsProblem},
                    {"devices", devices}});
     } else {
@@ -220,14 +219,14 @@ int Log(sim::Store& store, const CommonOptions& common, uint32_t first)
 int Load(sim::Store& store, const CommonOptions& common, const std::string& name, uint32_t offset)
 {
     std::unique_ptr<ops::Source> source;
-    if (const int code = Exit(ops::OpenFileSource(win::Widen(name, CP_UTF8), name, source)))
+    if (const int code = Exit(ops::OpenFileSource(SystemPath(name), name, source)))
         return code;
     std::vector<uint8_t> block(kMoveBytes);
     uint64_t done = 0;
     while (done < source->Length()) {
         const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kMoveBytes, source->Length() - done));
         if (!source->Read(block.data(), n))
-            return Fail(kExitFile, "can't read " + name + ": " + SystemErrorText(GetLastError()));
+            return Fail(kExitFile, "can't read " + name + ": " + SystemErrorText(ops::LastSystemError()));
         sim::Access access(store);
         uint32_t device = 0;
         if (const int code = FindDevice(access, common, device))
@@ -260,7 +259,7 @@ int Save(sim::Store& store, const CommonOptions& common, const std::string& name
                                         " bytes");
     }
     ops::DumpFile file("usm");
-    if (const int code = Exit(file.Prepare(win::Widen(name, CP_UTF8), name)))
+    if (const int code = Exit(file.Prepare(SystemPath(name), name)))
         return code;
     std::vector<uint8_t> block(kMoveBytes);
     for (uint32_t done = 0; done < count;) {
@@ -303,7 +302,7 @@ int Plug(sim::Store& store, const CommonOptions& common, bool plugged)
 std::string SettingsHelp()
 {
     std::string text =
-        "The devices live in %UXFERSIM_HOME% or else %LOCALAPPDATA%\\uXferSim; devices.ini there says what\n"
+        std::string("The devices live in ") + kSimulatedFolders + "; devices.ini there says what\n"
         "they are: a [device] section a device, then NAME = VALUE [VALUE2] lines (numbers decimal or 0x).\n"
         "  interface           a loader version (272, 288 or 304) or a {GUID}: the device's interface class\n"
         "Every other name is a knob, also set with 'uxfer sim set' (k counts from the moment the knob is set,\n"

@@ -45,3 +45,7 @@ if [ -x "$root/scripts/main-sim.sh" ]; then
     echo "== without a device: uxfer${edition:+ (x64)} and uXfer.SimDevice over uXferSim.dll, no virtual device"
     "$root/scripts/main-sim.sh" "$build" $edition
 fi
+if [ -x "$root/scripts/main-linux.sh" ]; then
+    echo "== Linux: the native uxfer over libusb against an emulated USB device, and --simulate"
+    "$root/scripts/main-linux.sh"
+fi

@@ -33,11 +33,11 @@ bool DumpOutput::Append(const uint8_t* data, uint32_t bytes)
         return file_->Append(data, bytes);
     std::fflush(stdout);
     if (!hex_)
-        return WriteStandardOutput(data, bytes);
+        return ops::WriteStandardOutput(data, bytes);
     for (uint32_t done = 0; done < bytes;) {
         const uint32_t slice = std::min(bytes - done, kHexSlice);
         const std::string text = HexDump(hexAddr_, data + done, slice, raw_);
-        if (!WriteStandardOutput(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size())))
+        if (!ops::WriteStandardOutput(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size())))
             return false;
         hexAddr_ += raw_ ? slice / 2 : slice;
         done += slice;

@@ -42,8 +42,10 @@ bool IsConsole(FILE* stream);
 // `line` and a line break on `stream`, in the console's own characters
 // where it is one.
 void WriteConsoleLine(FILE* stream, const std::string& line);
-// Bytes to standard output, as they are; on failure the last error says why.
-bool WriteStandardOutput(const uint8_t* data, uint32_t bytes);
+
+// The reset request with `code` to the device the options chose.  Prints the
+// error and returns the exit code.
+int SendResetRequest(const CommonOptions& common, uint32_t code);
 
 // A name as the user gave it (UTF-8) as the system's path, and back.
 ops::Path SystemPath(const std::string& name);

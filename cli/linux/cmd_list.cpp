@@ -51,10 +51,8 @@ int RunList(const CommonOptions& common)
     if (common.simulate)
         return ListSimulated(common);
     usblink::IdSet ids;
-    if (const int code = ConfiguredIds(common, ids))
-        return code;
     std::unique_ptr<usblink::Bus> bus;
-    if (const int code = OpenBus(bus))
+    if (const int code = ConfiguredBus(common, ids, bus))
         return code;
     std::vector<usblink::DeviceInfo> devices;
     const usblink::Result listed = bus->List(ids, devices);

@@ -32,10 +32,8 @@ int RunWatch(const CommonOptions& common)
 {
     ConsoleBreak consoleBreak;
     usblink::IdSet ids;
-    if (const int code = ConfiguredIds(common, ids))
-        return code;
     std::unique_ptr<usblink::Bus> bus;
-    if (const int code = OpenBus(bus))
+    if (const int code = ConfiguredBus(common, ids, bus))
         return code;
     std::unique_ptr<usblink::Watch> watch;
     const usblink::Result started = bus->StartWatch(ids, usblink::WatchMethod::Hotplug, watch);

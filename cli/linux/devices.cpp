@@ -65,6 +65,13 @@ int OpenChosenLink(const CommonOptions& common, const usblink::Timeouts& timeout
     return opened.code == usblink::Code::NoMemory ? kExitNoMemory : kExitNoDevice;
 }
 
+int ConfiguredBus(const CommonOptions& common, usblink::IdSet& ids, std::unique_ptr<usblink::Bus>& bus)
+{
+    if (const int code = ConfiguredIds(common, ids))
+        return code;
+    return OpenBus(bus);
+}
+
 int OpenBus(std::unique_ptr<usblink::Bus>& bus)
 {
     const usblink::Result opened = usblink::Bus::Open(bus);

@@ -18,6 +18,8 @@ int ConfiguredIds(const CommonOptions& common, usblink::IdSet& ids);
 // The ids, and the device --device or --instance chose.
 int ChosenDevice(const CommonOptions& common, usblink::IdSet& ids, usblink::Selector& selector);
 int OpenBus(std::unique_ptr<usblink::Bus>& bus);
+// The configured ids and the bus that lists their devices.
+int ConfiguredBus(const CommonOptions& common, usblink::IdSet& ids, std::unique_ptr<usblink::Bus>& bus);
 
 // The buses a command opens, kept for as long as its link lives.
 struct Buses {

@@ -4,7 +4,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
@@ -74,20 +73,6 @@ void WriteConsoleLine(FILE* stream, const std::string& line)
     std::fputs(line.c_str(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
-}
-
-bool WriteStandardOutput(const uint8_t* data, uint32_t bytes)
-{
-    while (bytes > 0) {
-        const ssize_t put = write(STDOUT_FILENO, data, bytes);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        data += put;
-        bytes -= static_cast<uint32_t>(put);
-    }
-    return true;
 }
 
 ops::Path SystemPath(const std::string& name)

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "dump/connection.h"
-#include "dump/file.h"
 #include "errors.h"
 #include "options.h"
 #include "uXfer.h"
@@ -83,11 +82,6 @@ void WriteConsoleLine(FILE* stream, const std::string& line)
     const std::wstring text = win::Widen(line + "\n", CP_UTF8);
     DWORD written = 0;
     WriteConsoleW(StandardHandle(stream), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
-
-bool WriteStandardOutput(const uint8_t* data, uint32_t bytes)
-{
-    return dump::WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), data, bytes);
 }
 
 ops::Path SystemPath(const std::string& name)

@@ -10,10 +10,6 @@
 
 namespace dump {
 
-const char kSettingsSection[] = "Dump";
-const char kKeyForRead[] = "forRead";
-const char kKeyForWrite[] = "forWrite";
-
 namespace {
 
 constexpr uint32_t kDefaultSize = 0x2000;

@@ -8,10 +8,6 @@
 
 namespace dump {
 
-const char kSettingsSection[] = "Dump";
-const char kKeyForRead[] = "forRead";
-const char kKeyForWrite[] = "forWrite";
-
 namespace {
 
 constexpr DWORD kPathBuffer = 260;

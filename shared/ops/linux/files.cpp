@@ -13,6 +13,8 @@
 #include <cstring>
 #include <new>
 
+#include "scratch_of.h"
+
 namespace ops {
 
 namespace {
@@ -112,41 +114,6 @@ private:
     Descriptor file_;
 };
 
-class ScratchFile : public Scratch {
-public:
-    explicit ScratchFile(Descriptor file) : file_(std::move(file), "", 0) {}
-    bool Write(const uint8_t* data, uint32_t bytes) override { return file_.Write(data, bytes); }
-    bool Rewind() override { return file_.Rewind(); }
-    bool Read(uint8_t* buffer, uint32_t bytes) override { return file_.Read(buffer, bytes); }
-
-private:
-    FileSource file_;
-};
-
-class BytesSource : public Source {
-public:
-    BytesSource(const uint8_t* data, uint64_t length, std::string name) : data_(data)
-    {
-        name_ = std::move(name);
-        length_ = length;
-    }
-    bool Read(uint8_t* buffer, uint32_t bytes) override
-    {
-        std::memcpy(buffer, data_ + position_, bytes);
-        position_ += bytes;
-        return true;
-    }
-    bool Rewind() override
-    {
-        position_ = 0;
-        return true;
-    }
-
-private:
-    const uint8_t* data_;
-    uint64_t position_ = 0;
-};
-
 // A file in $TMPDIR (else /tmp) that nobody else sees: unlinked at once.
 Error CreateScratchFile(Descriptor& file)
 {
@@ -171,12 +138,17 @@ std::string SystemErrorText(SystemError error)
     return "error " + std::to_string(error) + ": " + std::strerror(static_cast<int>(error));
 }
 
+bool WriteStandardOutput(const uint8_t* data, uint32_t bytes)
+{
+    return WriteAll(STDOUT_FILENO, data, bytes);
+}
+
 Error CreateScratch(std::unique_ptr<Scratch>& scratch)
 {
     Descriptor file;
     if (Error error = CreateScratchFile(file))
         return error;
-    scratch = std::make_unique<ScratchFile>(std::move(file));
+    scratch = std::make_unique<ScratchOf<FileSource, Descriptor>>(std::move(file));
     return {};
 }
 
@@ -237,11 +209,6 @@ Error OpenStdinSource(std::unique_ptr<Source>& source, std::optional<uint64_t> m
         return Fail(Kind::File, "can't read standard input back from its scratch file (" + ErrorText() + ")");
     source = std::move(spooled);
     return {};
-}
-
-std::unique_ptr<Source> MemorySource(const uint8_t* data, uint64_t length, std::string name)
-{
-    return std::make_unique<BytesSource>(data, length, std::move(name));
 }
 
 // The temporary file beside the target: renamed over it once complete and

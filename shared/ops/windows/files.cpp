@@ -10,6 +10,8 @@
 #include "win/text.h"
 #include "win/unique_any.h"
 
+#include "scratch_of.h"
+
 namespace ops {
 
 namespace {
@@ -72,41 +74,6 @@ private:
     win::unique_file file_;
 };
 
-class ScratchFile : public Scratch {
-public:
-    explicit ScratchFile(win::unique_file file) : file_(std::move(file), "", 0) {}
-    bool Write(const uint8_t* data, uint32_t bytes) override { return file_.Write(data, bytes); }
-    bool Rewind() override { return file_.Rewind(); }
-    bool Read(uint8_t* buffer, uint32_t bytes) override { return file_.Read(buffer, bytes); }
-
-private:
-    FileSource file_;
-};
-
-class BytesSource : public Source {
-public:
-    BytesSource(const uint8_t* data, uint64_t length, std::string name) : data_(data)
-    {
-        name_ = std::move(name);
-        length_ = length;
-    }
-    bool Read(uint8_t* buffer, uint32_t bytes) override
-    {
-        std::memcpy(buffer, data_ + position_, bytes);
-        position_ += bytes;
-        return true;
-    }
-    bool Rewind() override
-    {
-        position_ = 0;
-        return true;
-    }
-
-private:
-    const uint8_t* data_;
-    uint64_t position_ = 0;
-};
-
 }  // namespace
 
 SystemError LastSystemError()
@@ -119,12 +86,17 @@ std::string SystemErrorText(SystemError error)
     return ErrorText(error);
 }
 
+bool WriteStandardOutput(const uint8_t* data, uint32_t bytes)
+{
+    return dump::WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), data, bytes);
+}
+
 Error CreateScratch(std::unique_ptr<Scratch>& scratch)
 {
     win::unique_file file;
     if (Error error = CreateScratchFile(file))
         return error;
-    scratch = std::make_unique<ScratchFile>(std::move(file));
+    scratch = std::make_unique<ScratchOf<FileSource, win::unique_file>>(std::move(file));
     return {};
 }
 
@@ -190,11 +162,6 @@ Error OpenStdinSource(std::unique_ptr<Source>& source, std::optional<uint64_t> m
         return Fail(Kind::File, "can't read standard input back from its scratch file (" + ErrorText() + ")");
     source = std::move(spooled);
     return {};
-}
-
-std::unique_ptr<Source> MemorySource(const uint8_t* data, uint64_t length, std::string name)
-{
-    return std::make_unique<BytesSource>(data, length, std::move(name));
 }
 
 namespace {

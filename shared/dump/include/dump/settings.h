@@ -7,9 +7,9 @@
 
 namespace dump {
 
-extern const char kSettingsSection[];  // "Dump"
-extern const char kKeyForRead[];       // "forRead"
-extern const char kKeyForWrite[];      // "forWrite"
+inline constexpr char kSettingsSection[] = "Dump";
+inline constexpr char kKeyForRead[] = "forRead";
+inline constexpr char kKeyForWrite[] = "forWrite";
 
 struct DumpSettings {
     std::string forRead;   // sent to the device by Write

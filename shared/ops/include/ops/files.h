@@ -75,6 +75,9 @@ Error OpenStdinSource(std::unique_ptr<Source>& source, std::optional<uint64_t> m
 // `length` bytes the caller holds for as long as the source lives.
 std::unique_ptr<Source> MemorySource(const uint8_t* data, uint64_t length, std::string name);
 
+// Bytes to standard output, as they are; on failure the last error says why.
+bool WriteStandardOutput(const uint8_t* data, uint32_t bytes);
+
 // A file nobody else sees, in the user's temporary folder, that goes away
 // when it is closed or the process ends.  Read and Write move all `bytes` or
 // fail; on failure the last error says why.

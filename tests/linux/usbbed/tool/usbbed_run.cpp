@@ -1,12 +1,14 @@
 // usbbed_run: a program against the USB test bed from the shell, as vdevrun
 // does for the Windows test bed.
-//   usbbed_run [--device PORT]... [--foreign VID:PID@PORT]... [--knob PORT:ID:K]... -- PROGRAM [ARG]...
+//   usbbed_run [--device PORT]... [--foreign VID:PID@PORT]... [--knob PORT:ID:K]... [--log FILE]
+//              -- PROGRAM [ARG]...
 // makes the bed (a device of this family at each --device port, another
 // maker's device at each --foreign one, then the knobs: VDEV_KNOB_ id and
 // value on the device at PORT), runs PROGRAM with UXFER_USB set to the bed's
 // id, and exits with its exit code.  A shell as PROGRAM runs several
 // commands on one bed.  Afterwards it says how many requests each foreign
-// device received.
+// device received, and with --log writes what the devices received to FILE,
+// a record a line as vdevctl log prints the virtual device's.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "devicemodel/records.h"
 #include "preload.h"
 #include "usbbed/usbbed.h"
 
@@ -25,7 +28,7 @@ namespace {
 int Usage()
 {
     std::fprintf(stderr, "usage: usbbed_run [--device PORT]... [--foreign VID:PID@PORT]... [--knob PORT:ID:K]... "
-                         "-- PROGRAM [ARG]...\n");
+                         "[--log FILE] -- PROGRAM [ARG]...\n");
     return 2;
 }
 
@@ -37,6 +40,7 @@ int main(int argc, char** argv)
     usbbed::Bed bed;
     std::map<std::string, usbbed::Device*> devices;
     std::vector<std::pair<std::string, usbbed::Device*>> foreign;
+    std::string log;
     int i = 1;
     for (; i + 1 < argc && std::strcmp(argv[i], "--") != 0; i += 2) {
         const std::string option = argv[i], value = argv[i + 1];
@@ -55,6 +59,8 @@ int main(int argc, char** argv)
             if (!device)
                 return std::fprintf(stderr, "usbbed_run: %s\n", problem.c_str()), 2;
             foreign.emplace_back(value, device);
+        } else if (option == "--log") {
+            log = value;
         } else if (option == "--knob") {
             const size_t colon = value.find(':');
             unsigned id = 0, k = 0;
@@ -82,5 +88,14 @@ int main(int argc, char** argv)
     waitpid(child, &status, 0);
     for (const auto& [name, device] : foreign)
         std::printf("usbbed_run: the device %s received %zu requests\n", name.c_str(), device->Requests().size());
+    if (!log.empty()) {
+        FILE* file = std::fopen(log.c_str(), "w");
+        for (const auto& [port, device] : devices)
+            for (const VdevLogRecord& record : device->Log())
+                if (file)
+                    std::fprintf(file, "%s\n", vdev::Describe(record).c_str());
+        if (!file || std::fclose(file) != 0)
+            return std::fprintf(stderr, "usbbed_run: can't write %s\n", log.c_str()), 2;
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -1,28 +1,14 @@
-// reset: the reset request with CODE, on the chosen device.
-#include <CLI/CLI.hpp>
-
 #include "cancel.h"
-#include "commands.h"
 #include "errors.h"
 #include "linux/devices.h"
-#include "output.h"
+#include "options.h"
+#include "platform.h"
 
 namespace cli {
 
-namespace {
-constexpr uint32_t kDefaultCode = 2;
-std::optional<uint32_t> code;
-}  // namespace
-
-void AddResetOptions(CLI::App& command, NumberOptions& numbers)
-{
-    numbers.Add(command, "CODE", "the reset code, 0 to 0xFFFF (default 2)", "CODE", false, kMax16, kLimit16, code);
-}
-
-int RunReset(const CommonOptions& common)
+int SendResetRequest(const CommonOptions& common, uint32_t code)
 {
     ConsoleBreak consoleBreak;
-    const uint32_t resetCode = code.value_or(kDefaultCode);
     Buses buses;
     std::unique_ptr<usblink::Link> link;
     std::string problem;
@@ -31,17 +17,13 @@ int RunReset(const CommonOptions& common)
         return problem.empty() ? exit
                                : Fail(exit, "can't open instance " + instance + " for the reset request: " + problem);
     ConsoleBreak::Stops(link.get());
-    const usblink::Result reset = link->Reset(static_cast<uint16_t>(resetCode));
+    const usblink::Result reset = link->Reset(static_cast<uint16_t>(code));
     ConsoleBreak::Stops(nullptr);
     if (reset.code == usblink::Code::Cancelled)
         return Fail(kExitCancelled, "cancelled");
     if (!reset.ok())
         return Fail(kExitDevice, "the reset request to instance " + instance + " failed: " +
                                      ResultText(dump::kResultIoFailed) + " (" + reset.detail + ")");
-    if (common.json)
-        PrintJson({{"command", "reset"}, {"instance", common.instance}, {"code", resetCode}});
-    else if (!common.quiet)
-        PrintLine("reset: code " + std::to_string(resetCode) + " sent to instance " + instance);
     return kExitOk;
 }
 

@@ -1,14 +1,14 @@
-// reset: the library's reset request with a code, on a connection of its
-// own; it also ends a transfer another uxfer is waiting on.
+// reset: the reset request with a code: on Windows the library's, on a
+// connection of its own, which also ends a transfer another uxfer is waiting
+// on; on Linux on the chosen device (platform.h, SendResetRequest).
 #include <CLI/CLI.hpp>
 
 #include <string>
 
 #include "commands.h"
 #include "errors.h"
-#include "ops/xfer_link.h"
 #include "output.h"
-#include "uXfer.h"
+#include "platform.h"
 
 namespace cli {
 
@@ -25,13 +25,12 @@ void AddResetOptions(CLI::App& command, NumberOptions& numbers)
 int RunReset(const CommonOptions& common)
 {
     const uint32_t resetCode = code.value_or(kDefaultCode);
-    if (const int code = Exit(ops::SendResetRequest(common.instance, resetCode, NamesOf(common))))
-        return code;
-    const std::string instance = std::to_string(common.instance);
+    if (const int exit = SendResetRequest(common, resetCode))
+        return exit;
     if (common.json)
         PrintJson({{"command", "reset"}, {"instance", common.instance}, {"code", resetCode}});
     else if (!common.quiet)
-        PrintLine("reset: code " + std::to_string(resetCode) + " sent to instance " + instance);
+        PrintLine("reset: code " + std::to_string(resetCode) + " sent to instance " + std::to_string(common.instance));
     return kExitOk;
 }
 

@@ -26,3 +26,4 @@ add_subdirectory(cli)
 add_subdirectory(packaging/linux)
 
 add_subdirectory(tests/linux)
+add_subdirectory(bench/linux)

@@ -13,7 +13,7 @@ build=$(cd "${1:?usage: $0 <build-dir>}" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$build/testbed/env"
 . "$root/scripts/wine-commands.sh"
-run="$build/wine-run"
+run="$build/x64/wine-run"
 bin="$build/bin/x64"
 linux="$root/build-linux/bin"
 work="$build/parity"

@@ -8,7 +8,9 @@
 # In either, the tests labelled sim (add_sim_gtest) run in the test bed's
 # second prefix, which has no virtual device: uxfer and Vantor of the tree's
 # bitness over uXferSim.dll.  They are part of the presets win32 and win64.
-# Then the Linux edition natively (preset linux: the USB link and the device
+# On the 64-bit Windows' test bed, the parity table (scripts/parity.sh): the
+# same uxfer commands on Windows and on Linux leave the same device log and
+# the same files.  Then the Linux edition natively (preset linux: the USB link and the device
 # model over umockdev, the Debian package and its install rules, no Wine, no
 # 32-bit code), and the native parser tests
 # and a bounded fuzzing run.  On a machine that
@@ -71,6 +73,10 @@ else
 fi
 echo "== 64-bit Windows: 64-bit suite"
 run_preset win64
+# On the same test bed: the Linux uxfer against the same device model.
+echo "== parity: the same uxfer commands on Windows and on Linux"
+{ cmake --preset linux >/dev/null && cmake --build --preset linux -j2 --target uxfer_exe usbbed_run >/dev/null &&
+    "$root/scripts/parity.sh" "$build"; } || status=1
 "$root/scripts/testbed.sh" stop "$build"
 
 # Again on a 32-bit Windows, what carries the label windows32: the waits of

@@ -1,4 +1,5 @@
 #include "errors.h"
+#include "options.h"
 #include "ops/xfer_link.h"
 #include "platform.h"
 

@@ -159,6 +159,9 @@ TEST_F(Uxfer, CommandsAndFaults)
         {"held read, --timeout", {"read", "x.bin", "--size", "0x20000", "--timeout", "1"}, VDEV_KNOB_PEND_READ, 2, 3,
          "err", "uxfer: no answer from the device in 1 s, so the transfer was stopped; try 'uxfer status' and "
                 "'uxfer reset', or a longer timeout (0: no limit)"},
+        {"error status", {"read", "x.bin", "--size", "16"}, VDEV_KNOB_ERROR_AT_POLL, 1, 3, "err",
+         "uxfer: the reset command to instance 0 failed: RESULT_IO_FAILED (0xC0000005); try 'uxfer status' and "
+         "'uxfer reset', or --no-reset"},
         {"no such instance", {"status", "--instance", "1"}, 0, 0, 2, "err",
          "uxfer: no device at instance 1 (1 present); run 'uxfer list'"},
         {"loader version", {"status", "--loader-version", "272"}, 0, 0, 1, "err", "uxfer: --loader-version picks"},

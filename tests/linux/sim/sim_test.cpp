@@ -12,6 +12,7 @@
 
 #include "../usblink/temp_folder.h"
 #include "sim/store.h"
+#include "link_requests.h"
 #include "usblink/sim_bus.h"
 
 using usblink::Code;
@@ -23,21 +24,10 @@ constexpr unsigned kLongMs = 10000;
 
 usblink::Request Memory(uint32_t length)
 {
-    usblink::Request request;
-    request.address = kAddress;
-    request.length = length;
-    request.unitSize = 4;
-    request.cmdValue = 1;
-    return request;
+    return linux_tests::Memory(kAddress, length);
 }
 
-std::vector<uint8_t> Pattern(uint32_t size, uint32_t seed)
-{
-    std::vector<uint8_t> bytes(size);
-    for (uint8_t& b : bytes)
-        b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
-    return bytes;
-}
+using linux_tests::Pattern;
 
 void SetVariable(const char* name, const std::string& value)
 {

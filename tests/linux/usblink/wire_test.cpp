@@ -15,6 +15,7 @@
 
 #include "usb_protocol.h"
 #include "usbbed/usbbed.h"
+#include "link_requests.h"
 #include "usblink/bus.h"
 
 using usblink::Code;
@@ -24,26 +25,12 @@ namespace {
 constexpr uint32_t kAddress = 0x200;  // bytes; the device gets words
 const usblink::Timeouts kTimeouts{2000, 5000, 200};
 
-// A dump-style request of `length` bytes at kAddress.
 usblink::Request Memory(uint32_t length)
 {
-    usblink::Request request;
-    request.address = kAddress;
-    request.length = length;
-    request.unitSize = 4;
-    request.cmdValue = 1;
-    return request;
+    return linux_tests::Memory(kAddress, length);
 }
 
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed)
-{
-    std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        bytes[i] = static_cast<uint8_t>(seed >> 16);
-    }
-    return bytes;
-}
+using linux_tests::Pattern;
 
 // The log, a line a record: "status", a vendor request as "A0 value/index
 // [stage words]" (its 12-byte block checked against uXfer's), "read 65536>65536",

@@ -2,6 +2,7 @@
 #include "errors.h"
 #include "linux/devices.h"
 #include "options.h"
+#include "ops/operation.h"
 #include "platform.h"
 
 namespace cli {
@@ -12,18 +13,15 @@ int SendResetRequest(const CommonOptions& common, uint32_t code)
     Buses buses;
     std::unique_ptr<usblink::Link> link;
     std::string problem;
-    const std::string instance = std::to_string(common.instance);
     if (const int exit = OpenChosenLink(common, usblink::Timeouts{}, buses, link, problem))
-        return problem.empty() ? exit
-                               : Fail(exit, "can't open instance " + instance + " for the reset request: " + problem);
+        return problem.empty() ? exit : Exit(ops::ResetRequestUnopened(common.instance, problem));
     ConsoleBreak::Stops(link.get());
     const usblink::Result reset = link->Reset(static_cast<uint16_t>(code));
     ConsoleBreak::Stops(nullptr);
     if (reset.code == usblink::Code::Cancelled)
-        return Fail(kExitCancelled, "cancelled");
+        return Exit(ops::Fail(ops::Kind::Cancelled, "cancelled"));
     if (!reset.ok())
-        return Fail(kExitDevice, "the reset request to instance " + instance + " failed: " +
-                                     ResultText(dump::kResultIoFailed) + " (" + reset.detail + ")");
+        return Exit(ops::ResetRequestFailed(common.instance, dump::kResultIoFailed));
     return kExitOk;
 }
 

@@ -210,6 +210,17 @@ Error FitSource(const char* command, Range& range, const Source& source, bool ra
     return problem.empty() ? Error{} : Fail(Kind::Usage, problem);
 }
 
+Error ResetRequestUnopened(uint32_t instance, const std::string& why)
+{
+    return Fail(Kind::NoDevice, "can't open instance " + std::to_string(instance) + " for the reset request: " + why);
+}
+
+Error ResetRequestFailed(uint32_t instance, uint32_t result)
+{
+    return Fail(Kind::Device,
+                "the reset request to instance " + std::to_string(instance) + " failed: " + dump::ResultText(result));
+}
+
 std::string Operation::StatusAndReset() const
 {
     return Advised(names_, "status") + " and " + Advised(names_, "reset");

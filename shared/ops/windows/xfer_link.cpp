@@ -56,11 +56,10 @@ Error SendResetRequest(uint32_t instance, uint32_t code, const Names& names)
     if (!dump::SendCancel(instance, code, result, problem))
         return Fail(Kind::NoDevice, "can't select instance " + index + ": " + problem);
     if (result == RESULT_OPEN_FAILED)
-        return Fail(Kind::NoDevice, "can't open instance " + index + " for the reset request: " +
-                                        dump::ResultText(result) + "; run " + Advised(names, "list") +
-                                        WhyNoSimulatedDevice(names.simulate));
+        return ResetRequestUnopened(instance, dump::ResultText(result) + "; run " + Advised(names, "list") +
+                                                  WhyNoSimulatedDevice(names.simulate));
     if (result != RESULT_OK)
-        return Fail(Kind::Device, "the reset request to instance " + index + " failed: " + dump::ResultText(result));
+        return ResetRequestFailed(instance, result);
     return {};
 }
 

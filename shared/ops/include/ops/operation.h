@@ -59,6 +59,12 @@ Error CheckRange(const Range& range, const Names& names, bool oddReadable);
 // shorter than the range unless `pad` (then zeros make up the rest).
 Error FitSource(const char* command, Range& range, const Source& source, bool raw, bool pad, const Names& names);
 
+// The sentences of the reset request (uxfer reset, the object's Reset) on
+// every system: the device can't be opened for it (`why`: the result or the
+// system's sentence), or the request failed with the library's `result`.
+Error ResetRequestUnopened(uint32_t instance, const std::string& why);
+Error ResetRequestFailed(uint32_t instance, uint32_t result);
+
 // One program at a time on a device: from its first request (or Open) to
 // its end, an Operation holds the device's lock (Link::Lock); another one
 // waits for it within the timeout of its settings (-1: a minute, 0: no

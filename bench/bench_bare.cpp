@@ -1,6 +1,7 @@
 // uxfer_bench_bare.exe MODE WIRE [FILE]: the device requests of a benchmarked
 // operation and nothing else, the baseline of uxfer_bench and auto_bench: a
-// fresh buffer of WIRE bytes, the connection, the reset command, then
+// fresh buffer of WIRE bytes, the connection, then the reset command before
+// each transfer, as the device wants it:
 //   read        one uXferRead;
 //   write       one uXferWrite of the pattern as a dump's words;
 //   write-read  a uXferWrite and a uXferRead back into the same buffer;
@@ -70,6 +71,8 @@ int main(int argc, char** argv)
     const TransferDesc desc = dump::DeviceDesc(0, words, 0);
     uint32_t count = 0;
     if ((write || both) && (uXferWrite(&desc, buffer.get(), &count) != RESULT_OK || count != wire))
+        return kDevice;
+    if (both && usb.SendReset() != RESULT_OK)
         return kDevice;
     if (!write && (uXferRead(&desc, buffer.get(), &count) != RESULT_OK || count != wire))
         return kDevice;

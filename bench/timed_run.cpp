@@ -131,6 +131,17 @@ private:
     std::string name_, arguments_, stat_;
 };
 
+// Waits up to `ms` for `process` to end, answering meanwhile the messages of
+// this thread's windows (a window that doesn't answer holds up its senders).
+bool Ended(HANDLE process, DWORD ms)
+{
+    const DWORD woke = MsgWaitForMultipleObjects(1, &process, FALSE, ms, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&message);
+    return woke == WAIT_OBJECT_0;
+}
+
 }  // namespace
 
 // The peak counters and processor times are read while the program runs, the
@@ -154,7 +165,7 @@ ToolRun RunTimed(const std::string& program, const std::string& arguments, Child
             run.peakCommitted = std::max(run.peakCommitted, counters.PeakPagefileUsage);
         }
         times.Read(child.Handle(), run);
-        if (WaitForSingleObject(child.Handle(), 5) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(child.Handle(), 50) == WAIT_OBJECT_0)
             break;
     }
     const double end = Now();

@@ -19,20 +19,30 @@ HiddenWindow::~HiddenWindow()
     if (!window_)
         return;
     DestroyWindow(window_);
-    // The class names this image's procedure: a DLL that may be unloaded
-    // must not leave it behind.  Fails, harmlessly, while other windows use it.
+    UnregisterOwnClass();
+}
+
+// The class names this image's procedure: a DLL that may be unloaded must
+// not leave it behind.
+void HiddenWindow::UnregisterOwnClass()
+{
     UnregisterClassA(kClassName, ThisImage());
 }
 
-bool HiddenWindow::Create(Handler handler)
+bool HiddenWindow::RegisterOwnClass()
 {
-    handler_ = std::move(handler);
     WNDCLASSA wc = {};
     wc.lpfnWndProc = Procedure;
     wc.hInstance = ThisImage();
     wc.lpszClassName = kClassName;
     // A second window of the process finds the class already there.
-    if (!RegisterClassA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    return RegisterClassA(&wc) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+bool HiddenWindow::Create(Handler handler)
+{
+    handler_ = std::move(handler);
+    if (!RegisterOwnClass()) {
         failedCall_ = "RegisterClass";
         error_ = GetLastError();
         return false;
@@ -41,7 +51,7 @@ bool HiddenWindow::Create(Handler handler)
     // reported with an older call's.
     SetLastError(ERROR_SUCCESS);
     window_ = CreateWindowExA(0, kClassName, "uxfer", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              wc.hInstance, this);
+                              ThisImage(), this);
     if (!window_) {
         failedCall_ = "CreateWindowEx";
         error_ = GetLastError();
@@ -60,6 +70,27 @@ LRESULT CALLBACK HiddenWindow::Procedure(HWND window, UINT message, WPARAM wPara
     if (self && self->handler_ && self->handler_(message, wParam, lParam, result))
         return result;
     return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Without the thread, Create registers the class itself, as it always can.
+WindowClassAhead::WindowClassAhead() : thread_(CreateThread(nullptr, 0, Register, nullptr, 0, nullptr)) {}
+
+DWORD WINAPI WindowClassAhead::Register(void*)
+{
+    return HiddenWindow::RegisterOwnClass() ? 0 : 1;
+}
+
+WindowClassAhead::~WindowClassAhead()
+{
+    Ready();
+    HiddenWindow::UnregisterOwnClass();
+}
+
+void WindowClassAhead::Ready()
+{
+    if (thread_)
+        WaitForSingleObject(thread_.get(), INFINITE);
+    thread_.reset();
 }
 
 }  // namespace win

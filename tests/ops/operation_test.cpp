@@ -481,3 +481,33 @@ TEST(OperationSplitTest, CrowdedAddressSpaceSendsConsecutiveRequests)
     for (uint32_t i = 0; i < 3; ++i)
         ExpectRead(reads[i], i * (128u << 20), 64u << 20, 0);
 }
+
+// A call that opens the pipes registers the progress window's class ahead;
+// the class goes with the link, whether a transfer used it or not, so that a
+// DLL unloaded afterwards leaves no class naming its code.
+TEST(OperationWindowTest, ClassRegisteredAheadGoesWithTheLink)
+{
+    vdev::Device device;
+    ASSERT_TRUE(device.Open(0));
+    ASSERT_TRUE(device.Reset());
+    class Discard : public ops::Sink {
+        bool Streams() const override { return true; }
+        bool Append(const uint8_t*, uint32_t) override { return true; }
+        ops::Error WriteFailed(ops::SystemError) const override { return {}; }
+    } sink;
+    for (const bool transfer : {false, true}) {
+        dump::Connection connection(dump::Connection::AfterFailure::Close);
+        dump::CancelSwitch cancel;
+        const ops::Settings settings;
+        {
+            ops::XferLink link(cancel, connection, 0, settings, kNames);
+            ops::Operation op(link, 0, settings, kNames);
+            ASSERT_FALSE(op.Open(OPEN_ALL));
+            if (transfer) {
+                EXPECT_FALSE(op.Read({0, 16, 0}, sink));
+            }
+        }
+        WNDCLASSA found;
+        EXPECT_FALSE(GetClassInfoA(GetModuleHandleA(nullptr), "uxferHiddenWindow", &found)) << transfer;
+    }
+}

@@ -76,6 +76,8 @@ public:
     {
         Outcome outcome;
         Ahead();
+        if (link_.windowClass_)
+            link_.windowClass_->Ready();
         if (!failure_) {
             dump::ChunkMessages messages;
             if (!messages.Attach([this](uint32_t chunk) { Chunk(chunk); }))
@@ -195,6 +197,9 @@ Link::Claim XferLink::Lock(int64_t waitSeconds, const std::function<void(const s
 
 Error XferLink::Open(uint32_t flags)
 {
+    // The pipes are for the transfers, whose progress messages need a window.
+    if (flags & (OPEN_READ | OPEN_WRITE) && !windowClass_)
+        windowClass_.emplace();
     return ops::Open(connection_, instance_, settings_.loaderVersion, flags, names_);
 }
 

@@ -8,6 +8,8 @@
 
 #include <functional>
 
+#include "win/unique_any.h"
+
 namespace win {
 
 class HiddenWindow {
@@ -29,12 +31,38 @@ public:
     DWORD Error() const { return error_; }
 
 private:
+    friend class WindowClassAhead;
+    static bool RegisterOwnClass();
+    // Fails, harmlessly, while a window uses the class.
+    static void UnregisterOwnClass();
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     HWND window_ = nullptr;
     Handler handler_;
     const char* failedCall_ = "";
     DWORD error_ = ERROR_SUCCESS;
+};
+
+// The window class registered on a thread of its own from construction on.
+// A process's first window class sets up the window system, which under Wine
+// loads the display driver and the theme library (tens of milliseconds, more
+// when Wine's desktop has to start): done ahead, it overlaps what the caller
+// does meanwhile, such as opening the device.  Ready() waits for it; a
+// HiddenWindow made after that finds the class there.  The class goes with
+// the last of them.
+class WindowClassAhead {
+public:
+    WindowClassAhead();
+    ~WindowClassAhead();
+    WindowClassAhead(const WindowClassAhead&) = delete;
+    WindowClassAhead& operator=(const WindowClassAhead&) = delete;
+
+    void Ready();
+
+private:
+    static DWORD WINAPI Register(void*);
+
+    unique_handle thread_;
 };
 
 }  // namespace win

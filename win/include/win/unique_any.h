@@ -117,6 +117,9 @@ struct View {
 struct MutexHold {
     void operator()(HANDLE mutex) const { ReleaseMutex(mutex); }
 };
+struct Window {
+    void operator()(HWND window) const { DestroyWindow(window); }
+};
 }  // namespace close
 
 // Kernel objects whose "none" is null: processes, threads, events, mutexes, timers.
@@ -136,6 +139,8 @@ using unique_git_cookie = unique_any<DWORD, close::GlobalInterface>;
 // Blocks the system hands out to be given back with LocalFree (security
 // descriptors, SID strings).
 using unique_hlocal = unique_any<HLOCAL, close::Local>;
+// A window of this thread's.
+using unique_window = unique_any<HWND, close::Window>;
 // A region of address space from VirtualAlloc, released whole.
 using unique_region = unique_any<void*, close::Region>;
 // A view of a file mapping.

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "dump/cancel_switch.h"
@@ -20,6 +21,7 @@
 #include "dump/device_lock.h"
 #include "ops/link.h"
 #include "ops/operation.h"
+#include "win/hidden_window.h"
 #include "win/unique_any.h"
 
 namespace ops {
@@ -65,6 +67,8 @@ private:
     const Names& names_;
     dump::DeviceLock device_;
     win::unique_region region_;  // the transfer window
+    // Set up while the device opens, for a call that moves data.
+    std::optional<win::WindowClassAhead> windowClass_;
 };
 
 }  // namespace ops

@@ -165,7 +165,7 @@ ToolRun RunTimed(const std::string& program, const std::string& arguments, Child
             run.peakCommitted = std::max(run.peakCommitted, counters.PeakPagefileUsage);
         }
         times.Read(child.Handle(), run);
-        if (WaitForSingleObject(child.Handle(), 50) == WAIT_OBJECT_0)
+        if (Ended(child.Handle(), 5))
             break;
     }
     const double end = Now();

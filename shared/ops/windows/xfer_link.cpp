@@ -19,6 +19,7 @@ namespace {
 static_assert(kBlockBytes % XFER_CHUNK == 0, "blocks of whole chunks");
 // Committed ahead of the library: it never reaches memory that isn't there.
 constexpr uint32_t kBlocksAhead = 2;
+constexpr uint32_t kPageBytes = 4096;
 // A request's wire bytes: a 32-bit length of whole 2-word units.  So the
 // largest range, 0x7FFFFFFE words, is one request; only an odd read of
 // 0x7FFFFFFF words, which moves 0x80000000, needs a second.
@@ -148,6 +149,11 @@ private:
                                                 std::to_string(wanted - committed_) + " bytes (" + ErrorText() + ")");
             return;
         }
+        // A first write to each page maps it with one fault, where a system
+        // call that fills a fresh page (the library's pipe reads, the source's
+        // ReadFile) takes two under Wine.
+        for (uint32_t page = committed_; page < wanted; page += kPageBytes)
+            Base()[page] = 0;
         if (!read_)
             failure_ = blocks_.fill(Base() + committed_, wanted - committed_);
         committed_ = wanted;
